@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace ws {
+
+// The IPv4 datagram carried by one captured frame of link type `linkType` (a libpcap DLT
+// value): the link-layer header is stripped and any padding after the datagram (an
+// Ethernet frame is padded to 60 bytes) is cut at the IP total length. Empty when the
+// frame carries no IPv4 datagram or the link type is not one we know.
+std::span<const std::uint8_t> Ipv4Payload(int linkType, std::span<const std::uint8_t> frame);
+
+} // namespace ws
