@@ -1,0 +1,7 @@
+#!/bin/sh
+# Builds Brenvo with its tests and runs every test through ctest.
+set -eu
+cd "$(dirname "$0")/.."
+cmake -S . -B build -G Ninja
+cmake --build build
+QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure
