@@ -3,6 +3,7 @@
 #include "monitor/decimal_text.h"
 #include "monitor/local_addresses.h"
 #include "monitor/packet_headers.h"
+#include "monitor/pcap_source.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -61,6 +62,14 @@ CTrafficMonitor::~CTrafficMonitor()
     StopCapture();
 }
 
+void CTrafficMonitor::SetCaptureFile(const std::string& path)
+{
+    if (path.empty())
+        ws::SetSourceFactory(nullptr);
+    else
+        ws::SetSourceFactory([path] { return std::make_unique<ws::PcapSource>(path); });
+}
+
 bool CTrafficMonitor::ListLocalAddresses(std::vector<std::string>& addresses)
 {
     const auto found = ws::CaptureAddresses(ws::InterfaceAddresses());
@@ -76,12 +85,13 @@ std::string CTrafficMonitor::SelectedInterface() const
 
 void CTrafficMonitor::StartCapture()
 {
-    if (m_hThread.joinable() || m_bStop)
+    if (m_captureStarted || m_bStop)
         return;
     m_bindAddress = SelectedInterface();
     // Without an address there is nothing to bind: the capture stays off.
     if (m_bindAddress.empty())
         return;
+    m_captureStarted = true;
     m_hThread = std::thread(CaptureThreadProc, this);
 }
 

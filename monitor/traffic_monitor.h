@@ -27,6 +27,11 @@ public:
     CTrafficMonitor(const CTrafficMonitor&) = delete;
     CTrafficMonitor& operator=(const CTrafficMonitor&) = delete;
 
+    // Makes every capture started from now on read the capture file at `path` (pcap or
+    // pcapng) instead of an interface; its end ends the capture quietly. An empty path
+    // returns to live capture.
+    static void SetCaptureFile(const std::string& path);
+
     static bool ListLocalAddresses(std::vector<std::string>& addresses);
     // Binds the selected address and starts the capture thread, once per object: a
     // capture that has ended stays off.
@@ -72,6 +77,7 @@ protected:
 private:
     static std::uint32_t CaptureThreadProc(void* monitor);
 
+    bool m_captureStarted = false;
     // The capture socket while the loop runs, so that a stop can wake its receive.
     std::atomic<ws::SOCKET> m_socket{ws::INVALID_SOCKET};
 };

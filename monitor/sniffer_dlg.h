@@ -1,0 +1,9 @@
+#pragma once
+
+#include "app/framework/dialog.h"
+
+// The "View Traffic" page.
+class CSnifferDlg : public CEscapeProofDialog {
+ public:
+  explicit CSnifferDlg(QWidget* parent);
+};
