@@ -85,7 +85,9 @@ void CDC::LineTo(int x, int y) {
     const int dx = (to.x() > from.x()) - (to.x() < from.x());
     const int dy = (to.y() > from.y()) - (to.y() < from.y());
     const QPoint last = to - QPoint(dx, dy);
-    m_painter->fillRect(QRect(from, last).normalized(), colour);
+    const QPoint topLeft(std::min(from.x(), last.x()), std::min(from.y(), last.y()));
+    const QPoint bottomRight(std::max(from.x(), last.x()), std::max(from.y(), last.y()));
+    m_painter->fillRect(QRect(topLeft, bottomRight), colour);
     return;
   }
   m_painter->save();

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "app/framework/dialog.h"
+
+// The "Add/Remove Programs" page.
+class CProgramDlg : public CEscapeProofDialog {
+ public:
+  explicit CProgramDlg(QWidget* parent);
+};
