@@ -74,6 +74,10 @@ QFont DialogFont(const DialogTemplate& t) {
   return font;
 }
 
+// A child window with WS_BORDER draws a one-pixel frame around its client area. (On a
+// top-level window the same bit is part of the caption, which the window manager draws.)
+bool HasThinBorder(DWORD style) { return (style & WS_CHILD) && (style & WS_BORDER); }
+
 QSize TemplateClientSize(const DialogTemplate& t) {
   return QSize(DialogUnitsToPixelsX(t.cx), DialogUnitsToPixelsY(t.cy));
 }
@@ -82,7 +86,7 @@ QSize TemplateClientSize(const DialogTemplate& t) {
 
 QPoint ClientOrigin(const QWidget* window) {
   auto* dialog = dynamic_cast<const CDialog*>(window);
-  return dialog && (dialog->GetStyle() & WS_BORDER) ? QPoint(1, 1) : QPoint(0, 0);
+  return dialog && HasThinBorder(dialog->GetStyle()) ? QPoint(1, 1) : QPoint(0, 0);
 }
 
 void NotifyParent(QWidget* control, UINT code) {
@@ -260,7 +264,7 @@ LRESULT CDialog::DefWindowProc(const Message& message) {
       return 0;
     case WM_CLOSE: return SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     case WM_PAINT:
-      if (m_dwStyle & WS_BORDER) {
+      if (HasThinBorder(m_dwStyle)) {
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::Shadow));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "app/framework/dialog.h"
+
+// The About box. OK, Enter, Escape and the close box end it.
+class CAboutDlg : public CDialog {
+ public:
+  CAboutDlg();
+};

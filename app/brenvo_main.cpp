@@ -1,0 +1,49 @@
+#include "app/brenvo_main.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/framework/win_app.h"
+#include "app/options.h"
+#include "firewall/com/com_runtime.h"
+#include "firewall/service/service_registration.h"
+#include "resources/version.h"
+
+namespace {
+
+// The command line wins over the environment; an empty result means the built-in default.
+std::string Setting(const std::string& option, const char* variable) {
+  if (!option.empty()) return option;
+  const char* value = std::getenv(variable);
+  return value ? value : "";
+}
+
+}  // namespace
+
+int BrenvoMain(int argc, char** argv) {
+  std::string error;
+  const std::optional<Options> options = ParseOptions(argc, argv, &error);
+  if (!options) {
+    std::fprintf(stderr, "brenvo: %s\n%s", error.c_str(), UsageText("").c_str());
+    return 2;
+  }
+  if (options->version) {
+    std::printf("%s %s\n", kVersion.productName, kVersion.productVersion);
+    return 0;
+  }
+  const ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
+  if (options->help) {
+    std::printf("%s", UsageText(DescribeBackend(config)).c_str());
+    return 0;
+  }
+  if (FAILED(RegisterFirewallService(config))) {
+    std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
+    return 2;
+  }
+  if (options->apply) {
+    if (SUCCEEDED(ApplyFirewallConfiguration(config))) return 0;
+    std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
+    return 1;
+  }
+  return AfxWinMain(argc, argv);
+}

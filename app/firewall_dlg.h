@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/framework/controls.h"
+#include "app/framework/dialog.h"
+#include "firewall/firewall.h"
+
+class CBannerDlg;
+class CPortDlg;
+class CProgramDlg;
+class CSnifferDlg;
+class CTabDialog;
+
+// The main window: the tabs with their three pages, the firewall's On/Off buttons, About,
+// Forum and Exit, and the banner. Every firewall operation runs on this object.
+class CfirewallDlg : public CEscapeProofDialog, public CFirewall {
+ public:
+  explicit CfirewallDlg(QWidget* parent = nullptr);
+  ~CfirewallDlg() override;
+
+  static constexpr const char* kForumPage = "https://brenvo.example/newbb+index.cat+2.htm";
+
+  HICON m_hIcon;
+  CTabCtrl m_tab;
+  CTabDialog* m_pPageHost = nullptr;
+  CPortDlg* m_pPortPage = nullptr;
+  CProgramDlg* m_pProgramPage = nullptr;
+  CStatic m_pageFrame;
+  CStatic m_bannerFrame;
+  CTabDialog* m_pBannerHost = nullptr;
+  CBannerDlg* m_pBanner = nullptr;
+  CSnifferDlg* m_pTrafficPage = nullptr;
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override;
+  BOOL OnInitDialog() override;
+  const MessageMap* GetMessageMap() const override;
+
+  // The window's part of the firewall operations.
+  void ShowFirewallUnavailable() override;
+  void EndMainDialog(int result) override;
+  IProgramRowSink* ProgramRows() override;
+  IPortRowSink* PortRows() override;
+
+ private:
+  BOOL CreatePageHosts();
+  BOOL CreatePages();
+  BOOL SetupBanner();
+  BOOL CreateBanner();
+  void ShowFirewallState();
+
+  void OnSysCommand(UINT id, LPARAM lParam);
+  void OnPaint();
+  HICON OnQueryDragIcon();
+  void OnTabSelChange(NMHDR* header, LRESULT* result);
+  void OnFirewallOn();
+  void OnFirewallOff();
+  void OnAbout();
+  void OnForum();
+};

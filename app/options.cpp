@@ -1,0 +1,87 @@
+#include "app/options.h"
+
+#include <string_view>
+
+namespace {
+
+struct ValueOption {
+  std::string_view name;
+  std::string Options::*field;
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--db", &Options::database},
+    {"--firewall", &Options::firewall},
+    {"--capture-file", &Options::captureFile},
+};
+
+}  // namespace
+
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!arg.starts_with("--")) continue;
+    if (arg == "--help") {
+      options.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      options.version = true;
+      continue;
+    }
+    if (arg == "--apply") {
+      options.apply = true;
+      continue;
+    }
+    const ValueOption* known = nullptr;
+    std::string_view value;
+    for (const ValueOption& option : kValueOptions) {
+      if (arg == option.name) {
+        if (i + 1 >= argc) {
+          *error = std::string(arg) + " needs a value";
+          return std::nullopt;
+        }
+        known = &option;
+        value = argv[++i];
+      } else if (arg.starts_with(option.name) && arg.size() > option.name.size() && arg[option.name.size()] == '=') {
+        known = &option;
+        value = arg.substr(option.name.size() + 1);
+      }
+      if (known) break;
+    }
+    if (!known) {
+      *error = "unknown option " + std::string(arg);
+      return std::nullopt;
+    }
+    if (value.empty()) {
+      *error = std::string(known->name) + " needs a value";
+      return std::nullopt;
+    }
+    options.*(known->field) = std::string(value);
+  }
+  if (!options.firewall.empty() && options.firewall != "store" && options.firewall != "nftables") {
+    *error = "--firewall takes store or nftables, not " + options.firewall;
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::string UsageText(const std::string& backendInUse) {
+  return "Usage: brenvo [options]\n"
+         "Firewall manager with a traffic monitor.\n"
+         "\n"
+         "Options:\n"
+         "  --db PATH             firewall store (default: $BRENVO_DB, else /var/lib/brenvo/firewall.db\n"
+         "                        for root, else $XDG_STATE_HOME/brenvo/firewall.db)\n"
+         "  --firewall=BACKEND    store: keep the configuration only; nftables: also enforce it in the\n"
+         "                        kernel (table inet brenvo). Default: $BRENVO_FIREWALL, else automatic:\n"
+         "                        nftables when this process may change the kernel firewall.\n"
+         "  --apply               apply the stored configuration to the kernel firewall and exit\n"
+         "  --capture-file PATH   show the traffic of a pcap or pcapng file instead of the network\n"
+         "  --version             print the product name and version\n"
+         "  --help                print this help\n"
+         "\n"
+         "Firewall backend for this run: " +
+         backendInUse + "\n";
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The command line of brenvo. Options of the toolkit (single dash, such as -platform) are left
+// for it; every option of the program's own starts with two dashes.
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool apply = false;        // apply the stored configuration to the kernel firewall and exit
+  std::string database;      // --db PATH
+  std::string firewall;      // --firewall=store|nftables
+  std::string captureFile;   // --capture-file PATH
+};
+
+// Nothing, with *error set, when the command line is not understood.
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error);
+
+// The --help text; backendInUse says which firewall backend this run would use.
+std::string UsageText(const std::string& backendInUse);
