@@ -1,0 +1,68 @@
+#include "firewall/com/wide_text.h"
+
+namespace {
+
+// Encodes the character that starts at source[i]; returns its size in bytes (at most 4)
+// and advances i past its code units.
+int EncodeNext(const OLECHAR* source, int length, int& i, char* out) {
+  char32_t c = source[i++];
+  if (c >= 0xD800 && c <= 0xDBFF && i < length && source[i] >= 0xDC00 && source[i] <= 0xDFFF) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (source[i++] - 0xDC00);
+  } else if (c >= 0xD800 && c <= 0xDFFF) {
+    c = 0xFFFD;
+  }
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+}  // namespace
+
+int WideCharToMultiByte(UINT codePage, DWORD, const OLECHAR* source, int sourceLength, char* dest, int destSize,
+                        const char*, BOOL*) {
+  if ((codePage != CP_ACP && codePage != CP_UTF8) || !source || destSize < 0 || (destSize > 0 && !dest))
+    return 0;
+  const bool withTerminator = sourceLength < 0;
+  int length = sourceLength;
+  if (withTerminator) {
+    length = 0;
+    while (source[length] != u'\0') ++length;
+  }
+  // Room kept back for the terminator, so that a cut text is still terminated.
+  const int room = destSize - (withTerminator ? 1 : 0);
+  int written = 0;
+  for (int i = 0; i < length;) {
+    char bytes[4];
+    const int size = EncodeNext(source, length, i, bytes);
+    if (destSize > 0) {
+      if (written + size > room) {
+        if (withTerminator) dest[written] = '\0';
+        return 0;
+      }
+      for (int b = 0; b < size; ++b) dest[written + b] = bytes[b];
+    }
+    written += size;
+  }
+  if (withTerminator) {
+    if (destSize > 0) dest[written] = '\0';
+    ++written;
+  }
+  return written;
+}
