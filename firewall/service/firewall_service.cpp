@@ -1,0 +1,145 @@
+#include "firewall/service/firewall_service.h"
+
+#include <type_traits>
+#include <utility>
+
+#include "firewall/com/com_runtime.h"
+
+FirewallService::FirewallService(std::unique_ptr<FirewallStore> store, std::shared_ptr<Enforcer> enforcer)
+    : m_store(std::move(store)), m_enforcer(std::move(enforcer)) {}
+
+HRESULT FirewallService::ReadFirewallEnabled(bool* on) { return m_store->ReadFirewallEnabled(on); }
+
+HRESULT FirewallService::WriteFirewallEnabled(bool on) {
+  return Change([&](KernelChange* change) {
+    change->replace = true;
+    return m_store->WriteFirewallEnabled(on);
+  });
+}
+
+template <class Key>
+HRESULT FirewallService::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
+  return m_store->Table<Key>().Find(key, entry);
+}
+
+template <class Key>
+HRESULT FirewallService::List(std::vector<EntryRecord<Key>>* entries) {
+  return m_store->Table<Key>().List(entries);
+}
+
+template <class Key>
+HRESULT FirewallService::Add(const EntryRecord<Key>& entry) {
+  return Change([&](KernelChange* change) {
+    EntryTable<Key>& table = m_store->Table<Key>();
+    std::optional<EntryRecord<Key>> old;
+    HRESULT hr = table.Find(entry.key, &old);
+    if (SUCCEEDED(hr)) hr = table.Put(entry);
+    NotePort(entry.key, old && old->enabled, entry.enabled, change);
+    return hr;
+  });
+}
+
+template <class Key>
+HRESULT FirewallService::Remove(const Key& key) {
+  return Change([&](KernelChange* change) {
+    EntryTable<Key>& table = m_store->Table<Key>();
+    std::optional<EntryRecord<Key>> old;
+    HRESULT hr = table.Find(key, &old);
+    if (SUCCEEDED(hr)) hr = table.Delete(key);
+    NotePort(key, old && old->enabled, false, change);
+    return hr;
+  });
+}
+
+template <class Key>
+HRESULT FirewallService::Update(const Key& key, const EntryChange& entryChange) {
+  return Change([&](KernelChange* change) {
+    EntryTable<Key>& table = m_store->Table<Key>();
+    std::optional<EntryRecord<Key>> old;
+    HRESULT hr = table.Find(key, &old);
+    if (SUCCEEDED(hr) && !old) hr = HRESULT_NOT_FOUND;
+    if (SUCCEEDED(hr)) hr = table.Update(key, entryChange);
+    if (SUCCEEDED(hr)) NotePort(key, old->enabled, entryChange.enabled.value_or(old->enabled), change);
+    return hr;
+  });
+}
+
+template HRESULT FirewallService::Find(const AppKey&, std::optional<AppRecord>*);
+template HRESULT FirewallService::Find(const PortKey&, std::optional<PortRecord>*);
+template HRESULT FirewallService::List(std::vector<AppRecord>*);
+template HRESULT FirewallService::List(std::vector<PortRecord>*);
+template HRESULT FirewallService::Add(const AppRecord&);
+template HRESULT FirewallService::Add(const PortRecord&);
+template HRESULT FirewallService::Remove(const AppKey&);
+template HRESULT FirewallService::Remove(const PortKey&);
+template HRESULT FirewallService::Update(const AppKey&, const EntryChange&);
+template HRESULT FirewallService::Update(const PortKey&, const EntryChange&);
+
+HRESULT FirewallService::ApplyAll() {
+  // Taken as a change, so that no other process changes the store halfway through.
+  return Change([](KernelChange* change) {
+    change->replace = true;
+    return S_OK;
+  });
+}
+
+template <class Key>
+void FirewallService::NotePort(const Key& key, bool before, bool after, KernelChange* change) {
+  // Applications are stored only: nftables cannot match the executable behind a packet.
+  if constexpr (std::is_same_v<Key, PortKey>) {
+    if (before != after) change->port = std::make_pair(key, after);
+  }
+}
+
+template <class Write>
+HRESULT FirewallService::Change(Write write) {
+  HRESULT hr = m_store->Begin();
+  if (FAILED(hr)) return hr;
+  KernelChange kernel;
+  hr = write(&kernel);
+  bool kernelChanged = false;
+  if (SUCCEEDED(hr)) {
+    hr = Enforce(kernel);
+    kernelChanged = SUCCEEDED(hr) && (kernel.replace || kernel.port);
+  }
+  if (SUCCEEDED(hr)) hr = m_store->Commit();
+  if (SUCCEEDED(hr)) return hr;
+  m_store->Rollback();
+  if (kernelChanged) {
+    // The commit failed after the kernel took the change: bring the kernel back to what
+    // the store holds, keeping the reason of the failure.
+    std::string reason = TakeErrorInfoText();
+    EnforcedState state;
+    if (SUCCEEDED(LoadState(&state))) m_enforcer->Replace(state);
+    SetErrorInfoText(std::move(reason));
+  }
+  return hr;
+}
+
+HRESULT FirewallService::Enforce(const KernelChange& change) {
+  if (!change.replace && !change.port) return S_OK;
+  if (!change.replace) {
+    bool on = false;
+    const HRESULT hr = m_store->ReadFirewallEnabled(&on);
+    if (FAILED(hr)) return hr;
+    if (!on) return S_OK;  // the table is absent while the firewall is off
+    if (SUCCEEDED(m_enforcer->ChangePort(change.port->first, change.port->second))) return S_OK;
+    // The kernel does not hold what the last change left (the table was changed or
+    // deleted behind our back): build it again from the store.
+    TakeErrorInfoText();
+  }
+  EnforcedState state;
+  const HRESULT hr = LoadState(&state);
+  return FAILED(hr) ? hr : m_enforcer->Replace(state);
+}
+
+HRESULT FirewallService::LoadState(EnforcedState* state) {
+  HRESULT hr = m_store->ReadFirewallEnabled(&state->firewallOn);
+  state->openPorts.clear();
+  if (FAILED(hr) || !state->firewallOn) return hr;
+  std::vector<PortRecord> ports;
+  hr = m_store->Table<PortKey>().List(&ports);
+  for (const PortRecord& port : ports)
+    if (port.enabled) state->openPorts.push_back(port.key);
+  return hr;
+}

@@ -1,0 +1,258 @@
+#include "firewall/service/firewall_store.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "firewall/com/com_runtime.h"
+
+namespace {
+
+using Use = SqliteStatement::Use;
+
+// The schema version this build writes; a store from a newer build is not touched.
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kSchema =
+    "BEGIN IMMEDIATE;"
+    "CREATE TABLE IF NOT EXISTS settings ("
+    "  id INTEGER PRIMARY KEY CHECK (id = 1),"
+    "  firewall_enabled INTEGER NOT NULL);"
+    "INSERT OR IGNORE INTO settings (id, firewall_enabled) VALUES (1, 0);"
+    // The rowid gives the insertion order; a replaced entry keeps its row and so its place.
+    "CREATE TABLE IF NOT EXISTS applications ("
+    "  seq INTEGER PRIMARY KEY,"
+    "  path BLOB NOT NULL UNIQUE,"
+    "  name BLOB NOT NULL,"
+    "  enabled INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS open_ports ("
+    "  seq INTEGER PRIMARY KEY,"
+    "  number INTEGER NOT NULL,"
+    "  protocol INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  enabled INTEGER NOT NULL,"
+    "  UNIQUE (number, protocol));"
+    "PRAGMA user_version = 1;"
+    "COMMIT;";
+
+template <class Key>
+struct TableSql;
+
+// Every statement puts the key first (parameters and columns), then the name and the flag.
+template <>
+struct TableSql<AppKey> {
+  static constexpr int kNameIndex = 2;
+  static constexpr const char* kFind = "SELECT path, name, enabled FROM applications WHERE path = ?1";
+  static constexpr const char* kList = "SELECT path, name, enabled FROM applications ORDER BY seq";
+  static constexpr const char* kPut =
+      "INSERT INTO applications (path, name, enabled) VALUES (?1, ?2, ?3) "
+      "ON CONFLICT (path) DO UPDATE SET name = excluded.name, enabled = excluded.enabled";
+  static constexpr const char* kDelete = "DELETE FROM applications WHERE path = ?1";
+  static constexpr const char* kUpdate =
+      "UPDATE applications SET name = coalesce(?2, name), enabled = coalesce(?3, enabled) WHERE path = ?1";
+};
+
+template <>
+struct TableSql<PortKey> {
+  static constexpr int kNameIndex = 3;
+  static constexpr const char* kFind =
+      "SELECT number, protocol, name, enabled FROM open_ports WHERE number = ?1 AND protocol = ?2";
+  static constexpr const char* kList = "SELECT number, protocol, name, enabled FROM open_ports ORDER BY seq";
+  static constexpr const char* kPut =
+      "INSERT INTO open_ports (number, protocol, name, enabled) VALUES (?1, ?2, ?3, ?4) "
+      "ON CONFLICT (number, protocol) DO UPDATE SET name = excluded.name, enabled = excluded.enabled";
+  static constexpr const char* kDelete = "DELETE FROM open_ports WHERE number = ?1 AND protocol = ?2";
+  static constexpr const char* kUpdate =
+      "UPDATE open_ports SET name = coalesce(?3, name), enabled = coalesce(?4, enabled) "
+      "WHERE number = ?1 AND protocol = ?2";
+};
+
+void BindKey(Use& use, const AppKey& key) { use.Bind(1, key); }
+
+void BindKey(Use& use, const PortKey& key) {
+  use.Bind(1, key.number);
+  use.Bind(2, key.protocol);
+}
+
+void ReadKey(const Use& use, AppKey* key) { *key = use.Text16(0); }
+
+void ReadKey(const Use& use, PortKey* key) {
+  key->number = static_cast<LONG>(use.Int(0));
+  key->protocol = static_cast<LONG>(use.Int(1));
+}
+
+template <class Key>
+EntryRecord<Key> ReadEntry(const Use& use) {
+  constexpr int nameColumn = TableSql<Key>::kNameIndex - 1;
+  EntryRecord<Key> entry;
+  ReadKey(use, &entry.key);
+  entry.name = use.Text16(nameColumn);
+  entry.enabled = use.Int(nameColumn + 1) != 0;
+  return entry;
+}
+
+HRESULT StepDone(sqlite3* db, Use& use, const char* doing) {
+  const int rc = use.Step();
+  return rc == SQLITE_DONE ? S_OK : SqliteFailure(db, rc, doing);
+}
+
+}  // namespace
+
+template <class Key>
+int EntryTable<Key>::Prepare(sqlite3* db) {
+  using Sql = TableSql<Key>;
+  m_db = db;
+  int rc = m_find.Prepare(db, Sql::kFind);
+  if (rc == SQLITE_OK) rc = m_list.Prepare(db, Sql::kList);
+  if (rc == SQLITE_OK) rc = m_put.Prepare(db, Sql::kPut);
+  if (rc == SQLITE_OK) rc = m_delete.Prepare(db, Sql::kDelete);
+  if (rc == SQLITE_OK) rc = m_update.Prepare(db, Sql::kUpdate);
+  return rc;
+}
+
+template <class Key>
+HRESULT EntryTable<Key>::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
+  Use use(m_find);
+  BindKey(use, key);
+  const int rc = use.Step();
+  if (rc == SQLITE_ROW) {
+    *entry = ReadEntry<Key>(use);
+    return S_OK;
+  }
+  entry->reset();
+  return rc == SQLITE_DONE ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
+}
+
+template <class Key>
+HRESULT EntryTable<Key>::List(std::vector<EntryRecord<Key>>* entries) {
+  entries->clear();
+  Use use(m_list);
+  int rc;
+  while ((rc = use.Step()) == SQLITE_ROW) entries->push_back(ReadEntry<Key>(use));
+  return rc == SQLITE_DONE ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
+}
+
+template <class Key>
+HRESULT EntryTable<Key>::Put(const EntryRecord<Key>& entry) {
+  constexpr int nameIndex = TableSql<Key>::kNameIndex;
+  Use use(m_put);
+  BindKey(use, entry.key);
+  use.Bind(nameIndex, entry.name);
+  use.Bind(nameIndex + 1, entry.enabled ? 1 : 0);
+  return StepDone(m_db, use, "writing the firewall store");
+}
+
+template <class Key>
+HRESULT EntryTable<Key>::Delete(const Key& key) {
+  Use use(m_delete);
+  BindKey(use, key);
+  return StepDone(m_db, use, "writing the firewall store");
+}
+
+template <class Key>
+HRESULT EntryTable<Key>::Update(const Key& key, const EntryChange& change) {
+  constexpr int nameIndex = TableSql<Key>::kNameIndex;
+  Use use(m_update);
+  BindKey(use, key);
+  if (change.name) use.Bind(nameIndex, *change.name);
+  else use.BindNull(nameIndex);
+  if (change.enabled) use.Bind(nameIndex + 1, *change.enabled ? 1 : 0);
+  else use.BindNull(nameIndex + 1);
+  const HRESULT hr = StepDone(m_db, use, "writing the firewall store");
+  if (SUCCEEDED(hr) && sqlite3_changes(m_db) == 0) return HRESULT_NOT_FOUND;
+  return hr;
+}
+
+template class EntryTable<AppKey>;
+template class EntryTable<PortKey>;
+
+HRESULT FirewallStore::Open(const std::string& path, std::unique_ptr<FirewallStore>* store, int busyTimeoutMs) {
+  std::unique_ptr<FirewallStore> opened(new FirewallStore);
+  const HRESULT hr = opened->Initialise(path, busyTimeoutMs);
+  if (SUCCEEDED(hr)) *store = std::move(opened);
+  return hr;
+}
+
+HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
+  const std::string doing = "cannot open the firewall store " + path;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::error_code error;
+  if (!folder.empty()) std::filesystem::create_directories(folder, error);
+  if (error) {
+    SetErrorInfoText(doing + ": cannot create its folder: " + error.message());
+    return E_ACCESSDENIED;
+  }
+  int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
+  sqlite3_busy_timeout(m_db, busyTimeoutMs);
+
+  // The write-ahead log lets readers go on while another process writes; a full sync at
+  // every commit makes each acknowledged change survive a crash or a power cut.
+  rc = SqliteExec(m_db, "PRAGMA journal_mode = WAL");
+  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
+  rc = SqliteExec(m_db, "PRAGMA synchronous = FULL");
+  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
+
+  SqliteStatement version;
+  rc = version.Prepare(m_db, "PRAGMA user_version");
+  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
+  {
+    Use use(version);
+    rc = use.Step();
+    if (rc != SQLITE_ROW) return SqliteFailure(m_db, rc, doing);
+    if (use.Int(0) > kSchemaVersion) {
+      SetErrorInfoText(doing + ": it was written by a newer version of Brenvo");
+      return E_FAIL;
+    }
+  }
+
+  rc = SqliteExec(m_db, kSchema);
+  if (rc != SQLITE_OK) {
+    const HRESULT hr = SqliteFailure(m_db, rc, doing);
+    SqliteExec(m_db, "ROLLBACK");
+    return hr;
+  }
+
+  rc = m_begin.Prepare(m_db, "BEGIN IMMEDIATE");
+  if (rc == SQLITE_OK) rc = m_commit.Prepare(m_db, "COMMIT");
+  if (rc == SQLITE_OK) rc = m_rollback.Prepare(m_db, "ROLLBACK");
+  if (rc == SQLITE_OK) rc = m_readEnabled.Prepare(m_db, "SELECT firewall_enabled FROM settings WHERE id = 1");
+  if (rc == SQLITE_OK) rc = m_writeEnabled.Prepare(m_db, "UPDATE settings SET firewall_enabled = ?1 WHERE id = 1");
+  if (rc == SQLITE_OK) rc = m_apps.Prepare(m_db);
+  if (rc == SQLITE_OK) rc = m_ports.Prepare(m_db);
+  return rc == SQLITE_OK ? S_OK : SqliteFailure(m_db, rc, doing);
+}
+
+FirewallStore::~FirewallStore() {
+  // Statements are members and finalised after this body; close_v2 waits for them.
+  sqlite3_close_v2(m_db);
+}
+
+HRESULT FirewallStore::Begin() {
+  Use use(m_begin);
+  return StepDone(m_db, use, "beginning a change of the firewall store");
+}
+
+HRESULT FirewallStore::Commit() {
+  Use use(m_commit);
+  return StepDone(m_db, use, "committing a change of the firewall store");
+}
+
+void FirewallStore::Rollback() {
+  Use use(m_rollback);
+  use.Step();
+}
+
+HRESULT FirewallStore::ReadFirewallEnabled(bool* on) {
+  Use use(m_readEnabled);
+  const int rc = use.Step();
+  if (rc != SQLITE_ROW) return SqliteFailure(m_db, rc, "reading the firewall store");
+  *on = use.Int(0) != 0;
+  return S_OK;
+}
+
+HRESULT FirewallStore::WriteFirewallEnabled(bool on) {
+  Use use(m_writeEnabled);
+  use.Bind(1, on ? 1 : 0);
+  return StepDone(m_db, use, "writing the firewall store");
+}

@@ -1,0 +1,49 @@
+#include "firewall/service/nftables_enforcer.h"
+
+#include <nftables/libnftables.h>
+
+#include <optional>
+#include <string>
+
+#include "firewall/com/com_runtime.h"
+#include "firewall/service/nft_commands.h"
+
+NftablesEnforcer::NftablesEnforcer() : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)) {
+  if (!m_ctx) return;
+  // JSON output also makes libnftables read its input as JSON.
+  nft_ctx_output_set_flags(m_ctx, NFT_CTX_OUTPUT_JSON);
+  nft_ctx_buffer_output(m_ctx);
+  nft_ctx_buffer_error(m_ctx);
+}
+
+NftablesEnforcer::~NftablesEnforcer() {
+  if (m_ctx) nft_ctx_free(m_ctx);
+}
+
+HRESULT NftablesEnforcer::Run(const std::optional<std::string>& command, const char* doing) {
+  if (!m_ctx) {
+    SetErrorInfoText(std::string(doing) + ": libnftables could not be initialised");
+    return E_FAIL;
+  }
+  if (!command) {
+    SetErrorInfoText(std::string(doing) + ": a port that nftables cannot hold");
+    return E_INVALIDARG;
+  }
+  const int rc = nft_run_cmd_from_buffer(m_ctx, command->c_str());
+  nft_ctx_get_output_buffer(m_ctx);  // read, so that the buffer does not grow
+  if (rc == 0) return S_OK;
+  std::string error = nft_ctx_get_error_buffer(m_ctx);
+  while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
+  SetErrorInfoText(std::string(doing) + ": " + (error.empty() ? "the kernel refused the change" : error));
+  return E_FAIL;
+}
+
+HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
+  return Run(nft::ReplaceTableCommand(state), "nftables: replacing the table inet brenvo");
+}
+
+HRESULT NftablesEnforcer::ChangePort(const PortKey& port, bool open) {
+  return Run(nft::PortElementCommand(port, open), "nftables: changing an open port");
+}
+
+bool NftablesEnforcer::MayChangeKernelFirewall() { return SUCCEEDED(Run(nft::ProbeCommand(), "nftables")); }

@@ -1,0 +1,152 @@
+// The store and what every change asks of the enforcer.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "firewall/service/firewall_service.h"
+#include "tests/firewall/service/recording_enforcer.h"
+#include "tests/firewall/temp_dir.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+PortRecord Port(LONG number, LONG protocol, bool enabled = true) {
+  return PortRecord{PortKey{number, protocol}, u"port", enabled};
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Reopen(); }
+
+  void Reopen() {
+    m_service.reset();
+    std::unique_ptr<FirewallStore> store;
+    ASSERT_EQ(FirewallStore::Open(m_path, &store, 100), S_OK);
+    m_service = std::make_unique<FirewallService>(std::move(store), m_enforcer);
+  }
+  // The calls made since the last look.
+  Calls TakeCalls() { return std::exchange(m_enforcer->calls, {}); }
+  std::optional<PortRecord> Find(LONG number, LONG protocol) {
+    std::optional<PortRecord> port;
+    EXPECT_EQ(m_service->Find(PortKey{number, protocol}, &port), S_OK);
+    return port;
+  }
+
+  TempDir m_dir;
+  std::string m_path = m_dir.File("made/on/demand/firewall.db");
+  std::shared_ptr<RecordingEnforcer> m_enforcer = std::make_shared<RecordingEnforcer>();
+  std::unique_ptr<FirewallService> m_service;
+};
+
+TEST_F(ServiceTest, PortChangesReachTheKernelOnlyWhileTheFirewallIsOn) {
+  EXPECT_EQ(m_service->Add(Port(80, 6)), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{});
+  EXPECT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{"replace on 80/6"});
+
+  EXPECT_EQ(m_service->Add(Port(53, 17)), S_OK);
+  EXPECT_EQ(m_service->Add(Port(53, 17)), S_OK);  // replaced, still open: nothing to do
+  EXPECT_EQ(m_service->Add(Port(22, 6, false)), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{"open 53/17"});
+
+  EXPECT_EQ(m_service->Update(PortKey{80, 6}, EntryChange{u"renamed", std::nullopt}), S_OK);
+  EXPECT_EQ(m_service->Update(PortKey{80, 6}, EntryChange{std::nullopt, false}), S_OK);
+  EXPECT_EQ(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, true}), S_OK);
+  EXPECT_EQ(TakeCalls(), (Calls{"close 80/6", "open 22/6"}));
+  EXPECT_EQ(Find(80, 6)->name, u"renamed");
+  EXPECT_FALSE(Find(80, 6)->enabled);
+
+  EXPECT_EQ(m_service->Remove(PortKey{80, 6}), S_OK);  // disabled: already closed
+  EXPECT_EQ(m_service->Remove(PortKey{22, 6}), S_OK);
+  EXPECT_EQ(m_service->Remove(PortKey{9, 6}), S_OK);  // absent
+  EXPECT_EQ(m_service->Update(PortKey{9, 6}, EntryChange{std::nullopt, true}), HRESULT_NOT_FOUND);
+  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/a", u"a", true}), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{"close 22/6"});
+
+  EXPECT_EQ(m_service->WriteFirewallEnabled(false), S_OK);
+  EXPECT_EQ(m_service->Add(Port(443, 6)), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{"replace off"});
+}
+
+TEST_F(ServiceTest, AChangeTheKernelRefusesIsNotKept) {
+  ASSERT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
+  ASSERT_EQ(m_service->Add(Port(22, 6)), S_OK);
+  TakeCalls();
+  m_enforcer->refuseChange = 1;
+  m_enforcer->refuseReplace = 1;
+  EXPECT_TRUE(FAILED(m_service->Add(Port(80, 6))));
+  EXPECT_EQ(TakeErrorInfoText(), "refused by the test");
+  EXPECT_EQ(TakeCalls(), (Calls{"open 80/6", "replace on 22/6 80/6"}));
+  EXPECT_FALSE(Find(80, 6));
+
+  m_enforcer->refuseChange = 1;
+  m_enforcer->refuseReplace = 1;
+  EXPECT_TRUE(FAILED(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, false})));
+  EXPECT_TRUE(Find(22, 6)->enabled);
+  m_enforcer->refuseReplace = 1;
+  EXPECT_TRUE(FAILED(m_service->WriteFirewallEnabled(false)));
+  bool on = false;
+  EXPECT_EQ(m_service->ReadFirewallEnabled(&on), S_OK);
+  EXPECT_TRUE(on);
+  Reopen();  // nothing of the refused changes reached the file either
+  EXPECT_FALSE(Find(80, 6));
+  EXPECT_TRUE(Find(22, 6)->enabled);
+}
+
+TEST_F(ServiceTest, AKernelThatLostTheTableGetsItBackAtTheNextChange) {
+  ASSERT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
+  ASSERT_EQ(m_service->Add(Port(22, 6)), S_OK);
+  TakeCalls();
+  m_enforcer->refuseChange = 1;
+  EXPECT_EQ(m_service->Add(Port(8080, 6)), S_OK);
+  EXPECT_EQ(TakeCalls(), (Calls{"open 8080/6", "replace on 22/6 8080/6"}));
+  EXPECT_EQ(TakeErrorInfoText(), "");
+  EXPECT_EQ(m_service->ApplyAll(), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{"replace on 22/6 8080/6"});
+}
+
+TEST_F(ServiceTest, TheStoreKeepsEntriesVerbatimInOrderAcrossReopening) {
+  const std::u16string odd{u'a', u'\0', u'\xDFFF', u'"', u'\n'};
+  ASSERT_EQ(m_service->Add(AppRecord{u"/b" + odd, odd, false}), S_OK);
+  ASSERT_EQ(m_service->Add(AppRecord{u"/a", u"first", true}), S_OK);
+  ASSERT_EQ(m_service->Add(AppRecord{u"/b" + odd, u"replaced", true}), S_OK);
+  ASSERT_EQ(m_service->Remove(AppKey(u"/absent")), S_OK);
+  Reopen();
+  std::vector<AppRecord> apps;
+  ASSERT_EQ(m_service->List(&apps), S_OK);
+  ASSERT_EQ(apps.size(), 2u);
+  EXPECT_EQ(apps[0].key, u"/b" + odd);
+  EXPECT_EQ(apps[0].name, u"replaced");
+  EXPECT_TRUE(apps[0].enabled);
+  EXPECT_EQ(apps[1].key, u"/a");
+  ASSERT_EQ(m_service->Update(AppKey(u"/a"), EntryChange{odd, std::nullopt}), S_OK);
+  std::optional<AppRecord> app;
+  ASSERT_EQ(m_service->Find(AppKey(u"/a"), &app), S_OK);
+  EXPECT_EQ(app->name, odd);
+  EXPECT_TRUE(app->enabled);
+}
+
+TEST_F(ServiceTest, AStoreFromANewerVersionIsLeftAlone) {
+  m_service.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(m_path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::unique_ptr<FirewallStore> store;
+  EXPECT_EQ(FirewallStore::Open(m_path, &store), E_FAIL);
+  EXPECT_NE(TakeErrorInfoText().find("newer version"), std::string::npos);
+  EXPECT_EQ(store, nullptr);
+}
+
+TEST_F(ServiceTest, AChangeWaitsForAnotherProcessOnlyUntilTheBusyTimeout) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(m_service->Add(Port(80, 6)), HRESULT_BUSY);
+  EXPECT_NE(TakeErrorInfoText().find("locked"), std::string::npos);
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(m_service->Add(Port(80, 6)), S_OK);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// The JSON commands for the table Brenvo owns, built from ports alone.
+#include <gtest/gtest.h>
+
+#include "firewall/service/nft_commands.h"
+
+namespace {
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(NftCommandsTest, OnlyEnforceablePortsBecomeElements) {
+  struct Case {
+    PortKey port;
+    const char* element;  // null: refused
+  };
+  const Case cases[] = {
+      {{1, 6}, R"({"concat":["tcp",1]})"},   {{65535, 17}, R"({"concat":["udp",65535]})"},
+      {{8080, 6}, R"({"concat":["tcp",8080]})"}, {{0, 6}, nullptr},
+      {{65536, 17}, nullptr},                  {{-80, 6}, nullptr},
+      {{80, 1}, nullptr},                      {{80, 0}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.port.number) + "/" + std::to_string(c.port.protocol));
+    for (bool open : {true, false}) {
+      const auto command = nft::PortElementCommand(c.port, open);
+      if (!c.element) {
+        EXPECT_FALSE(command);
+        continue;
+      }
+      ASSERT_TRUE(command);
+      EXPECT_EQ(*command, std::string(R"({"nftables":[{")") + (open ? "add" : "delete") +
+                              R"(":{"element":{"family":"inet","table":"brenvo","name":"open_ports","elem":[)" +
+                              c.element + "]}}}]}");
+    }
+  }
+}
+
+TEST(NftCommandsTest, AFirewallThatIsOffLeavesNoTable) {
+  const auto command = nft::ReplaceTableCommand(EnforcedState{false, {{80, 6}}});
+  ASSERT_TRUE(command);
+  EXPECT_EQ(*command, R"({"nftables":[{"add":{"table":{"family":"inet","name":"brenvo"}}},)"
+                      R"({"delete":{"table":{"family":"inet","name":"brenvo"}}}]})");
+}
+
+TEST(NftCommandsTest, AFirewallThatIsOnDropsAllButItsExceptions) {
+  const auto bare = nft::ReplaceTableCommand(EnforcedState{true, {}});
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(Count(*bare, R"("table":{"family":"inet","name":"brenvo"})"), 3u);  // add, delete, add
+  EXPECT_EQ(Count(*bare, R"("hook":"input","prio":0,"policy":"drop")"), 1u);
+  EXPECT_EQ(Count(*bare, R"({"add":{"rule":)"), 4u);
+  EXPECT_EQ(Count(*bare, R"("element")"), 0u);
+
+  const auto full = nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {53, 17}}});
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->substr(0, full->size() - 2), bare->substr(0, bare->size() - 2) +
+                                                    R"(,{"add":{"element":{"family":"inet","table":"brenvo",)"
+                                                    R"("name":"open_ports","elem":[{"concat":["tcp",443]},)"
+                                                    R"({"concat":["udp",53]}]}}})");
+  EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}}));
+}
+
+}  // namespace
