@@ -1,0 +1,26 @@
+#pragma once
+// The result of every firewall operation: 0 for success, else the step that failed.
+#include <cstdint>
+
+enum FW_ERROR_CODE : std::int32_t {
+  FW_OK = 0,
+  FW_E_PROFILE_STATE = 1,
+  FW_E_LOCAL_POLICY = 3,
+  FW_E_CURRENT_PROFILE = 4,
+  FW_E_READ_FIREWALL_STATE = 5,
+  FW_E_WRITE_FIREWALL_STATE = 6,
+  FW_E_NULL_ARGUMENT = 7,
+  FW_E_APP_COLLECTION = 8,
+  FW_E_APP_ENABLED_STATE = 9,
+  FW_E_CREATE_APP = 10,
+  FW_E_STRING_ALLOC = 11,
+  FW_E_SET_IMAGE_PATH = 12,
+  FW_E_SET_NAME = 13,
+  FW_E_ADD_TO_COLLECTION = 14,
+  FW_E_REMOVE_FROM_COLLECTION = 15,
+  FW_E_PORT_COLLECTION = 16,
+  FW_E_PORT_ENABLED_STATE = 17,
+  FW_E_CREATE_PORT = 19,
+  FW_E_SET_PORT_NUMBER = 20,
+  FW_E_SET_PROTOCOL = 21,
+};
