@@ -1,0 +1,35 @@
+#pragma once
+
+#include "monitor/packet_record.h"
+
+#include <QObject>
+
+#include <condition_variable>
+#include <mutex>
+
+class PacketTreeModel;
+
+// Carries each segment from the capture thread to the model on the GUI thread with one
+// blocking call, so that a segment is in the tree once the capture goes on. Cancel()
+// releases a waiting capture thread without adding, so that a stop can join it while the
+// GUI thread waits and serves nothing.
+class PacketHandoff : public QObject {
+    Q_OBJECT
+public:
+    explicit PacketHandoff(PacketTreeModel& model, QObject* parent = nullptr);
+
+    // Any thread; returns once the record is in the model (true) or the hand-off has been
+    // cancelled (false).
+    bool Deliver(const PacketRecord& record);
+    // GUI thread: the current and every later Deliver return without adding.
+    void Cancel();
+
+private:
+    void Serve();
+
+    PacketTreeModel& m_model;
+    std::mutex m_mutex;
+    std::condition_variable m_served;
+    const PacketRecord* m_pending = nullptr;
+    bool m_cancelled = false;
+};
