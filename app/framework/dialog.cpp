@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include "app/framework/controls.h"
 #include "app/framework/data_exchange.h"
@@ -33,13 +34,16 @@ WPARAM VirtualKey(const QKeyEvent* event) {
 // dialog first (PreTranslateMessage), and opens a window's menu on Alt+Space.
 class MessageFilter final : public QObject {
  public:
+  // Once per application object: a process may run more than one in turn.
   static void Install() {
-    static MessageFilter* filter = nullptr;
-    if (!filter) {
-      filter = new MessageFilter;
-      qApp->installEventFilter(filter);
-    }
+    static QPointer<QCoreApplication> installedOn;
+    if (installedOn == qApp) return;
+    qApp->installEventFilter(new MessageFilter(qApp));
+    installedOn = qApp;
   }
+
+ private:
+  explicit MessageFilter(QObject* parent) : QObject(parent) {}
 
  protected:
   bool eventFilter(QObject* object, QEvent* event) override {
