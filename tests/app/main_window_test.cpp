@@ -21,6 +21,7 @@
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/firewall/fake_firewall.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
 
@@ -232,6 +233,20 @@ TEST_F(MainWindowTest, AnUnopenableStoreShowsTheMessageAndEndsWithStatusOne) {
   EXPECT_EQ(m_services.boxes[0].text, QStringLiteral("Brenvo works only under Windows XP"));
   EXPECT_EQ(m_services.boxes[0].caption, QStringLiteral("Error"));
   EXPECT_EQ(m_services.boxes[0].type & MB_ICONMASK, MB_ICONERROR);
+}
+
+TEST_F(MainWindowTest, ARefusedSwitchLeavesTheButtonsShowingTheRealState) {
+  FakeFirewall firewall;
+  firewall.Fail("INetFwProfile::put_FirewallEnabled");
+  TestableMainWindow window;
+  Run(window, [&] {
+    QTest::mouseClick(window.GetDlgItem(IDC_FIREWALL_ON), Qt::LeftButton);
+    EXPECT_TRUE(IsChecked(window, IDC_FIREWALL_OFF));
+    firewall.firewallEnabled = VARIANT_TRUE;
+    QTest::mouseClick(window.GetDlgItem(IDC_FIREWALL_OFF), Qt::LeftButton);
+    EXPECT_TRUE(IsChecked(window, IDC_FIREWALL_ON));
+  });
+  EXPECT_EQ(firewall.Calls("INetFwProfile::put_FirewallEnabled"), 2);
 }
 
 TEST(PageContainer, LaysOutTheFirstPageShownAndTheRestAsTheyWere) {
