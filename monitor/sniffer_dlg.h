@@ -1,9 +1,54 @@
 #pragma once
 
+#include "app/framework/controls.h"
 #include "app/framework/dialog.h"
+#include "app/framework/image_list.h"
+#include "monitor/packet_handoff.h"
+#include "monitor/packet_tree_model.h"
+#include "monitor/traffic_monitor.h"
 
-// The "View Traffic" page.
-class CSnifferDlg : public CEscapeProofDialog {
+#include <QGroupBox>
+
+// The "View Traffic" page: one tree of the decoded TCP segments. The page owns the whole
+// traffic monitor (its engine part lives in CTrafficMonitor), which starts with the page,
+// whether or not the page is ever shown.
+class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
  public:
-  explicit CSnifferDlg(QWidget* parent);
+  // "Logger.txt" goes to `logDirectory`, the current directory unless a test says otherwise.
+  explicit CSnifferDlg(QWidget* parent, const std::string& logDirectory = ".");
+  ~CSnifferDlg() override;
+
+  // The updater lies beside Brenvo's own executable and gets these arguments.
+  static constexpr const char* kUpdater = "UpdateApp.exe";
+  static constexpr const char* kUpdaterArguments = "\"Brenvo\" \"41\" \"4.0.3\"";
+  static constexpr int kSelectorBand = 100;
+
+  void AddPacketToTree(const PacketFields& fields) override;
+  void LayoutControls();
+  // The close request: stops the capture, then the default close handling.
+  void StopCapture();
+
+  CImageList m_imageList;
+  CComboBox m_interfaceCombo;
+  QGroupBox m_interfaceGroup;
+  CTreeCtrl m_tree;
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override;
+  BOOL OnInitDialog() override;
+  const MessageMap* GetMessageMap() const override;
+  std::string SelectedInterface() const override;
+  void ReleaseCaptureThread() override;
+
+ private:
+  void StartUpdater();
+  void SetTreeFont();
+
+  void OnSysCommand(UINT id, LPARAM lParam);
+  void OnPaint();
+  HICON OnQueryDragIcon();
+  void OnSize(UINT type, int cx, int cy);
+
+  PacketTreeModel m_model;
+  PacketHandoff m_handoff{m_model};
 };

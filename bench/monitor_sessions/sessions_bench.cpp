@@ -1,0 +1,100 @@
+// Session cost: the per-segment cost of decoding, tracking and logging a data segment of
+// an open session, with 10 sessions open and with 1,000,000 open. The lookup finds a
+// session in constant time, so the two costs stay within 20% of each other.
+//
+// usage: monitor_sessions_bench [segments]
+#include "monitor/traffic_monitor.h"
+#include "tools/packet_builder.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CountingMonitor : public CTrafficMonitor {
+public:
+    explicit CountingMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
+    void AddPacketToTree(const PacketFields&) override { ++shown; }
+    std::uint64_t shown = 0;
+};
+
+tools::TcpSegment SessionSegment(std::uint32_t session)
+{
+    // 10.x.y.z:port to 10.0.0.1:80, unique per session number.
+    tools::TcpSegment s;
+    s.srcAddress = "10." + std::to_string(1 + (session >> 16)) + "." + std::to_string(session >> 8 & 0xFF) +
+                   "." + std::to_string(session & 0xFF);
+    s.srcPort = static_cast<std::uint16_t>(1024 + session % 50000);
+    s.seq = 1000;
+    return s;
+}
+
+void Feed(CTrafficMonitor& monitor, const std::vector<std::uint8_t>& d)
+{
+    monitor.DecodeIpPacket(d.data(), static_cast<std::uint32_t>(d.size()));
+}
+
+// Nanoseconds per data segment with `open` sessions open; the segments go to random
+// open sessions.
+double CostWith(std::uint32_t open, std::uint64_t segments, const fs::path& dir)
+{
+    CountingMonitor monitor(dir.string());
+    for (std::uint32_t i = 0; i < open; ++i) {
+        auto syn = SessionSegment(i);
+        syn.flags = tools::kSyn;
+        Feed(monitor, tools::TcpDatagram(syn));
+    }
+    std::mt19937 random(42);
+    std::vector<std::vector<std::uint8_t>> data;
+    data.reserve(segments);
+    for (std::uint64_t i = 0; i < segments; ++i) {
+        auto s = SessionSegment(static_cast<std::uint32_t>(random() % open));
+        s.flags = tools::kAck | tools::kPsh;
+        s.seq = 1001 + static_cast<std::uint32_t>(i % 1000) * 100;
+        s.payloadBytes = 100;
+        data.push_back(tools::TcpDatagram(s));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& d : data)
+        Feed(monitor, d);
+    const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+    if (monitor.shown != open + segments)
+        std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(monitor.shown));
+    return ns / segments;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
+    std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return 1;
+    const fs::path dir = pattern;
+
+    // Alternate the two sizes so that drifts of the machine touch both alike.
+    double few = 1e300, many = 1e300;
+    for (int round = 0; round < 3; ++round) {
+        few = std::min(few, CostWith(10, segments, dir));
+        many = std::min(many, CostWith(1'000'000, segments, dir));
+    }
+    const double difference = std::abs(many - few) / few * 100;
+    std::printf("per-segment cost (decode, track, log line), best of 3 runs of %llu segments:\n",
+                static_cast<unsigned long long>(segments));
+    std::printf("  10 open sessions:        %.0f ns\n", few);
+    std::printf("  1,000,000 open sessions: %.0f ns\n", many);
+    std::printf("  difference: %.1f%%  budget <= 20%%: %s\n", difference, difference <= 20 ? "met" : "MISSED");
+    fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,76 @@
+// Fuzz target: a run of datagrams through decoding, session tracking, the log and the
+// tree model. The input is split into datagrams, each preceded by a 16-bit big-endian
+// length (the last one takes what is left), so that one input can open, gap and close
+// sessions.
+#include "monitor/packet_record.h"
+#include "monitor/packet_tree_model.h"
+#include "monitor/traffic_monitor.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+class FuzzMonitor : public CTrafficMonitor {
+public:
+    explicit FuzzMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
+    ~FuzzMonitor() override { StopCapture(); }
+
+    void AddPacketToTree(const PacketFields& fields) override
+    {
+        const auto record = PacketRecord::FromFields(fields);
+        if (!record)
+            std::abort(); // the log step made texts the tree cannot take
+        m_model.Append(*record);
+        // Format every item of the new group, as a view would.
+        const QModelIndex root = m_model.index(m_model.rowCount() - 1, 0);
+        m_texts += m_model.data(root).toString().size();
+        for (int header = 0; header < m_model.rowCount(root); ++header) {
+            const QModelIndex h = m_model.index(header, 0, root);
+            for (int row = 0; row < m_model.rowCount(h); ++row)
+                m_texts += m_model.data(m_model.index(row, 0, h)).toString().size();
+        }
+    }
+
+private:
+    PacketTreeModel m_model;
+    qsizetype m_texts = 0;
+};
+
+// "Logger.txt" of every run goes to one temporary directory, removed at exit.
+struct LogDirectory {
+    LogDirectory()
+    {
+        path = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
+        if (::mkdtemp(path.data()) == nullptr)
+            std::abort();
+    }
+    ~LogDirectory() { std::filesystem::remove_all(path); }
+    std::string path;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // A monitor per input keeps every run reproducible from its input alone.
+    static const LogDirectory logs;
+    FuzzMonitor monitor(logs.path);
+    while (size >= 2) {
+        std::size_t length = std::size_t(data[0]) << 8 | data[1];
+        data += 2;
+        size -= 2;
+        if (length > size)
+            length = size;
+        // An exact-size copy, so that any read past the datagram is caught.
+        auto* datagram = static_cast<std::uint8_t*>(std::malloc(length ? length : 1));
+        std::copy(data, data + length, datagram);
+        monitor.DecodeIpPacket(datagram, static_cast<std::uint32_t>(length));
+        std::free(datagram);
+        data += length;
+        size -= length;
+    }
+    return 0;
+}
