@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "firewall/com/com_runtime.h"
 
@@ -184,11 +185,17 @@ HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
   int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
-  sqlite3_busy_timeout(m_db, busyTimeoutMs);
+  m_busyTimeout = std::chrono::milliseconds(busyTimeoutMs);
+  sqlite3_busy_handler(m_db, WaitWhileBusy, this);
 
   // The write-ahead log lets readers go on while another process writes; a full sync at
-  // every commit makes each acknowledged change survive a crash or a power cut.
-  rc = SqliteExec(m_db, "PRAGMA journal_mode = WAL");
+  // every commit makes each acknowledged change survive a crash or a power cut. Switching
+  // to the log does not call the busy handler: two processes opening a new store at once
+  // would fail without the retries.
+  for (int attempt = 0;
+       (rc = SqliteExec(m_db, "PRAGMA journal_mode = WAL")) == SQLITE_BUSY && WaitWhileBusy(this, attempt);
+       ++attempt) {
+  }
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
   rc = SqliteExec(m_db, "PRAGMA synchronous = FULL");
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
@@ -221,6 +228,18 @@ HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
   if (rc == SQLITE_OK) rc = m_apps.Prepare(m_db);
   if (rc == SQLITE_OK) rc = m_ports.Prepare(m_db);
   return rc == SQLITE_OK ? S_OK : SqliteFailure(m_db, rc, doing);
+}
+
+// SQLite's own handler naps longer and longer, so a process that changes the store again
+// and again can keep another one out for seconds. Short, even naps let the waiter in
+// between two changes.
+int FirewallStore::WaitWhileBusy(void* context, int attempt) {
+  auto* store = static_cast<FirewallStore*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) store->m_busySince = now;
+  if (now - store->m_busySince >= store->m_busyTimeout) return 0;
+  std::this_thread::sleep_for(std::chrono::microseconds(500));
+  return 1;
 }
 
 FirewallStore::~FirewallStore() {

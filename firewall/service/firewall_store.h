@@ -1,6 +1,7 @@
 #pragma once
 // The firewall configuration in one SQLite database: the on/off state, the authorized
 // applications and the open ports, each collection in insertion order.
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,8 +58,11 @@ class FirewallStore {
  private:
   FirewallStore() = default;
   HRESULT Initialise(const std::string& path, int busyTimeoutMs);
+  static int WaitWhileBusy(void* store, int attempt);
 
   sqlite3* m_db = nullptr;
+  std::chrono::milliseconds m_busyTimeout{0};
+  std::chrono::steady_clock::time_point m_busySince;
   SqliteStatement m_begin, m_commit, m_rollback, m_readEnabled, m_writeEnabled;
   EntryTable<AppKey> m_apps;
   EntryTable<PortKey> m_ports;
