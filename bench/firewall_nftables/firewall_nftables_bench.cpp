@@ -1,0 +1,55 @@
+// Latency of single firewall changes with a durable commit and the kernel change, and of
+// a full re-apply, inside a network namespace of the benchmark's own.
+#include <unistd.h>
+
+#include "bench/firewall_store/latency.h"
+#include "firewall/service/nftables_enforcer.h"
+#include "firewall/service/service_registration.h"
+#include "tests/integration/firewall_nftables/netns.h"
+
+int main() {
+  if (const std::string problem = NamespaceTestProblem(); !problem.empty()) {
+    std::printf("nftables benchmark skipped: %s\n", problem.c_str());
+    return 0;
+  }
+  const NetnsPair netns;
+  if (!netns.Problem().empty()) {
+    std::printf("nftables benchmark skipped: %s\n", netns.Problem().c_str());
+    return 0;
+  }
+  const InNamespace inside(netns.A());
+  auto enforcer = std::make_shared<NftablesEnforcer>();
+  if (!inside.Entered() || !enforcer->MayChangeKernelFirewall()) {
+    std::printf("nftables benchmark skipped: %s\n", TakeErrorInfoText().c_str());
+    return 0;
+  }
+  CoInitialize(nullptr);
+  PrintHeader("nftables (durable commit and kernel change; firewall on)");
+  for (int entries : {0, 1000, 10000}) {
+    const BenchDir dir;
+    std::printf("(this disk: one fdatasync takes %.3f ms, the floor of a durable commit)\n", dir.SyncFloorMs());
+    Populate(dir.Database(), entries);
+    RegisterFirewallService(dir.Database(), enforcer);
+    {
+      BenchFirewall firewall;
+      if (firewall.InitFirewallProfile() != FW_OK || firewall.SwitchFirewallOn() != FW_OK) return 1;
+      TimeSingleChanges(firewall, entries, 5);
+      Samples on, off;
+      for (int i = 0; i < 20; ++i) {
+        off.Time([&] { return firewall.SwitchFirewallOff(); });
+        on.Time([&] { return firewall.SwitchFirewallOn(); });
+      }
+      PrintRow("SwitchFirewallOn", entries, on, 5);
+      PrintRow("SwitchFirewallOff", entries, off, 5);
+      if (entries == 10000) {
+        Samples reapply;
+        const ServiceConfig config{dir.Database(), "nftables"};
+        for (int i = 0; i < 10; ++i)
+          reapply.Time([&] { return SUCCEEDED(ApplyFirewallConfiguration(config)) ? FW_OK : FW_E_PROFILE_STATE; });
+        PrintRow("re-apply (--apply)", entries, reapply, 250);
+      }
+    }
+    RevokeFirewallService();
+  }
+  return 0;
+}
