@@ -146,7 +146,17 @@ void CDC::RestoreDC() {
 }
 
 void CDC::BitBlt(int x, int y, int cx, int cy, const QImage& source, int xSrc, int ySrc) {
-  m_painter->drawImage(QRect(x, y, cx, cy), source, QRect(xSrc, ySrc, cx, cy));
+  const qreal ratio = source.devicePixelRatio();
+  m_painter->drawImage(QRectF(x, y, cx, cy), source, QRectF(xSrc * ratio, ySrc * ratio, cx * ratio, cy * ratio));
+}
+
+QFont GetStockFont(int object) {
+  QFont font;
+  if (object == ANSI_VAR_FONT) {
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    font.setPixelSize(11);
+  }
+  return font;
 }
 
 CPaintDC::CPaintDC(QWidget* widget, const QPaintEvent* event) : m_painterOnWidget(widget) {

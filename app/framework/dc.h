@@ -38,6 +38,12 @@ inline constexpr int ERROR_REGION = 0;
 inline constexpr int NULLREGION = 1;
 inline constexpr int SIMPLEREGION = 2;
 
+// Stock objects
+inline constexpr int ANSI_VAR_FONT = 12;
+
+// A stock font of the system: ANSI_VAR_FONT is the variable-pitch face of 8-point text.
+QFont GetStockFont(int object);
+
 // A one-pixel solid pen.
 class CPen {
  public:
@@ -87,7 +93,8 @@ class CDC {
   void SaveDC();
   void RestoreDC();
 
-  // Copies the picture of an image onto this context (image pixels at xSrc, ySrc).
+  // Copies the picture of an image onto this context (the image's logical point xSrc, ySrc;
+  // an image made for a high-density screen holds several pixels per point).
   void BitBlt(int x, int y, int cx, int cy, const QImage& source, int xSrc, int ySrc);
 
  protected:
