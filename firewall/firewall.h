@@ -8,6 +8,7 @@
 // code of the first step that fails, catches it itself and returns it; what it holds is
 // released on both paths. The two listings return nothing.
 #include "firewall/com/bstr.h"
+#include "firewall/com/com_ptr.h"
 #include "firewall/com/netfw.h"
 #include "firewall/fw_error.h"
 #include "firewall/row_sinks.h"
@@ -55,4 +56,8 @@ class CFirewall {
  private:
   FW_ERROR_CODE OpenCurrentProfile(INetFwMgr* manager);
   FW_ERROR_CODE SwitchFirewall(BOOL on);
+  // The first steps of a query and a toggle: the entry with this key, left null when the
+  // collection has none.
+  FW_ERROR_CODE FindApp(const OLECHAR* path, ComPtr<INetFwAuthorizedApplication>* app);
+  FW_ERROR_CODE FindPort(LONG number, LONG protocol, ComPtr<INetFwOpenPort>* port);
 };

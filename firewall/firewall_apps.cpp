@@ -4,8 +4,7 @@
 #include "firewall/entry_listing.h"
 #include "firewall/firewall.h"
 
-FW_ERROR_CODE CFirewall::QueryAppEnabled(const OLECHAR* path, BOOL* enabled) {
-  *enabled = FALSE;
+FW_ERROR_CODE CFirewall::FindApp(const OLECHAR* path, ComPtr<INetFwAuthorizedApplication>* app) {
   try {
     if (!m_pProfile) throw FW_E_PROFILE_STATE;
     if (!path) throw FW_E_NULL_ARGUMENT;
@@ -14,8 +13,20 @@ FW_ERROR_CODE CFirewall::QueryAppEnabled(const OLECHAR* path, BOOL* enabled) {
     const UniqueBstr imagePath(SysAllocString(path));
     if (SysStringLen(imagePath.get()) == 0) throw FW_E_STRING_ALLOC;
     // A failing Item means the application is not authorized: that is no error.
+    if (FAILED(apps->Item(imagePath.get(), app->ReleaseAndGetAddressOf()))) app->Reset();
+  } catch (FW_ERROR_CODE code) {
+    return code;
+  }
+  return FW_OK;
+}
+
+FW_ERROR_CODE CFirewall::QueryAppEnabled(const OLECHAR* path, BOOL* enabled) {
+  *enabled = FALSE;
+  try {
     ComPtr<INetFwAuthorizedApplication> app;
-    if (FAILED(apps->Item(imagePath.get(), app.ReleaseAndGetAddressOf()))) return FW_OK;
+    const FW_ERROR_CODE code = FindApp(path, &app);
+    if (code != FW_OK) throw code;
+    if (!app) return FW_OK;
     VARIANT_BOOL flag = VARIANT_FALSE;
     if (FAILED(app->get_Enabled(&flag))) throw FW_E_APP_ENABLED_STATE;
     if (flag == VARIANT_TRUE) *enabled = TRUE;
@@ -75,14 +86,10 @@ FW_ERROR_CODE CFirewall::RemoveApp(const OLECHAR* path) {
 
 FW_ERROR_CODE CFirewall::ToggleAppEnabled(const OLECHAR* path, int current) {
   try {
-    if (!m_pProfile) throw FW_E_PROFILE_STATE;
-    if (!path) throw FW_E_NULL_ARGUMENT;
-    ComPtr<INetFwAuthorizedApplications> apps;
-    if (FAILED(m_pProfile->get_AuthorizedApplications(apps.ReleaseAndGetAddressOf()))) throw FW_E_APP_COLLECTION;
-    const UniqueBstr imagePath(SysAllocString(path));
-    if (SysStringLen(imagePath.get()) == 0) throw FW_E_STRING_ALLOC;
     ComPtr<INetFwAuthorizedApplication> app;
-    if (FAILED(apps->Item(imagePath.get(), app.ReleaseAndGetAddressOf()))) return FW_OK;
+    const FW_ERROR_CODE code = FindApp(path, &app);
+    if (code != FW_OK) throw code;
+    if (!app) return FW_OK;
     // The stored flag is not read: the state the user sees decides.
     if (FAILED(app->put_Enabled(current == 1 ? VARIANT_FALSE : VARIANT_TRUE))) throw FW_E_APP_ENABLED_STATE;
   } catch (FW_ERROR_CODE code) {

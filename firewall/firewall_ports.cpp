@@ -6,16 +6,27 @@
 #include "firewall/entry_listing.h"
 #include "firewall/firewall.h"
 
-FW_ERROR_CODE CFirewall::QueryPortEnabled(LONG number, LONG protocol, BOOL* enabled) {
-  *enabled = FALSE;
+FW_ERROR_CODE CFirewall::FindPort(LONG number, LONG protocol, ComPtr<INetFwOpenPort>* port) {
   try {
     if (!m_pProfile) throw FW_E_PROFILE_STATE;
     ComPtr<INetFwOpenPorts> ports;
     if (FAILED(m_pProfile->get_GloballyOpenPorts(ports.ReleaseAndGetAddressOf()))) throw FW_E_PORT_COLLECTION;
     // A failing Item means the port is not open: that is no error.
+    if (FAILED(ports->Item(number, static_cast<NET_FW_IP_PROTOCOL>(protocol), port->ReleaseAndGetAddressOf())))
+      port->Reset();
+  } catch (FW_ERROR_CODE code) {
+    return code;
+  }
+  return FW_OK;
+}
+
+FW_ERROR_CODE CFirewall::QueryPortEnabled(LONG number, LONG protocol, BOOL* enabled) {
+  *enabled = FALSE;
+  try {
     ComPtr<INetFwOpenPort> port;
-    if (FAILED(ports->Item(number, static_cast<NET_FW_IP_PROTOCOL>(protocol), port.ReleaseAndGetAddressOf())))
-      return FW_OK;
+    const FW_ERROR_CODE code = FindPort(number, protocol, &port);
+    if (code != FW_OK) throw code;
+    if (!port) return FW_OK;
     VARIANT_BOOL flag = VARIANT_FALSE;
     if (FAILED(port->get_Enabled(&flag))) throw FW_E_PORT_ENABLED_STATE;
     if (flag == VARIANT_TRUE) *enabled = TRUE;
@@ -71,12 +82,10 @@ FW_ERROR_CODE CFirewall::RemovePort(LONG number, LONG protocol) {
 
 FW_ERROR_CODE CFirewall::TogglePortEnabled(LONG number, LONG protocol, int current) {
   try {
-    if (!m_pProfile) throw FW_E_PROFILE_STATE;
-    ComPtr<INetFwOpenPorts> ports;
-    if (FAILED(m_pProfile->get_GloballyOpenPorts(ports.ReleaseAndGetAddressOf()))) throw FW_E_PORT_COLLECTION;
     ComPtr<INetFwOpenPort> port;
-    if (FAILED(ports->Item(number, static_cast<NET_FW_IP_PROTOCOL>(protocol), port.ReleaseAndGetAddressOf())))
-      return FW_OK;
+    const FW_ERROR_CODE code = FindPort(number, protocol, &port);
+    if (code != FW_OK) throw code;
+    if (!port) return FW_OK;
     // The stored flag is not read: the state the user sees decides. A refused write is
     // reported, so that the caller can tell.
     if (FAILED(port->put_Enabled(current == 1 ? VARIANT_FALSE : VARIANT_TRUE))) throw FW_E_PORT_ENABLED_STATE;

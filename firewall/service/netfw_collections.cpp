@@ -95,15 +95,18 @@ HRESULT ReadEntry(INetFwOpenPort* port, PortRecord* record) {
   return NetFwPort::Enforceable(record->key) && !record->name.empty() ? S_OK : E_INVALIDARG;
 }
 
+template <class Record, class Entry>
+HRESULT AddEntry(FirewallService& service, Entry* entry) {
+  Record record;
+  const HRESULT hr = ReadEntry(entry, &record);
+  return FAILED(hr) ? hr : service.Add(record);
+}
+
 class NetFwApps final : public ServiceObject<INetFwAuthorizedApplications> {
  public:
   using ServiceObject::ServiceObject;
 
-  HRESULT Add(INetFwAuthorizedApplication* app) override {
-    AppRecord record;
-    const HRESULT hr = ReadEntry(app, &record);
-    return FAILED(hr) ? hr : m_service->Add(record);
-  }
+  HRESULT Add(INetFwAuthorizedApplication* app) override { return AddEntry<AppRecord>(*m_service, app); }
   HRESULT Remove(BSTR imageFileName) override {
     if (SysStringLen(imageFileName) == 0) return E_INVALIDARG;
     return m_service->Remove(AppKey(imageFileName, SysStringLen(imageFileName)));
@@ -120,11 +123,7 @@ class NetFwPorts final : public ServiceObject<INetFwOpenPorts> {
  public:
   using ServiceObject::ServiceObject;
 
-  HRESULT Add(INetFwOpenPort* port) override {
-    PortRecord record;
-    const HRESULT hr = ReadEntry(port, &record);
-    return FAILED(hr) ? hr : m_service->Add(record);
-  }
+  HRESULT Add(INetFwOpenPort* port) override { return AddEntry<PortRecord>(*m_service, port); }
   HRESULT Remove(LONG portNumber, NET_FW_IP_PROTOCOL protocol) override {
     return m_service->Remove(PortKey{portNumber, protocol});
   }

@@ -31,32 +31,45 @@ class FakeObject : public ComObject<Interface> {
   std::string m_prefix;
 };
 
-// An entry either stands alone (new from its factory) or names an entry of the fake.
-class FakeApp final : public FakeObject<INetFwAuthorizedApplication> {
+// An entry either stands alone (new from its factory) or names an entry of the fake; what
+// both kinds of entry share.
+template <class Interface, class Record>
+class FakeEntry : public FakeObject<Interface> {
+ public:
+  using FakeObject<Interface>::FakeObject;
+  HRESULT get_Name(BSTR* name) override { return this->Fails("get_Name") ? kInjected : Out(Entry().name, name); }
+  HRESULT put_Name(BSTR name) override {
+    return this->Fails("put_Name") ? kInjected : (Entry().name = Text(name), S_OK);
+  }
+  HRESULT get_IpVersion(NET_FW_IP_VERSION* version) override { return *version = NET_FW_IP_VERSION_ANY, S_OK; }
+  HRESULT get_Scope(NET_FW_SCOPE* scope) override { return *scope = NET_FW_SCOPE_ALL, S_OK; }
+  HRESULT get_Enabled(VARIANT_BOOL* enabled) override {
+    return this->Fails("get_Enabled") ? kInjected : (*enabled = Entry().enabled, S_OK);
+  }
+  HRESULT put_Enabled(VARIANT_BOOL enabled) override {
+    return this->Fails("put_Enabled") ? kInjected : (Entry().enabled = enabled, S_OK);
+  }
+
+ protected:
+  // The fake's entry with this entry's key, or the entry's own values.
+  virtual Record& Entry() = 0;
+};
+
+class FakeApp final : public FakeEntry<INetFwAuthorizedApplication, FakeFirewall::App> {
  public:
   FakeApp(FakeFirewall& fake, const std::u16string* storedPath)
-      : FakeObject(fake, "INetFwAuthorizedApplication"), m_stored(storedPath != nullptr) {
+      : FakeEntry(fake, "INetFwAuthorizedApplication"), m_stored(storedPath != nullptr) {
     m_own = {storedPath ? *storedPath : u"", u"", VARIANT_TRUE};
   }
-  HRESULT get_Name(BSTR* name) override { return Fails("get_Name") ? kInjected : Out(Entry().name, name); }
-  HRESULT put_Name(BSTR name) override { return Fails("put_Name") ? kInjected : (Entry().name = Text(name), S_OK); }
   HRESULT get_ProcessImageFileName(BSTR* path) override {
     return Fails("get_ProcessImageFileName") ? kInjected : Out(Entry().path, path);
   }
   HRESULT put_ProcessImageFileName(BSTR path) override {
     return Fails("put_ProcessImageFileName") ? kInjected : (Entry().path = Text(path), S_OK);
   }
-  HRESULT get_IpVersion(NET_FW_IP_VERSION* version) override { return *version = NET_FW_IP_VERSION_ANY, S_OK; }
-  HRESULT get_Scope(NET_FW_SCOPE* scope) override { return *scope = NET_FW_SCOPE_ALL, S_OK; }
-  HRESULT get_Enabled(VARIANT_BOOL* enabled) override {
-    return Fails("get_Enabled") ? kInjected : (*enabled = Entry().enabled, S_OK);
-  }
-  HRESULT put_Enabled(VARIANT_BOOL enabled) override {
-    return Fails("put_Enabled") ? kInjected : (Entry().enabled = enabled, S_OK);
-  }
 
  private:
-  FakeFirewall::App& Entry() {
+  FakeFirewall::App& Entry() override {
     if (!m_stored) return m_own;
     auto it = std::find_if(m_fake.apps.begin(), m_fake.apps.end(), [&](auto& a) { return a.path == m_own.path; });
     return it == m_fake.apps.end() ? m_own : *it;
@@ -65,15 +78,12 @@ class FakeApp final : public FakeObject<INetFwAuthorizedApplication> {
   FakeFirewall::App m_own;
 };
 
-class FakePort final : public FakeObject<INetFwOpenPort> {
+class FakePort final : public FakeEntry<INetFwOpenPort, FakeFirewall::Port> {
  public:
   FakePort(FakeFirewall& fake, const FakeFirewall::Port* stored)
-      : FakeObject(fake, "INetFwOpenPort"), m_stored(stored != nullptr) {
+      : FakeEntry(fake, "INetFwOpenPort"), m_stored(stored != nullptr) {
     m_own = stored ? *stored : FakeFirewall::Port{0, NET_FW_IP_PROTOCOL_TCP, u"", VARIANT_TRUE};
   }
-  HRESULT get_Name(BSTR* name) override { return Fails("get_Name") ? kInjected : Out(Entry().name, name); }
-  HRESULT put_Name(BSTR name) override { return Fails("put_Name") ? kInjected : (Entry().name = Text(name), S_OK); }
-  HRESULT get_IpVersion(NET_FW_IP_VERSION* version) override { return *version = NET_FW_IP_VERSION_ANY, S_OK; }
   HRESULT get_Protocol(NET_FW_IP_PROTOCOL* protocol) override {
     return Fails("get_Protocol") ? kInjected : (*protocol = static_cast<NET_FW_IP_PROTOCOL>(Entry().protocol), S_OK);
   }
@@ -82,16 +92,9 @@ class FakePort final : public FakeObject<INetFwOpenPort> {
   }
   HRESULT get_Port(LONG* port) override { return Fails("get_Port") ? kInjected : (*port = Entry().number, S_OK); }
   HRESULT put_Port(LONG port) override { return Fails("put_Port") ? kInjected : (Entry().number = port, S_OK); }
-  HRESULT get_Scope(NET_FW_SCOPE* scope) override { return *scope = NET_FW_SCOPE_ALL, S_OK; }
-  HRESULT get_Enabled(VARIANT_BOOL* enabled) override {
-    return Fails("get_Enabled") ? kInjected : (*enabled = Entry().enabled, S_OK);
-  }
-  HRESULT put_Enabled(VARIANT_BOOL enabled) override {
-    return Fails("put_Enabled") ? kInjected : (Entry().enabled = enabled, S_OK);
-  }
 
  private:
-  FakeFirewall::Port& Entry() {
+  FakeFirewall::Port& Entry() override {
     if (!m_stored) return m_own;
     auto it = std::find_if(m_fake.ports.begin(), m_fake.ports.end(),
                            [&](auto& p) { return p.number == m_own.number && p.protocol == m_own.protocol; });
