@@ -307,6 +307,14 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
   const std::set<std::string> open{"tcp . 8080", "udp . 53"};
   EXPECT_EQ(Elements(), open);
 
+  // A single change touches its own element only; a start replaces the whole table.
+  m_shell->Run("add element inet brenvo open_ports { tcp . 1234 }");
+  ASSERT_EQ(m_firewall->AddPort(8081, NET_FW_IP_PROTOCOL_TCP, u"alt"), FW_OK);
+  ASSERT_EQ(m_firewall->RemovePort(8081, NET_FW_IP_PROTOCOL_TCP), FW_OK);
+  EXPECT_EQ(Elements(), (std::set<std::string>{"tcp . 8080", "udp . 53", "tcp . 1234"}));
+  Start();
+  EXPECT_EQ(Elements(), open);
+
   m_shell->Run("delete table inet brenvo");
   Start();  // a restart
   EXPECT_EQ(Elements(), open);
