@@ -63,6 +63,21 @@ void CXListCtrl::FreeCells() {
     delete reinterpret_cast<CellArray*>(GetItemData(item));
     SetItemData(item, 0);
   }
+  m_checkedCells.assign(m_checkedCells.size(), 0);
+}
+
+std::vector<int>& CXListCtrl::CheckedTally() const {
+  // Columns are inserted before the rows; should one come later, count afresh.
+  if (m_checkedCells.size() != size_t(GetColumnCount())) {
+    m_checkedCells.assign(size_t(GetColumnCount()), 0);
+    for (int item = 0; item < GetItemCount(); ++item) {
+      for (int column = 0; column < GetColumnCount(); ++column) {
+        const CellInfo* cell = FindCell(item, column);
+        if (cell && cell->nCheck == 1) ++m_checkedCells[size_t(column)];
+      }
+    }
+  }
+  return m_checkedCells;
 }
 
 int CXListCtrl::InsertItem(int item, const char* text) {
@@ -103,6 +118,7 @@ BOOL CXListCtrl::SetCellCheck(int item, int subItem, int nCheck) {
   if (!InRange(item, subItem)) return 0;
   CellInfo* cell = FindCell(item, subItem);
   if (!cell) return 0;
+  CheckedTally()[size_t(subItem)] += (nCheck == 1) - (cell->nCheck == 1);
   cell->nCheck = nCheck;
   RedrawCell(item, subItem);
   // A header box shows checked only while every row's box of its column is checked.
@@ -163,12 +179,7 @@ BOOL CXListCtrl::SetHeaderCheck(int column, int image) {
 
 int CXListCtrl::CountCheckedCells(int column) const {
   if (column < 0 || column >= GetColumnCount()) return 0;
-  int checked = 0;
-  for (int item = 0; item < GetItemCount(); ++item) {
-    const CellInfo* cell = FindCell(item, column);
-    if (cell && cell->nCheck == 1) ++checked;
-  }
-  return checked;
+  return CheckedTally()[size_t(column)];
 }
 
 BOOL CXListCtrl::OnChildNotify(NMHDR* header, LRESULT* result) {
@@ -284,17 +295,22 @@ void CXListCtrl::DrawCheckCell(CDC* dc, int item, int subItem, const CRect& rect
 
 void CXListCtrl::OnColumnClick(NMHDR* header, LRESULT* result) {
   const int column = reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem;
+  // 0: the column has no header box; -1: no such column.
   const int old = GetHeaderCheck(column);
-  if (old != 0) {
+  if (old > 0) {
     SetHeaderCheck(column, old == 1 ? 2 : 1);
     GetHeaderCtrl()->UpdateWindow();
     // Only cells that show a box follow the header's box.
+    const int state = old == 1 ? 1 : 0;
+    int boxes = 0;
     for (int item = 0; item < GetItemCount(); ++item) {
       CellInfo* cell = FindCell(item, column);
       if (!cell || cell->nCheck == -1) continue;
-      cell->nCheck = old == 1 ? 1 : 0;
+      cell->nCheck = state;
+      ++boxes;
       RedrawCell(item, column);
     }
+    CheckedTally()[size_t(column)] = state * boxes;
   }
   *result = 0;
 }

@@ -71,6 +71,9 @@ class CXListCtrl : public CListCtrl {
   void HookHeader();
   void ReadColors();
   void FreeCells();
+  // Keeps the number of checked cells of every column, so that keeping a header box in step
+  // does not walk the whole list on every change of a box.
+  std::vector<int>& CheckedTally() const;
   // The cell's record; nullptr for a row without cells or a column it has no record for.
   CellInfo* FindCell(int item, int subItem) const;
   BOOL InRange(int item, int subItem) const;
@@ -81,4 +84,5 @@ class CXListCtrl : public CListCtrl {
   COLORREF m_clrHighlightText = 0;
   COLORREF m_clrWindow = 0;
   COLORREF m_clrWindowText = 0;
+  mutable std::vector<int> m_checkedCells;
 };
