@@ -2,11 +2,9 @@
 
 CMemDC::CMemDC(CDC* target) : m_pTargetDC(target) {
   target->GetClipBox(&m_rcPaint);
-  if (m_rcPaint.IsRectEmpty()) {
-    // Nothing to repaint: the context stays without a bitmap and reports no clip box.
-    Attach(m_memoryPainter, QRect());
-    return;
-  }
+  // Nothing to repaint: the context stays without a bitmap and reports no clip box, which
+  // tells its user to draw nothing.
+  if (m_rcPaint.IsRectEmpty()) return;
   // A bitmap as dense as the target's device, so that the copy is pixel for pixel.
   const qreal ratio = target->Painter().device()->devicePixelRatioF();
   m_offscreenBitmap = QImage((QSizeF(m_rcPaint.Width(), m_rcPaint.Height()) * ratio).toSize(), QImage::Format_RGB32);

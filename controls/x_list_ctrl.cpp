@@ -21,7 +21,10 @@ CXListCtrl::CXListCtrl() { ReadColors(); }
 
 CXListCtrl::~CXListCtrl() {
   FreeCells();
-  // The header member dies before the view does; give the view a header of its own again.
+  // The header member dies before the view does; give the view a header of its own again,
+  // out of the parent window first: when the list dies with its window, that window is
+  // tearing down its children and must not see a new one arrive.
+  setParent(nullptr);
   UnsubclassHeader();
 }
 

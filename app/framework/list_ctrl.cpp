@@ -140,8 +140,6 @@ CListCtrl::CListCtrl() : m_pModel(new ListModel(this)) {
   setFrameStyle(QFrame::NoFrame);
 }
 
-CListCtrl::~CListCtrl() = default;
-
 void CListCtrl::PreSubclassWindow() {
   const DWORD style = GetWindowStyle(this);
   setSelectionMode((style & LVS_SINGLESEL) ? SingleSelection : ExtendedSelection);
@@ -163,14 +161,18 @@ int CListCtrl::InsertItem(int item, const char* text) {
   return item;
 }
 
+bool CListCtrl::HasCell(int item, int subItem) const {
+  return item >= 0 && item < GetItemCount() && subItem >= 0 && subItem < m_pModel->columnCount();
+}
+
 BOOL CListCtrl::SetItemText(int item, int subItem, const char* text) {
-  if (item < 0 || item >= GetItemCount() || subItem < 0 || subItem >= m_pModel->columnCount()) return 0;
+  if (!HasCell(item, subItem)) return 0;
   m_pModel->SetText(item, subItem, QString::fromUtf8(text ? text : ""));
   return 1;
 }
 
 QString CListCtrl::GetItemText(int item, int subItem) const {
-  if (item < 0 || item >= GetItemCount() || subItem < 0 || subItem >= m_pModel->columnCount()) return {};
+  if (!HasCell(item, subItem)) return {};
   return m_pModel->Text(item, subItem);
 }
 
@@ -186,10 +188,7 @@ LPARAM CListCtrl::GetItemData(int item) const {
 
 UINT CListCtrl::GetItemState(int item, UINT mask) const {
   if (item < 0 || item >= GetItemCount()) return 0;
-  UINT state = 0;
-  if (selectionModel()->isRowSelected(item, {})) state |= LVIS_SELECTED;
-  if (currentIndex().isValid() && currentIndex().row() == item) state |= LVIS_FOCUSED;
-  return state & mask;
+  return selectionModel()->isRowSelected(item, {}) ? LVIS_SELECTED & mask : 0;
 }
 
 BOOL CListCtrl::DeleteAllItems() {
@@ -217,9 +216,7 @@ CRect CListCtrl::RowRect(int item) const {
 }
 
 BOOL CListCtrl::GetSubItemRect(int item, int subItem, int area, CRect& rect) const {
-  if (area != LVIR_BOUNDS || item < 0 || item >= GetItemCount() || subItem < 0 || subItem >= header()->count()) {
-    return 0;
-  }
+  if (area != LVIR_BOUNDS || !HasCell(item, subItem)) return 0;
   rect = RowRect(item);
   if (subItem > 0) {
     rect.left = header()->sectionViewportPosition(subItem);
@@ -229,14 +226,12 @@ BOOL CListCtrl::GetSubItemRect(int item, int subItem, int area, CRect& rect) con
 }
 
 int CListCtrl::SubItemHitTest(LVHITTESTINFO* info) const {
-  info->flags = LVHT_NOWHERE;
   info->iItem = -1;
   info->iSubItem = -1;
   if (info->pt.y() < 0) return -1;
   const int item = verticalScrollBar()->value() + info->pt.y() / RowHeight();
   const int subItem = header()->logicalIndexAt(info->pt.x());
   if (item >= GetItemCount() || subItem < 0) return -1;
-  info->flags = LVHT_ONITEMLABEL;
   info->iItem = item;
   info->iSubItem = subItem;
   return item;
@@ -306,10 +301,10 @@ void CListCtrl::paintEvent(QPaintEvent* event) {
 void CListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   CDC dc(*painter, m_paintClip);
   // The paint's own stage is asked once, when its first row is drawn.
-  if (m_paintAnswer < 0) m_paintAnswer = SendCustomDraw(CDDS_PREPAINT, &dc, CRect(m_paintClip), 0, 0);
+  if (m_paintAnswer < 0) m_paintAnswer = SendCustomDraw(CDDS_PREPAINT, &dc, 0, 0);
   m_rowAnswer = CDRF_DODEFAULT;
   if (m_paintAnswer & CDRF_NOTIFYITEMDRAW) {
-    m_rowAnswer = SendCustomDraw(CDDS_ITEMPREPAINT, &dc, RowRect(index.row()), index.row(), 0);
+    m_rowAnswer = SendCustomDraw(CDDS_ITEMPREPAINT, &dc, index.row(), 0);
     if (m_rowAnswer & CDRF_SKIPDEFAULT) return;
   }
   QTreeView::drawRow(painter, option, index);
@@ -318,18 +313,14 @@ void CListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, c
 BOOL CListCtrl::CustomDrawCell(QPainter* painter, const QModelIndex& index) const {
   if (!(m_rowAnswer & CDRF_NOTIFYSUBITEMDRAW)) return 0;
   CDC dc(*painter, m_paintClip);
-  CRect cell;
-  GetSubItemRect(index.row(), index.column(), LVIR_BOUNDS, cell);
-  return (SendCustomDraw(CDDS_ITEMPREPAINT | CDDS_SUBITEM, &dc, cell, index.row(), index.column()) & CDRF_SKIPDEFAULT)
-             ? 1
-             : 0;
+  return (SendCustomDraw(CDDS_ITEMPREPAINT | CDDS_SUBITEM, &dc, index.row(), index.column()) & CDRF_SKIPDEFAULT) ? 1 : 0;
 }
 
-LRESULT CListCtrl::SendCustomDraw(DWORD stage, CDC* dc, const CRect& rect, int item, int subItem) const {
+LRESULT CListCtrl::SendCustomDraw(DWORD stage, CDC* dc, int item, int subItem) const {
   // Qt paints from const members; the handlers may still change what the list owns, as
   // they may while the platform's list paints.
   auto* self = const_cast<CListCtrl*>(this);
-  NMLVCUSTOMDRAW draw{{{self, UINT(GetDlgCtrlID(this)), NM_CUSTOMDRAW}, stage, dc, rect, item,
+  NMLVCUSTOMDRAW draw{{{self, UINT(GetDlgCtrlID(this)), NM_CUSTOMDRAW}, stage, dc, item,
                         (stage & CDDS_ITEM) ? GetItemData(item) : 0},
                       CLR_DEFAULT,
                       CLR_DEFAULT,

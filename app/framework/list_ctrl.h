@@ -16,7 +16,6 @@ inline constexpr int LVCFMT_RIGHT = 0x0001;
 inline constexpr int LVCFMT_CENTER = 0x0002;
 
 // Item states
-inline constexpr UINT LVIS_FOCUSED = 0x0001;
 inline constexpr UINT LVIS_SELECTED = 0x0002;
 
 // Extended list styles
@@ -24,10 +23,6 @@ inline constexpr DWORD LVS_EX_FULLROWSELECT = 0x0020;
 
 // Sub-item rectangles
 inline constexpr int LVIR_BOUNDS = 0;
-
-// Hit-test results
-inline constexpr UINT LVHT_NOWHERE = 0x0001;
-inline constexpr UINT LVHT_ONITEMLABEL = 0x0004;
 
 // Custom-draw stages and answers
 inline constexpr UINT NM_CUSTOMDRAW = UINT(-12);
@@ -59,7 +54,6 @@ struct NMCUSTOMDRAW {
   NMHDR hdr;
   DWORD dwDrawStage;
   CDC* hdc;
-  CRect rc;
   int dwItemSpec;       // the row
   LPARAM lItemlParam;   // the row's item data
 };
@@ -74,7 +68,6 @@ struct NMLVCUSTOMDRAW {
 
 struct LVHITTESTINFO {
   QPoint pt;
-  UINT flags = 0;
   int iItem = -1;
   int iSubItem = -1;
 };
@@ -91,7 +84,6 @@ struct LVHITTESTINFO {
 class CListCtrl : public QTreeView, public CControlWnd {
  public:
   CListCtrl();
-  ~CListCtrl() override;
 
   // Applies the template style: single selection, border.
   void PreSubclassWindow() override;
@@ -141,12 +133,13 @@ class CListCtrl : public QTreeView, public CControlWnd {
  private:
   friend class CellDelegate;
 
+  bool HasCell(int item, int subItem) const;
   void InstallHeader(CHeaderCtrl* header);
   int RowHeight() const;
   CRect RowRect(int item) const;
   // Asks for the custom drawing of one cell; FALSE leaves the cell to the default painting.
   BOOL CustomDrawCell(QPainter* painter, const QModelIndex& index) const;
-  LRESULT SendCustomDraw(DWORD stage, CDC* dc, const CRect& rect, int item, int subItem) const;
+  LRESULT SendCustomDraw(DWORD stage, CDC* dc, int item, int subItem) const;
 
   ListModel* m_pModel;
   DWORD m_dwExStyle = 0;

@@ -258,6 +258,24 @@ TEST(ListMemory, EmptyingOrDestroyingTheListFreesEveryRowsCells) {
   EXPECT_EQ(g_liveAllocations, beforeList);
 }
 
+TEST(ListLifetime, AListDiesWithTheWindowItLiesIn) {
+  auto* window = new QWidget;
+  auto* list = new CXListCtrl;
+  list->setParent(window);
+  list->PreSubclassWindow();
+  list->InsertColumn(0, QStringLiteral("Enable"), LVCFMT_LEFT, 50);
+  list->InsertItem(0, "");
+  window->show();
+  delete window;
+
+  auto* host = new QWidget;
+  auto* page = new ListPage;
+  page->setParent(host);
+  page->AddRow(true, "Mail", "/usr/bin/mail");
+  host->show();
+  delete host;
+}
+
 TEST_F(ListBehaviour, ReadsThePaletteAgainForNewRows) {
   page.AddRow(true, "Mail", "/usr/bin/mail");
   QPalette palette = QApplication::palette();
