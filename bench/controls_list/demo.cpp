@@ -2,7 +2,6 @@
 // rows, blue "Remove" cells and a selection. Usage: controls_list_demo DIRECTORY
 #include <QApplication>
 #include <QDir>
-#include <QTest>
 #include <cstdio>
 
 #include "tests/controls/list_page.h"
@@ -16,17 +15,14 @@ int main(int argc, char** argv) {
   const QDir directory(QString::fromLocal8Bit(argv[1]));
 
   ListPage page;
-  page.activateWindow();
-  if (!QTest::qWaitForWindowActive(&page)) return 1;
+  if (!page.Activate()) return 1;
   page.grab().save(directory.filePath(QStringLiteral("list_empty.png")));
 
   page.AddRow(true, "Mail client", "/usr/bin/mail-client");
   page.AddRow(false, "Web browser", "/usr/lib/browser/browser");
   page.AddRow(true, "Chat", "/opt/chat/bin/chat");
   page.AddRow(false, "Backup agent", "/usr/sbin/backup-agent");
-  CRect cell;
-  page.m_list.GetCellRect(1, 1, LVIR_BOUNDS, cell);
-  QTest::mouseClick(page.m_list.viewport(), Qt::LeftButton, {}, cell.ToQRect().center());
+  page.ClickCell(1, 1);
   page.grab().save(directory.filePath(QStringLiteral("list_filled.png")));
   std::printf("wrote list_empty.png and list_filled.png to %s\n", argv[1]);
   return 0;

@@ -1,9 +1,7 @@
 #include <QApplication>
 #include <QPalette>
-#include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/framework/sys_colors.h"
 #include "tests/controls/list_page.h"
 #include "tests/controls/pixels.h"
 #include "tests/controls/test_system.h"

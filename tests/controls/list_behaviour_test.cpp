@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <new>
 
-#include "app/framework/sys_colors.h"
 #include "tests/controls/list_page.h"
 #include "tests/controls/pixels.h"
 #include "tests/controls/test_system.h"
@@ -36,15 +35,7 @@ using namespace test_system;
 
 class ListBehaviour : public ::testing::Test {
  protected:
-  void SetUp() override {
-    page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
-  }
-  QPoint CellCentre(int item, int subItem) {
-    CRect rect;
-    EXPECT_TRUE(list.GetCellRect(item, subItem, LVIR_BOUNDS, rect));
-    return rect.ToQRect().center();
-  }
+  void SetUp() override { ASSERT_TRUE(page.Activate()); }
   void ClickHeader(int column) {
     CRect rect;
     list.GetHeaderCtrl()->GetItemRect(column, &rect);
@@ -160,8 +151,8 @@ TEST_F(ListBehaviour, AClickReachesThePageWithItsPointAndNoClickOrKeyChangesABox
   page.AddRow(true, "Mail", "/usr/bin/mail");
   page.AddRow(false, "Chat", "/usr/bin/chat");
 
-  const QPoint box = CellCentre(1, 0);
-  QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, box);
+  const QPoint box = page.Cell(1, 0).center();
+  page.ClickCell(1, 0);
   ASSERT_EQ(page.m_clicks.size(), 1u);
   const NMITEMACTIVATE& click = page.m_clicks.front();
   EXPECT_EQ(click.hdr.code, NM_CLICK);
@@ -171,7 +162,7 @@ TEST_F(ListBehaviour, AClickReachesThePageWithItsPointAndNoClickOrKeyChangesABox
   int item = -1, subItem = -1;
   list.HitTestCell(click.ptAction, &item, &subItem);
   EXPECT_EQ(std::pair(item, subItem), std::pair(1, 0));
-  list.HitTestCell(CellCentre(0, 2) + QPoint(0, 5), &item, &subItem);
+  list.HitTestCell(page.Cell(0, 2).center() + QPoint(0, 5), &item, &subItem);
   EXPECT_EQ(std::pair(item, subItem), std::pair(0, 2)) << "anywhere in the cell";
 
   // Below the rows the page still gets the click, and the hit test leaves its -1s.
@@ -184,7 +175,7 @@ TEST_F(ListBehaviour, AClickReachesThePageWithItsPointAndNoClickOrKeyChangesABox
 
   // A double click is one click, not two. (Qt's test double click is only the second
   // press with its double-click event.)
-  QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, box);
+  page.ClickCell(1, 0);
   QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, box);
   QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, box);
   EXPECT_EQ(page.m_clicks.size(), 3u);

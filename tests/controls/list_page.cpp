@@ -1,5 +1,7 @@
 #include "tests/controls/list_page.h"
 
+#include <QTest>
+
 #include "app/framework/data_exchange.h"
 #include "app/framework/header_ctrl.h"
 #include "resources/resource.h"
@@ -42,6 +44,21 @@ void ListPage::AddRow(bool enabled, const char* name, const char* path) {
   m_list.SetItemText(row, 1, name);
   m_list.SetItemText(row, 2, "Remove", RGB(0, 0, 255), RGB(255, 255, 255));
   m_list.SetItemText(row, 3, path);
+}
+
+bool ListPage::Activate() {
+  activateWindow();
+  return QTest::qWaitForWindowActive(this);
+}
+
+QRect ListPage::Cell(int item, int subItem) const {
+  CRect rect;
+  m_list.GetCellRect(item, subItem, LVIR_BOUNDS, rect);
+  return rect.ToQRect();
+}
+
+void ListPage::ClickCell(int item, int subItem) {
+  QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, Cell(item, subItem).center());
 }
 
 const MessageMap* ListPage::GetMessageMap() const {

@@ -15,6 +15,12 @@ class ListPage : public CDialog {
 
   // Appends one program row: the box, the name, the blue "Remove" cell and the path.
   void AddRow(bool enabled, const char* name, const char* path);
+  // Makes the page the active window, so that its list can take the focus.
+  bool Activate();
+  // A cell's rectangle in the list's client coordinates.
+  QRect Cell(int item, int subItem) const;
+  // Clicks the middle of a cell, as a user would.
+  void ClickCell(int item, int subItem);
 
   CXListCtrl m_list;
   std::vector<NMITEMACTIVATE> m_clicks;

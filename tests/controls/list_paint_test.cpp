@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -19,19 +18,9 @@ constexpr int kTops[7] = {0, 1, 2, 3, 4, 3, 2};
 
 class ListPaint : public ::testing::Test {
  protected:
-  void SetUp() override {
-    page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
-  }
-  QRect Cell(int item, int subItem) {
-    CRect rect;
-    EXPECT_TRUE(page.m_list.GetCellRect(item, subItem, LVIR_BOUNDS, rect));
-    return rect.ToQRect();
-  }
+  void SetUp() override { ASSERT_TRUE(page.Activate()); }
+  QRect Cell(int item, int subItem) const { return page.Cell(item, subItem); }
   QImage Rows() { return Render(page.m_list.viewport()); }
-  void Click(int item, int subItem) {
-    QTest::mouseClick(page.m_list.viewport(), Qt::LeftButton, {}, Cell(item, subItem).center());
-  }
 
   // The left edge of a box's sunken frame in a cell of column 0.
   static int BoxLeft(const QRect& cell, bool centred) {
@@ -120,7 +109,7 @@ TEST_F(ListPaint, TextCellsShowTheirColoursAndASelectedRowTheHighlightWhileFocus
   EXPECT_TRUE(BoundsOf(image, Rgb(kBlue), Cell(1, 2)).isEmpty());
   EXPECT_FALSE(BoundsOf(image, Rgb(kWindowText), Cell(1, 2)).isEmpty());
 
-  Click(0, 1);
+  page.ClickCell(0, 1);
   ASSERT_TRUE(page.m_list.hasFocus());
   image = Rows();
   for (int column = 0; column < 4; ++column) {
