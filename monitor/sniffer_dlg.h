@@ -4,6 +4,7 @@
 #include "app/framework/dialog.h"
 #include "app/framework/image_list.h"
 #include "monitor/packet_handoff.h"
+#include "monitor/packet_tree_view.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/traffic_monitor.h"
 
@@ -31,7 +32,7 @@ class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
   CImageList m_imageList;
   CComboBox m_interfaceCombo;
   QGroupBox m_interfaceGroup;
-  CTreeCtrl m_tree;
+  PacketTreeView m_tree;
 
  protected:
   void DoDataExchange(CDataExchange* pDX) override;

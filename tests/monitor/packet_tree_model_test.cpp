@@ -1,6 +1,7 @@
 // The traffic tree's model and the hand-off that feeds it from the capture thread.
 #include "monitor/packet_handoff.h"
 #include "monitor/packet_tree_model.h"
+#include "monitor/packet_tree_view.h"
 #include "monitor/traffic_monitor.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +117,29 @@ TEST(PacketTreeModelTest, IndexesOutsideTheTreeAreInvalid)
     EXPECT_FALSE(model.index(2, 0, model.index(0, 0, root)).isValid());
     EXPECT_FALSE(model.index(6, 0, model.index(1, 0, root)).isValid());
     EXPECT_EQ(model.rowCount(model.index(0, 0, model.index(0, 0, root))), 0);
+}
+
+TEST(PacketTreeViewTest, RowsOfABurstAllAppearAndOpenItemsStayOpen)
+{
+    PacketTreeModel model;
+    PacketTreeView view;
+    view.setModel(&model);
+    view.resize(400, 300);
+    view.show();
+    model.Append(Record(0));
+    view.expand(model.index(0, 0));
+    for (int i = 1; i < 3000; ++i) {
+        model.Append(Record(static_cast<std::uint16_t>(i)));
+        QCoreApplication::processEvents();
+    }
+    const QModelIndex last = model.index(2999, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!view.visualRect(last).isValid() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(view.visualRect(last).isValid());
+    EXPECT_TRUE(view.isExpanded(model.index(0, 0)));
+    // The open item's headers come right after it.
+    EXPECT_EQ(view.indexBelow(model.index(0, 0)), model.index(0, 0, model.index(0, 0)));
 }
 
 class HandoffTest : public ::testing::Test {
