@@ -7,6 +7,7 @@
 
 #include "app/framework/dialog.h"
 #include "app/framework/dialog_units.h"
+#include "app/framework/list_ctrl.h"
 #include "resources/dialog_template.h"
 #include "resources/images.h"
 
@@ -178,7 +179,7 @@ QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QW
     case ControlKind::ComboBox: widget = Adopt<CComboBox>(bound, control); break;
     case ControlKind::TreeView: widget = Adopt<CTreeCtrl>(bound, control); break;
     case ControlKind::TabControl: widget = Adopt<CTabCtrl>(bound, control); break;
-    case ControlKind::ListView: widget = bound ? bound : new QTreeView; break;
+    case ControlKind::ListView: widget = Adopt<CListCtrl>(bound, control); break;
   }
 
   widget->setParent(dialog);

@@ -33,7 +33,9 @@ TEST(CheckBoxBitmap, IsAStripOfThreeImagesWithTheDocumentedBoxes) {
     // Outside the 13x13 box the image is mask colour.
     EXPECT_EQ(strip.pixel(left - 1, top), magenta);
     EXPECT_EQ(strip.pixel(left, top - 1), magenta);
-    if (left + 13 < strip.width()) EXPECT_EQ(strip.pixel(left + 13, top + 5), magenta);
+    if (left + 13 < strip.width()) {
+      EXPECT_EQ(strip.pixel(left + 13, top + 5), magenta);
+    }
     EXPECT_EQ(strip.pixel(left + 5, top + 13), magenta);
     // Edges: dark sides stop short of the far corner, light sides run the whole length.
     for (int i = 0; i < 12; ++i) {
