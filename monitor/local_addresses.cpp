@@ -16,7 +16,7 @@ std::vector<InterfaceAddress> InterfaceAddresses()
     for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
         if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET)
             continue;
-        result.push_back({reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr,
+        result.push_back({it->ifa_name, reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr,
                           (it->ifa_flags & IFF_UP) != 0, (it->ifa_flags & IFF_LOOPBACK) != 0});
     }
     ::freeifaddrs(list);

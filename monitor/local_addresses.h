@@ -7,12 +7,13 @@
 namespace ws {
 
 struct InterfaceAddress {
+    std::string interface;
     std::uint32_t address; // network order
     bool up;
     bool loopback;
 };
 
-// The IPv4 addresses of the host's up interfaces, in the order the system lists them.
+// The IPv4 addresses of the host's interfaces, in the order the system lists them.
 std::vector<InterfaceAddress> InterfaceAddresses();
 
 // The addresses worth capturing, as dotted text: those of up interfaces, loopback ones

@@ -1,12 +1,11 @@
 #include "monitor/pcap_source.h"
 
 #include "monitor/link_layer.h"
+#include "monitor/local_addresses.h"
 #include "monitor/winsock.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <linux/if_packet.h>
-#include <net/if.h>
 #include <pcap/pcap.h>
 #include <unistd.h>
 
@@ -69,19 +68,13 @@ int PcapSource::Bind(std::uint32_t address)
     m_address = address;
     if (!m_captureFile.empty())
         return 0; // a capture file is reviewed whole, whatever address it shows
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return WSAENETDOWN;
-    for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
-        if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET)
-            continue;
-        if (reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr == address) {
-            m_interface = it->ifa_name;
-            m_loopback = (it->ifa_flags & IFF_LOOPBACK) != 0;
+    for (const InterfaceAddress& entry : InterfaceAddresses()) {
+        if (entry.address == address) {
+            m_interface = entry.interface;
+            m_loopback = entry.loopback;
             break;
         }
     }
-    ::freeifaddrs(list);
     return m_interface.empty() ? WSAEADDRNOTAVAIL : 0;
 }
 

@@ -229,11 +229,11 @@ TEST(SocketFacadeTest, AddressTextConversions)
 
 TEST(LocalAddressesTest, LoopbackOnlyWhenThereIsNoOther)
 {
-    const ws::InterfaceAddress lo{htonl(0x7F000001), true, true};
-    const ws::InterfaceAddress eth{htonl(0xC0A8000A), true, false};
-    const ws::InterfaceAddress down{htonl(0x0A010203), false, false};
-    const ws::InterfaceAddress dummy127{htonl(0x7F000101), true, false}; // 127.0.1.1 on a non-loopback link
-    const ws::InterfaceAddress wifi{htonl(0x0A010204), true, false};
+    const ws::InterfaceAddress lo{"lo", htonl(0x7F000001), true, true};
+    const ws::InterfaceAddress eth{"eth0", htonl(0xC0A8000A), true, false};
+    const ws::InterfaceAddress down{"eth1", htonl(0x0A010203), false, false};
+    const ws::InterfaceAddress dummy127{"dummy0", htonl(0x7F000101), true, false}; // 127.0.1.1 on a non-loopback link
+    const ws::InterfaceAddress wifi{"wlan0", htonl(0x0A010204), true, false};
 
     EXPECT_EQ(ws::CaptureAddresses({lo, eth, down, dummy127, wifi}),
               (std::vector<std::string>{"192.168.0.10", "10.1.2.4"}));
