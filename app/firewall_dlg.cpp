@@ -142,9 +142,9 @@ void CfirewallDlg::ShowFirewallUnavailable() {
 
 void CfirewallDlg::EndMainDialog(int result) { EndDialog(result); }
 
-IProgramRowSink* CfirewallDlg::ProgramRows() { return nullptr; }
+IProgramRowSink* CfirewallDlg::ProgramRows() { return m_pProgramPage; }
 
-IPortRowSink* CfirewallDlg::PortRows() { return nullptr; }
+IPortRowSink* CfirewallDlg::PortRows() { return m_pPortPage; }
 
 void CfirewallDlg::OnSysCommand(UINT id, LPARAM) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) {

@@ -1,6 +1,8 @@
 // Runs the whole program in this process, as main() does, against a temporary store.
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -11,7 +13,10 @@
 #include "app/firewall_app.h"
 #include "app/firewall_dlg.h"
 #include "firewall/service/service_registration.h"
+#include "pages/port_dlg.h"
+#include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/pages/list_rows.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
 
@@ -69,6 +74,42 @@ TEST_F(ProgramRunTest, TheFirewallStateSurvivesARestart) {
             0);
   EXPECT_TRUE(onChecked);
   EXPECT_TRUE(openAfterEscape);
+}
+
+// Types into an edit of a page, as the user would.
+void Type(CDialog& page, int id, const QString& text) {
+  auto* edit = qobject_cast<QLineEdit*>(page.GetDlgItem(id));
+  ASSERT_NE(edit, nullptr) << id;
+  QTest::keyClicks(edit, text);
+}
+
+TEST_F(ProgramRunTest, AProgramAndAPortAddedOnThePagesAreListedAfterARestart) {
+  m_services.fileReply = QStringList{"/usr/bin/rsync"};
+  EXPECT_EQ(Run([](CfirewallDlg& window) {
+              CProgramDlg& programs = *window.m_pProgramPage;
+              QTest::mouseClick(programs.GetDlgItem(IDC_BROWSE), Qt::LeftButton);
+              Type(programs, IDC_PROGRAM_NAME, "Backup");
+              QTest::mouseClick(programs.GetDlgItem(IDC_ADD_PROGRAM), Qt::LeftButton);
+
+              QTabBar* tabs = window.m_tab.tabBar();
+              QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+              CPortDlg& ports = *window.m_pPortPage;
+              ASSERT_TRUE(ports.isVisible());
+              Type(ports, IDC_PORT_NAME, "Backup daemon");
+              Type(ports, IDC_PORT_NUMBER, "873");
+              QTest::mouseClick(ports.GetDlgItem(IDC_ADD_PORT), Qt::LeftButton);
+            }),
+            0);
+  QStringList programRows;
+  QStringList portRows;
+  EXPECT_EQ(Run([&](CfirewallDlg& window) {
+              programRows = ListRows(window.m_pProgramPage->m_list);
+              portRows = ListRows(window.m_pPortPage->m_list);
+            }),
+            0);
+  EXPECT_EQ(programRows, QStringList{"1|Backup|Remove|/usr/bin/rsync"});
+  EXPECT_EQ(portRows, QStringList{"1|Backup daemon|873 |TCP|Remove"});
+  EXPECT_TRUE(m_services.boxes.empty());
 }
 
 }  // namespace
