@@ -183,6 +183,9 @@ QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QW
   }
 
   widget->setParent(dialog);
+  // Like the platform's dialog manager, give every control the dialog's font outright
+  // rather than by inheritance, which a style sheet would cut.
+  widget->setFont(dialog->font());
   SetDlgCtrlID(widget, control.id);
   SetWindowStyle(widget, control.style);
   const QRect area = DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
@@ -75,6 +76,9 @@ QFont DialogFont(const DialogTemplate& t) {
   Q_UNUSED(substituted);
   QFont font(QString::fromUtf8(t.fontName));
   font.setPointSize(t.fontPointSize);
+  // The templates were laid out for a narrower face than the fallbacks: condense those a
+  // little so that every text keeps inside its control ("Port Number:" in 68 pixels).
+  if (QFontInfo(font).family() != QStringLiteral("Tahoma")) font.setStretch(88);
   return font;
 }
 

@@ -251,11 +251,17 @@ void CListCtrl::InstallHeader(CHeaderCtrl* header) {
   // The view deletes the header it replaces when that header is its child. It also turns
   // clicks on items off while the list is not sorted; the list reports them all the same.
   setHeader(header);
+  header->setFont(font());
   header->setSectionsClickable(true);
   QObject::connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
     NMLISTVIEW click{{this, UINT(GetDlgCtrlID(this)), LVN_COLUMNCLICK}, -1, column};
     SendNotify(&click.hdr);
   });
+}
+
+void CListCtrl::changeEvent(QEvent* event) {
+  QTreeView::changeEvent(event);
+  if (event->type() == QEvent::FontChange) header()->setFont(font());
 }
 
 BOOL CListCtrl::SubclassHeader(CHeaderCtrl* header) {

@@ -125,6 +125,8 @@ class CListCtrl : public QTreeView, public CControlWnd {
   void InvalidateRect(const CRect& rect, BOOL update);
 
   void paintEvent(QPaintEvent* event) override;
+  // The header shows the titles in the list's font, whatever font the list is given.
+  void changeEvent(QEvent* event) override;
   void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
