@@ -4,7 +4,9 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 class PacketTreeModel;
@@ -13,6 +15,11 @@ class PacketTreeModel;
 // blocking call, so that a segment is in the tree once the capture goes on. Cancel()
 // releases a waiting capture thread without adding, so that a stop can join it while the
 // GUI thread waits and serves nothing.
+//
+// Under load, sleeping and waking both threads for every segment would cost more than
+// the segment itself: each side first waits briefly by spinning, and the GUI thread
+// serves the segments that follow in quick succession (for a few milliseconds at most,
+// so that it still paints and takes input).
 class PacketHandoff : public QObject {
     Q_OBJECT
 public:
@@ -26,10 +33,15 @@ public:
 
 private:
     void Serve();
+    // Adds the pending record if there is one; the lock is held.
+    void ServePending();
 
     PacketTreeModel& m_model;
     std::mutex m_mutex;
     std::condition_variable m_served;
     const PacketRecord* m_pending = nullptr;
     bool m_cancelled = false;
+    bool m_serving = false; // the GUI thread is in Serve and will see the next record
+    std::atomic<bool> m_done{false};
+    std::atomic<std::uint64_t> m_deliveries{0};
 };

@@ -227,8 +227,12 @@ bool CTrafficMonitor::TrackTcpSegment(const std::string& srcAddress, const std::
         const unsigned flags = tcp->flags();
         using wire::TcpHeader;
         if (session == nullptr && (flags & TcpHeader::kSyn)) {
-            m_sessions.Add({srcPort, dstPort, srcAddress, dstAddress, seq});
-            marker = kNewSession;
+            // Texts longer than a dotted address never come from the decoder; they open nothing.
+            Session opened{srcPort, dstPort, {}, {}, seq};
+            if (opened.srcAddress.Assign(srcAddress) && opened.dstAddress.Assign(dstAddress)) {
+                m_sessions.Add(opened);
+                marker = kNewSession;
+            }
         } else if (session != nullptr) {
             const auto gap = static_cast<std::int32_t>(seq - session->baseSeq);
             if (flags & TcpHeader::kSyn) {

@@ -115,11 +115,19 @@ TEST_F(SessionTest, SegmentsWithoutSynOpenNothing)
     EXPECT_EQ(monitor.m_sessions.GetSize(), 0u);
 }
 
+Session MakeSession(std::int32_t srcPort, const char* src = "10.0.0.2", std::uint32_t baseSeq = 0)
+{
+    Session s{srcPort, 80, {}, {}, baseSeq};
+    s.srcAddress.Assign(src);
+    s.dstAddress.Assign("10.0.0.1");
+    return s;
+}
+
 TEST(SessionListTest, KeepsOpeningOrderAndFreesWhatLeaves)
 {
     SessionList list;
     for (int i = 0; i < 5; ++i)
-        list.Add({1000 + i, 80, "10.0.0.2", "10.0.0.1", static_cast<std::uint32_t>(i)});
+        list.Add(MakeSession(1000 + i, "10.0.0.2", static_cast<std::uint32_t>(i)));
     list.Remove(*list.Find("10.0.0.2", 1002, "10.0.0.1", 80));
 
     std::vector<std::int32_t> ports;
@@ -130,14 +138,43 @@ TEST(SessionListTest, KeepsOpeningOrderAndFreesWhatLeaves)
     // The key is ordered: the reverse direction is another session.
     EXPECT_EQ(list.Find("10.0.0.1", 80, "10.0.0.2", 1003), nullptr);
     EXPECT_EQ(list.Find("10.0.0.2", 1003, "10.0.0.1", 80)->baseSeq, 3u);
-    // Address texts are compared exactly.
+    // Address texts are compared exactly; one longer than an address is never found.
     EXPECT_EQ(list.Find("10.0.0.02", 1003, "10.0.0.1", 80), nullptr);
+    EXPECT_EQ(list.Find("10.0.0.2.0.0.0.0.0", 1003, "10.0.0.1", 80), nullptr);
 
-    for (int round = 0; round < 1000; ++round) {
-        Session& s = list.Add({5, 6, "1.1.1.1", "2.2.2.2", 0});
-        list.Remove(s);
-    }
+    for (int round = 0; round < 1000; ++round)
+        list.Remove(list.Add(MakeSession(5, "1.1.1.1")));
     EXPECT_EQ(list.GetSize(), 4u);
+}
+
+TEST(SessionListTest, StaysConsistentThroughGrowthAndRemovalsInAnyOrder)
+{
+    // Many sessions, removed in a scrambled order while others are added, compared with
+    // a plain model of what must be open.
+    SessionList list;
+    std::vector<std::int32_t> open;
+    std::uint32_t state = 12345;
+    const auto next = [&] { return state = state * 1103515245 + 12345; };
+    for (std::int32_t port = 0; port < 20000; ++port) {
+        list.Add(MakeSession(port, "192.168.1.1", static_cast<std::uint32_t>(port)));
+        open.push_back(port);
+        if (next() % 3 == 0) {
+            const std::size_t victim = next() % open.size();
+            list.Remove(*list.Find("192.168.1.1", open[victim], "10.0.0.1", 80));
+            open.erase(open.begin() + static_cast<std::ptrdiff_t>(victim));
+        }
+    }
+    ASSERT_EQ(list.GetSize(), open.size());
+    std::vector<std::int32_t> listed;
+    for (const Session& s : list)
+        listed.push_back(s.srcPort);
+    EXPECT_EQ(listed, open); // opening order survives growth and moves
+    for (const std::int32_t port : open) {
+        const Session* s = list.Find("192.168.1.1", port, "10.0.0.1", 80);
+        ASSERT_NE(s, nullptr) << port;
+        EXPECT_EQ(s->baseSeq, static_cast<std::uint32_t>(port));
+    }
+    EXPECT_EQ(list.Find("192.168.1.1", 20000, "10.0.0.1", 80), nullptr);
 }
 
 } // namespace
