@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace {
@@ -39,16 +40,22 @@ private:
     qsizetype m_texts = 0;
 };
 
-// "Logger.txt" of every run goes to one temporary directory, removed at exit.
-struct LogDirectory {
-    LogDirectory()
+// A monitor whose "Logger.txt" is already unlinked, with its directory, when the run
+// begins: whatever way the fuzzer ends, it leaves no file behind.
+class DetachedLog {
+public:
+    DetachedLog()
     {
-        path = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
-        if (::mkdtemp(path.data()) == nullptr)
+        std::string pattern = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
             std::abort();
+        m_monitor.emplace(pattern);
+        std::filesystem::remove_all(pattern);
     }
-    ~LogDirectory() { std::filesystem::remove_all(path); }
-    std::string path;
+    FuzzMonitor& monitor() { return *m_monitor; }
+
+private:
+    std::optional<FuzzMonitor> m_monitor;
 };
 
 } // namespace
@@ -56,8 +63,8 @@ struct LogDirectory {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     // A monitor per input keeps every run reproducible from its input alone.
-    static const LogDirectory logs;
-    FuzzMonitor monitor(logs.path);
+    DetachedLog log;
+    FuzzMonitor& monitor = log.monitor();
     while (size >= 2) {
         std::size_t length = std::size_t(data[0]) << 8 | data[1];
         data += 2;
