@@ -7,6 +7,7 @@
 #include "app/options.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
+#include "monitor/traffic_monitor.h"
 #include "resources/version.h"
 
 namespace {
@@ -35,6 +36,16 @@ int BrenvoMain(int argc, char** argv) {
   if (options->help) {
     std::printf("%s", UsageText(DescribeBackend(config)).c_str());
     return 0;
+  }
+  if (!options->captureFile.empty()) {
+    // Fail now, in words, rather than later as a socket error on standard output.
+    if (std::FILE* file = std::fopen(options->captureFile.c_str(), "rb")) {
+      std::fclose(file);
+    } else {
+      std::fprintf(stderr, "brenvo: cannot read the capture file %s\n", options->captureFile.c_str());
+      return 2;
+    }
+    CTrafficMonitor::SetCaptureFile(options->captureFile);
   }
   if (FAILED(RegisterFirewallService(config))) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());

@@ -1,6 +1,7 @@
 // Runs the whole program in this process, as main() does, against a temporary store.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -12,6 +13,7 @@
 #include "app/brenvo_main.h"
 #include "app/firewall_app.h"
 #include "app/firewall_dlg.h"
+#include "monitor/sniffer_dlg.h"
 #include "firewall/service/service_registration.h"
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
@@ -19,6 +21,7 @@
 #include "tests/pages/list_rows.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
+#include "tools/synthetic_traffic.h"
 
 CfirewallApp theApp;
 
@@ -37,9 +40,10 @@ class ProgramRunTest : public ::testing::Test {
   }
 
   // Starts the program; once its main window shows, acts on it and ends it with Exit.
-  int Run(std::function<void(CfirewallDlg&)> action) {
+  int Run(std::function<void(CfirewallDlg&)> action, std::vector<std::string> extraArgs = {}) {
     const std::string db = (m_dir.path() + "/firewall.db").toStdString();
     std::vector<std::string> args{"brenvo", "-platform", "offscreen", "--firewall=store", "--db", db};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     QTimer::singleShot(0, [action] {
@@ -110,6 +114,24 @@ TEST_F(ProgramRunTest, AProgramAndAPortAddedOnThePagesAreListedAfterARestart) {
   EXPECT_EQ(programRows, QStringList{"1|Backup|Remove|/usr/bin/rsync"});
   EXPECT_EQ(portRows, QStringList{"1|Backup daemon|873 |TCP|Remove"});
   EXPECT_TRUE(m_services.boxes.empty());
+}
+
+TEST_F(ProgramRunTest, ACaptureFileFillsTheTreeAndTheLog) {
+  const std::string capture = (m_dir.path() + "/traffic.pcapng").toStdString();
+  ASSERT_TRUE(tools::WriteTrafficCapture(capture, 60, 5, tools::CaptureWriter::Format::Pcapng));
+  int rows = 0;
+  EXPECT_EQ(Run(
+                [&](CfirewallDlg& window) {
+                  const QAbstractItemModel* tree = window.m_pTrafficPage->m_tree.model();
+                  QTest::qWaitFor([&] { return tree->rowCount() == 60; }, 5000);
+                  rows = tree->rowCount();
+                },
+                {"--capture-file", capture}),
+            0);
+  EXPECT_EQ(rows, 60);
+  QFile log(m_dir.path() + "/Logger.txt");
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_EQ(log.readAll().count("\r\n"), 60);
 }
 
 }  // namespace
