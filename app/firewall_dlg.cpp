@@ -172,7 +172,7 @@ HICON CfirewallDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CfirewallDlg::OnTabSelChange(NMHDR*, LRESULT* result) {
   const int selected = m_tab.GetCurSel();
-  CDialog* page = selected == 1 ? static_cast<CDialog*>(m_pPortPage)
+  CDialog* page = selected == 1   ? static_cast<CDialog*>(m_pPortPage)
                   : selected == 2 ? static_cast<CDialog*>(m_pTrafficPage)
                                   : static_cast<CDialog*>(m_pProgramPage);
   if (m_pPageHost) m_pPageHost->HideAllPages();

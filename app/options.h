@@ -8,10 +8,10 @@
 struct Options {
   bool help = false;
   bool version = false;
-  bool apply = false;        // apply the stored configuration to the kernel firewall and exit
-  std::string database;      // --db PATH
-  std::string firewall;      // --firewall=store|nftables
-  std::string captureFile;   // --capture-file PATH
+  bool apply = false;       // apply the stored configuration to the kernel firewall and exit
+  std::string database;     // --db PATH
+  std::string firewall;     // --firewall=store|nftables
+  std::string captureFile;  // --capture-file PATH
 };
 
 // Nothing, with *error set, when the command line is not understood.

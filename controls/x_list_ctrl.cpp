@@ -87,8 +87,8 @@ int CXListCtrl::InsertItem(int item, const char* text) {
   if (item < 0) return -1;
   const int inserted = CListCtrl::InsertItem(item, text);
   if (inserted < 0) return inserted;
-  auto* cells = new CellArray(size_t(GetColumnCount()),
-                              CellInfo{GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW), -1});
+  auto* cells =
+      new CellArray(size_t(GetColumnCount()), CellInfo{GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW), -1});
   if (!cells->empty()) {
     cells->front().clrText = m_clrWindowText;
     cells->front().clrBack = m_clrWindow;
@@ -187,15 +187,12 @@ int CXListCtrl::CountCheckedCells(int column) const {
 
 BOOL CXListCtrl::OnChildNotify(NMHDR* header, LRESULT* result) {
   switch (header->code) {
-    case NM_CUSTOMDRAW:
-      OnCustomDraw(header, result);
-      return 1;
+    case NM_CUSTOMDRAW: OnCustomDraw(header, result); return 1;
     case LVN_COLUMNCLICK:
       // The parent hears of the click as well.
       OnColumnClick(header, result);
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

@@ -45,7 +45,8 @@ FW_ERROR_CODE CFirewall::InitFirewallProfile() {
     // A diagnostic for whoever started Brenvo from a terminal; the user sees the message.
     const std::string reason = TakeErrorInfoText();
     std::fprintf(stderr, "brenvo: the firewall cannot be opened: %s (0x%08X)\n",
-                 reason.empty() ? "the firewall manager could not be created" : reason.c_str(), static_cast<unsigned>(hr));
+                 reason.empty() ? "the firewall manager could not be created" : reason.c_str(),
+                 static_cast<unsigned>(hr));
     ShowFirewallUnavailable();
     // A failure must not end with the status of success.
     ExitProcess(1);

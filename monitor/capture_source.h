@@ -10,21 +10,21 @@ namespace ws {
 // test's script. Every method reports failure as a Winsock error number (0 = success),
 // so the socket calls above it can hand the number on unchanged.
 class CaptureSource {
-public:
-    virtual ~CaptureSource() = default;
+ public:
+  virtual ~CaptureSource() = default;
 
-    // Socket creation: checks that this source can be used at all (e.g. the right to capture).
-    virtual int Open() = 0;
-    // Binding: the IPv4 address (network order) whose traffic the source delivers.
-    virtual int Bind(std::uint32_t address) = 0;
-    // The receive-all switch: starts delivering datagrams of the bound address.
-    virtual int Start() = 0;
-    // Blocks until one whole IPv4 datagram is copied into `buffer` (at most `capacity`
-    // bytes, its length in `received`). Returns WSAEDISCON once the source has ended or
-    // has been woken by Wake(), and keeps returning it.
-    virtual int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) = 0;
-    // Any thread: makes a blocked or later Receive return WSAEDISCON promptly.
-    virtual void Wake() = 0;
+  // Socket creation: checks that this source can be used at all (e.g. the right to capture).
+  virtual int Open() = 0;
+  // Binding: the IPv4 address (network order) whose traffic the source delivers.
+  virtual int Bind(std::uint32_t address) = 0;
+  // The receive-all switch: starts delivering datagrams of the bound address.
+  virtual int Start() = 0;
+  // Blocks until one whole IPv4 datagram is copied into `buffer` (at most `capacity`
+  // bytes, its length in `received`). Returns WSAEDISCON once the source has ended or
+  // has been woken by Wake(), and keeps returning it.
+  virtual int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) = 0;
+  // Any thread: makes a blocked or later Receive return WSAEDISCON promptly.
+  virtual void Wake() = 0;
 };
 
 using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
@@ -33,4 +33,4 @@ using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
 // capture of the bound address's interface.
 void SetSourceFactory(SourceFactory factory);
 
-} // namespace ws
+}  // namespace ws

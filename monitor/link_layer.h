@@ -11,4 +11,4 @@ namespace ws {
 // frame carries no IPv4 datagram or the link type is not one we know.
 std::span<const std::uint8_t> Ipv4Payload(int linkType, std::span<const std::uint8_t> frame);
 
-} // namespace ws
+}  // namespace ws

@@ -7,10 +7,10 @@
 namespace ws {
 
 struct InterfaceAddress {
-    std::string interface;
-    std::uint32_t address; // network order
-    bool up;
-    bool loopback;
+  std::string interface;
+  std::uint32_t address;  // network order
+  bool up;
+  bool loopback;
 };
 
 // The IPv4 addresses of the host's interfaces, in the order the system lists them.
@@ -21,4 +21,4 @@ std::vector<InterfaceAddress> InterfaceAddresses();
 // would capture none of the machine's real traffic.)
 std::vector<std::string> CaptureAddresses(const std::vector<InterfaceAddress>& interfaces);
 
-} // namespace ws
+}  // namespace ws

@@ -21,27 +21,27 @@ class PacketTreeModel;
 // serves the segments that follow in quick succession (for a few milliseconds at most,
 // so that it still paints and takes input).
 class PacketHandoff : public QObject {
-    Q_OBJECT
-public:
-    explicit PacketHandoff(PacketTreeModel& model, QObject* parent = nullptr);
+  Q_OBJECT
+ public:
+  explicit PacketHandoff(PacketTreeModel& model, QObject* parent = nullptr);
 
-    // Any thread; returns once the record is in the model (true) or the hand-off has been
-    // cancelled (false).
-    bool Deliver(const PacketRecord& record);
-    // GUI thread: the current and every later Deliver return without adding.
-    void Cancel();
+  // Any thread; returns once the record is in the model (true) or the hand-off has been
+  // cancelled (false).
+  bool Deliver(const PacketRecord& record);
+  // GUI thread: the current and every later Deliver return without adding.
+  void Cancel();
 
-private:
-    void Serve();
-    // Adds the pending record if there is one; the lock is held.
-    void ServePending();
+ private:
+  void Serve();
+  // Adds the pending record if there is one; the lock is held.
+  void ServePending();
 
-    PacketTreeModel& m_model;
-    std::mutex m_mutex;
-    std::condition_variable m_served;
-    const PacketRecord* m_pending = nullptr;
-    bool m_cancelled = false;
-    bool m_serving = false; // the GUI thread is in Serve and will see the next record
-    std::atomic<bool> m_done{false};
-    std::atomic<std::uint64_t> m_deliveries{0};
+  PacketTreeModel& m_model;
+  std::mutex m_mutex;
+  std::condition_variable m_served;
+  const PacketRecord* m_pending = nullptr;
+  bool m_cancelled = false;
+  bool m_serving = false;  // the GUI thread is in Serve and will see the next record
+  std::atomic<bool> m_done{false};
+  std::atomic<std::uint64_t> m_deliveries{0};
 };

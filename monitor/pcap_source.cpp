@@ -23,132 +23,108 @@ constexpr int kReadTimeoutMs = 100;
 constexpr int kSnapLength = 65535 + 64;
 constexpr int kKernelBuffer = 4 << 20;
 
-int activationError(int status)
-{
-    switch (status) {
-    case PCAP_ERROR_PERM_DENIED:
-        return WSAEACCES;
-    default:
-        return WSAENETDOWN;
-    }
+int activationError(int status) {
+  switch (status) {
+    case PCAP_ERROR_PERM_DENIED: return WSAEACCES;
+    default: return WSAENETDOWN;
+  }
 }
 
-} // namespace
+}  // namespace
 
 PcapSource::PcapSource(std::string captureFile) : m_captureFile(std::move(captureFile)) {}
 
-PcapSource::~PcapSource()
-{
-    if (pcap* handle = m_handle.load())
-        pcap_close(handle);
+PcapSource::~PcapSource() {
+  if (pcap* handle = m_handle.load()) pcap_close(handle);
 }
 
-int PcapSource::Open()
-{
-    if (!m_captureFile.empty()) {
-        char error[PCAP_ERRBUF_SIZE];
-        pcap* handle = pcap_open_offline(m_captureFile.c_str(), error);
-        if (handle == nullptr)
-            return WSAENETDOWN;
-        m_linkType = pcap_datalink(handle);
-        m_handle = handle;
-        return 0;
-    }
-    // Like a raw socket, capturing needs CAP_NET_RAW; ask the kernel now rather than at
-    // the receive-all switch, so that the failure comes from socket creation.
-    const int probe = ::socket(AF_PACKET, SOCK_RAW, 0);
-    if (probe < 0)
-        return errno == EPERM || errno == EACCES ? WSAEACCES : WSAESOCKTNOSUPPORT;
-    ::close(probe);
-    return 0;
-}
-
-int PcapSource::Bind(std::uint32_t address)
-{
-    m_address = address;
-    if (!m_captureFile.empty())
-        return 0; // a capture file is reviewed whole, whatever address it shows
-    for (const InterfaceAddress& entry : InterfaceAddresses()) {
-        if (entry.address == address) {
-            m_interface = entry.interface;
-            m_loopback = entry.loopback;
-            break;
-        }
-    }
-    return m_interface.empty() ? WSAEADDRNOTAVAIL : 0;
-}
-
-int PcapSource::Start()
-{
-    return m_captureFile.empty() ? StartLive() : 0;
-}
-
-int PcapSource::StartLive()
-{
+int PcapSource::Open() {
+  if (!m_captureFile.empty()) {
     char error[PCAP_ERRBUF_SIZE];
-    pcap* handle = pcap_create(m_interface.c_str(), error);
-    if (handle == nullptr)
-        return WSAENETDOWN;
-    pcap_set_snaplen(handle, kSnapLength);
-    pcap_set_promisc(handle, 0);
-    pcap_set_immediate_mode(handle, 1);
-    pcap_set_timeout(handle, kReadTimeoutMs);
-    pcap_set_buffer_size(handle, kKernelBuffer);
-    if (const int status = pcap_activate(handle); status < 0) {
-        pcap_close(handle);
-        return activationError(status);
-    }
-    char text[INET_ADDRSTRLEN];
-    ::inet_ntop(AF_INET, &m_address, text, sizeof text);
-    const std::string expression = std::string("ip host ") + text;
-    bpf_program program;
-    const bool filtered =
-        pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
-    const bool installed = filtered && pcap_setfilter(handle, &program) == 0;
-    if (filtered)
-        pcap_freecode(&program);
-    // Loopback shows every datagram twice, once leaving and once arriving: keep one.
-    if (!installed || (m_loopback && pcap_setdirection(handle, PCAP_D_IN) != 0)) {
-        pcap_close(handle);
-        return WSAENETDOWN;
-    }
+    pcap* handle = pcap_open_offline(m_captureFile.c_str(), error);
+    if (handle == nullptr) return WSAENETDOWN;
     m_linkType = pcap_datalink(handle);
     m_handle = handle;
     return 0;
+  }
+  // Like a raw socket, capturing needs CAP_NET_RAW; ask the kernel now rather than at
+  // the receive-all switch, so that the failure comes from socket creation.
+  const int probe = ::socket(AF_PACKET, SOCK_RAW, 0);
+  if (probe < 0) return errno == EPERM || errno == EACCES ? WSAEACCES : WSAESOCKTNOSUPPORT;
+  ::close(probe);
+  return 0;
 }
 
-int PcapSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received)
-{
-    pcap* handle = m_handle.load();
-    for (;;) {
-        if (m_woken)
-            return WSAEDISCON;
-        pcap_pkthdr* header = nullptr;
-        const std::uint8_t* frame = nullptr;
-        const int status = pcap_next_ex(handle, &header, &frame);
-        if (status == 0 || (status == PCAP_ERROR_BREAK && m_captureFile.empty()))
-            continue; // read timeout or a break: look at the wake flag again
-        if (status == PCAP_ERROR_BREAK)
-            return WSAEDISCON; // end of the capture file
-        if (status < 0)
-            return WSAENETDOWN;
-        const auto datagram = Ipv4Payload(m_linkType, {frame, header->caplen});
-        if (datagram.empty())
-            continue;
-        // An IPv4 datagram never exceeds 65,535 bytes; a larger capture can only be an
-        // offload artefact, and the decoder reads headers only, so cut it to the buffer.
-        received = static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), capacity));
-        std::memcpy(buffer, datagram.data(), received);
-        return 0;
+int PcapSource::Bind(std::uint32_t address) {
+  m_address = address;
+  if (!m_captureFile.empty()) return 0;  // a capture file is reviewed whole, whatever address it shows
+  for (const InterfaceAddress& entry : InterfaceAddresses()) {
+    if (entry.address == address) {
+      m_interface = entry.interface;
+      m_loopback = entry.loopback;
+      break;
     }
+  }
+  return m_interface.empty() ? WSAEADDRNOTAVAIL : 0;
 }
 
-void PcapSource::Wake()
-{
-    m_woken = true;
-    if (m_captureFile.empty())
-        if (pcap* handle = m_handle.load())
-            pcap_breakloop(handle);
+int PcapSource::Start() { return m_captureFile.empty() ? StartLive() : 0; }
+
+int PcapSource::StartLive() {
+  char error[PCAP_ERRBUF_SIZE];
+  pcap* handle = pcap_create(m_interface.c_str(), error);
+  if (handle == nullptr) return WSAENETDOWN;
+  pcap_set_snaplen(handle, kSnapLength);
+  pcap_set_promisc(handle, 0);
+  pcap_set_immediate_mode(handle, 1);
+  pcap_set_timeout(handle, kReadTimeoutMs);
+  pcap_set_buffer_size(handle, kKernelBuffer);
+  if (const int status = pcap_activate(handle); status < 0) {
+    pcap_close(handle);
+    return activationError(status);
+  }
+  char text[INET_ADDRSTRLEN];
+  ::inet_ntop(AF_INET, &m_address, text, sizeof text);
+  const std::string expression = std::string("ip host ") + text;
+  bpf_program program;
+  const bool filtered = pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  const bool installed = filtered && pcap_setfilter(handle, &program) == 0;
+  if (filtered) pcap_freecode(&program);
+  // Loopback shows every datagram twice, once leaving and once arriving: keep one.
+  if (!installed || (m_loopback && pcap_setdirection(handle, PCAP_D_IN) != 0)) {
+    pcap_close(handle);
+    return WSAENETDOWN;
+  }
+  m_linkType = pcap_datalink(handle);
+  m_handle = handle;
+  return 0;
 }
 
-} // namespace ws
+int PcapSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
+  pcap* handle = m_handle.load();
+  for (;;) {
+    if (m_woken) return WSAEDISCON;
+    pcap_pkthdr* header = nullptr;
+    const std::uint8_t* frame = nullptr;
+    const int status = pcap_next_ex(handle, &header, &frame);
+    if (status == 0 || (status == PCAP_ERROR_BREAK && m_captureFile.empty()))
+      continue;                                         // read timeout or a break: look at the wake flag again
+    if (status == PCAP_ERROR_BREAK) return WSAEDISCON;  // end of the capture file
+    if (status < 0) return WSAENETDOWN;
+    const auto datagram = Ipv4Payload(m_linkType, {frame, header->caplen});
+    if (datagram.empty()) continue;
+    // An IPv4 datagram never exceeds 65,535 bytes; a larger capture can only be an
+    // offload artefact, and the decoder reads headers only, so cut it to the buffer.
+    received = static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), capacity));
+    std::memcpy(buffer, datagram.data(), received);
+    return 0;
+  }
+}
+
+void PcapSource::Wake() {
+  m_woken = true;
+  if (m_captureFile.empty())
+    if (pcap* handle = m_handle.load()) pcap_breakloop(handle);
+}
+
+}  // namespace ws

@@ -12,29 +12,29 @@ namespace ws {
 // Capture through libpcap: either the live interface that carries the bound address,
 // filtered in the kernel to that address, or a capture file (pcap or pcapng) read whole.
 class PcapSource final : public CaptureSource {
-public:
-    PcapSource() = default; // live capture
-    explicit PcapSource(std::string captureFile);
-    ~PcapSource() override;
-    PcapSource(const PcapSource&) = delete;
-    PcapSource& operator=(const PcapSource&) = delete;
+ public:
+  PcapSource() = default;  // live capture
+  explicit PcapSource(std::string captureFile);
+  ~PcapSource() override;
+  PcapSource(const PcapSource&) = delete;
+  PcapSource& operator=(const PcapSource&) = delete;
 
-    int Open() override;
-    int Bind(std::uint32_t address) override;
-    int Start() override;
-    int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
-    void Wake() override;
+  int Open() override;
+  int Bind(std::uint32_t address) override;
+  int Start() override;
+  int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
+  void Wake() override;
 
-private:
-    int StartLive();
+ private:
+  int StartLive();
 
-    std::string m_captureFile;
-    std::string m_interface;
-    bool m_loopback = false;
-    std::uint32_t m_address = 0;
-    int m_linkType = 0;
-    std::atomic<pcap*> m_handle{nullptr};
-    std::atomic<bool> m_woken{false};
+  std::string m_captureFile;
+  std::string m_interface;
+  bool m_loopback = false;
+  std::uint32_t m_address = 0;
+  int m_linkType = 0;
+  std::atomic<pcap*> m_handle{nullptr};
+  std::atomic<bool> m_woken{false};
 };
 
-} // namespace ws
+}  // namespace ws

@@ -4,8 +4,8 @@
 #include "app/framework/dialog.h"
 #include "app/framework/image_list.h"
 #include "monitor/packet_handoff.h"
-#include "monitor/packet_tree_view.h"
 #include "monitor/packet_tree_model.h"
+#include "monitor/packet_tree_view.h"
 #include "monitor/traffic_monitor.h"
 
 #include <QGroupBox>

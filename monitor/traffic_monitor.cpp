@@ -20,289 +20,254 @@ namespace {
 // A log line is at most about 180 bytes: two addresses, five numbers, the longest flags
 // text (36) and a marker.
 class LineBuilder {
-public:
-    LineBuilder& operator<<(std::string_view text)
-    {
-        m_end = std::copy(text.begin(), text.end(), m_end);
-        return *this;
-    }
-    template <typename Number>
-    LineBuilder& number(Number value)
-    {
-        m_end = std::to_chars(m_end, m_text + sizeof m_text, value).ptr;
-        return *this;
-    }
-    std::string_view text() const { return {m_text, static_cast<std::size_t>(m_end - m_text)}; }
+ public:
+  LineBuilder& operator<<(std::string_view text) {
+    m_end = std::copy(text.begin(), text.end(), m_end);
+    return *this;
+  }
+  template <typename Number>
+  LineBuilder& number(Number value) {
+    m_end = std::to_chars(m_end, m_text + sizeof m_text, value).ptr;
+    return *this;
+  }
+  std::string_view text() const { return {m_text, static_cast<std::size_t>(m_end - m_text)}; }
 
-private:
-    char m_text[256];
-    char* m_end = m_text;
+ private:
+  char m_text[256];
+  char* m_end = m_text;
 };
 
-} // namespace
+}  // namespace
 
-CTrafficMonitor::CTrafficMonitor(const std::string& logDirectory)
-{
-    try {
-        m_logFile.Open(logDirectory + "/Logger.txt");
-        ws::WSADATA data;
-        if (const int result = ws::WSAStartup(0x0202, &data)) {
-            std::printf("WSAStartup() failed: %d\n", result);
-            std::fflush(stdout);
-            return;
-        }
-        ListLocalAddresses(m_addresses);
-    } catch (...) {
-        // Set-up problems leave the monitor without log or addresses; the page is built anyway.
+CTrafficMonitor::CTrafficMonitor(const std::string& logDirectory) {
+  try {
+    m_logFile.Open(logDirectory + "/Logger.txt");
+    ws::WSADATA data;
+    if (const int result = ws::WSAStartup(0x0202, &data)) {
+      std::printf("WSAStartup() failed: %d\n", result);
+      std::fflush(stdout);
+      return;
     }
+    ListLocalAddresses(m_addresses);
+  } catch (...) {
+    // Set-up problems leave the monitor without log or addresses; the page is built anyway.
+  }
 }
 
-CTrafficMonitor::~CTrafficMonitor()
-{
-    StopCapture();
+CTrafficMonitor::~CTrafficMonitor() { StopCapture(); }
+
+void CTrafficMonitor::SetCaptureFile(const std::string& path) {
+  if (path.empty())
+    ws::SetSourceFactory(nullptr);
+  else
+    ws::SetSourceFactory([path] { return std::make_unique<ws::PcapSource>(path); });
 }
 
-void CTrafficMonitor::SetCaptureFile(const std::string& path)
-{
-    if (path.empty())
-        ws::SetSourceFactory(nullptr);
-    else
-        ws::SetSourceFactory([path] { return std::make_unique<ws::PcapSource>(path); });
+bool CTrafficMonitor::ListLocalAddresses(std::vector<std::string>& addresses) {
+  const auto found = ws::CaptureAddresses(ws::InterfaceAddresses());
+  addresses.insert(addresses.end(), found.begin(), found.end());
+  return !found.empty();
 }
 
-bool CTrafficMonitor::ListLocalAddresses(std::vector<std::string>& addresses)
-{
-    const auto found = ws::CaptureAddresses(ws::InterfaceAddresses());
-    addresses.insert(addresses.end(), found.begin(), found.end());
-    return !found.empty();
+std::string CTrafficMonitor::SelectedInterface() const {
+  const auto first = std::min_element(m_addresses.begin(), m_addresses.end());
+  return first == m_addresses.end() ? std::string() : *first;
 }
 
-std::string CTrafficMonitor::SelectedInterface() const
-{
-    const auto first = std::min_element(m_addresses.begin(), m_addresses.end());
-    return first == m_addresses.end() ? std::string() : *first;
+void CTrafficMonitor::StartCapture() {
+  if (m_captureStarted || m_bStop) return;
+  m_bindAddress = SelectedInterface();
+  // Without an address there is nothing to bind: the capture stays off.
+  if (m_bindAddress.empty()) return;
+  m_captureStarted = true;
+  m_hThread = std::thread(CaptureThreadProc, this);
 }
 
-void CTrafficMonitor::StartCapture()
-{
-    if (m_captureStarted || m_bStop)
-        return;
-    m_bindAddress = SelectedInterface();
-    // Without an address there is nothing to bind: the capture stays off.
-    if (m_bindAddress.empty())
-        return;
-    m_captureStarted = true;
-    m_hThread = std::thread(CaptureThreadProc, this);
+std::uint32_t CTrafficMonitor::CaptureThreadProc(void* monitor) {
+  auto* self = static_cast<CTrafficMonitor*>(monitor);
+  self->m_dwThreadId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+  self->CaptureLoop();
+  return 0;
 }
 
-std::uint32_t CTrafficMonitor::CaptureThreadProc(void* monitor)
-{
-    auto* self = static_cast<CTrafficMonitor*>(monitor);
-    self->m_dwThreadId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
-    self->CaptureLoop();
-    return 0;
+void CTrafficMonitor::StopCapture() {
+  m_bStop = true;
+  // The loop publishes its socket before its first look at the stop flag, so either it
+  // sees the flag or we see the socket and wake its receive.
+  if (const ws::SOCKET s = m_socket.load(); s != ws::INVALID_SOCKET) ws::shutdown(s, ws::SD_RECEIVE);
+  ReleaseCaptureThread();
+  if (m_hThread.joinable()) m_hThread.join();
 }
 
-void CTrafficMonitor::StopCapture()
-{
-    m_bStop = true;
-    // The loop publishes its socket before its first look at the stop flag, so either it
-    // sees the flag or we see the socket and wake its receive.
-    if (const ws::SOCKET s = m_socket.load(); s != ws::INVALID_SOCKET)
-        ws::shutdown(s, ws::SD_RECEIVE);
-    ReleaseCaptureThread();
-    if (m_hThread.joinable())
-        m_hThread.join();
-}
-
-bool CTrafficMonitor::CaptureLoop()
-{
-    using namespace ws;
-    const SOCKET s = WSASocketA(AF_INET, SOCK_RAW, 0, nullptr, 0, WSA_FLAG_OVERLAPPED);
-    if (s == INVALID_SOCKET) {
-        std::printf("WSASocket() failed: %d\n", WSAGetLastError());
-        std::fflush(stdout);
-        return false;
-    }
-    m_socket = s;
-    const auto end = [&] {
-        m_socket = INVALID_SOCKET;
-        closesocket(s);
-        WSACleanup();
-    };
-
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = 0;
-    local.sin_addr.s_addr = inet_addr(m_bindAddress.c_str());
-    if (ws::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
-        std::printf("bind() failed: %d\n", WSAGetLastError());
-        std::fflush(stdout);
-        end();
-        return false;
-    }
-    std::printf("Binding to: ");
-    std::printf("\n");
+bool CTrafficMonitor::CaptureLoop() {
+  using namespace ws;
+  const SOCKET s = WSASocketA(AF_INET, SOCK_RAW, 0, nullptr, 0, WSA_FLAG_OVERLAPPED);
+  if (s == INVALID_SOCKET) {
+    std::printf("WSASocket() failed: %d\n", WSAGetLastError());
     std::fflush(stdout);
+    return false;
+  }
+  m_socket = s;
+  const auto end = [&] {
+    m_socket = INVALID_SOCKET;
+    closesocket(s);
+    WSACleanup();
+  };
 
-    std::uint32_t on = RCVALL_ON, returned = 0;
-    if (WSAIoctl(s, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr, nullptr) == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        std::printf("WSAIotcl(0x%x) failed: %d\n", static_cast<unsigned>(SIO_RCVALL), error);
-        if (error == WSAEINVAL)
-            std::printf("NOTE: IPv6 does not currently support the SIO_RCVALL* ioctls\n");
-        std::fflush(stdout);
-        end();
-        return false;
-    }
-
-    const std::unique_ptr<char, decltype(&std::free)> buffer(
-        static_cast<char*>(std::malloc(kReceiveBufferSize)), &std::free);
-    if (!buffer) {
-        std::fprintf(stderr, "HeapAlloc failed: %d\n", errno);
-        end();
-        return false;
-    }
-    WSABUF descriptor{kReceiveBufferSize, buffer.get()};
-    while (!m_bStop) {
-        std::uint32_t flags = 0, received = 0;
-        if (WSARecv(s, &descriptor, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
-            // A stop, or the end of a capture file, ends the loop quietly.
-            if (const int error = WSAGetLastError(); error != WSAEDISCON) {
-                std::printf("WSARecv() failed: %d\n", error);
-                std::fflush(stdout);
-            }
-            break;
-        }
-        DecodeIpPacket(reinterpret_cast<const std::uint8_t*>(buffer.get()), received);
-    }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = 0;
+  local.sin_addr.s_addr = inet_addr(m_bindAddress.c_str());
+  if (ws::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    std::printf("bind() failed: %d\n", WSAGetLastError());
+    std::fflush(stdout);
     end();
-    return true;
-}
+    return false;
+  }
+  std::printf("Binding to: ");
+  std::printf("\n");
+  std::fflush(stdout);
 
-bool CTrafficMonitor::DecodeIpPacket(const std::uint8_t* data, std::uint32_t length)
-{
-    try {
-        const auto ip = wire::Ipv4Header::From(data, length);
-        if (!ip)
-            return false;
-        const std::uint32_t headerLength = ip->headerLength();
-        // A header shorter than its fixed part would have us read it again as TCP.
-        if (headerLength < wire::Ipv4Header::kMinLength)
-            return false;
-        if (ip->protocol() != wire::Ipv4Header::kProtocolTcp)
-            return false;
-        std::string srcAddress, dstAddress;
-        AddressToText(ip->sourceAddress(), srcAddress);
-        AddressToText(ip->destinationAddress(), dstAddress);
-        // The header may claim more bytes than arrived; then nothing follows it, and the
-        // pointer must still not leave the datagram.
-        const std::uint8_t* tcp = data + std::min(headerLength, length);
-        TrackTcpSegment(srcAddress, dstAddress, tcp, data,
-                        static_cast<std::int32_t>(length) - static_cast<std::int32_t>(headerLength));
-        return true;
-    } catch (...) {
-        return false;
+  std::uint32_t on = RCVALL_ON, returned = 0;
+  if (WSAIoctl(s, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr, nullptr) == SOCKET_ERROR) {
+    const int error = WSAGetLastError();
+    std::printf("WSAIotcl(0x%x) failed: %d\n", static_cast<unsigned>(SIO_RCVALL), error);
+    if (error == WSAEINVAL) std::printf("NOTE: IPv6 does not currently support the SIO_RCVALL* ioctls\n");
+    std::fflush(stdout);
+    end();
+    return false;
+  }
+
+  const std::unique_ptr<char, decltype(&std::free)> buffer(static_cast<char*>(std::malloc(kReceiveBufferSize)),
+                                                           &std::free);
+  if (!buffer) {
+    std::fprintf(stderr, "HeapAlloc failed: %d\n", errno);
+    end();
+    return false;
+  }
+  WSABUF descriptor{kReceiveBufferSize, buffer.get()};
+  while (!m_bStop) {
+    std::uint32_t flags = 0, received = 0;
+    if (WSARecv(s, &descriptor, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+      // A stop, or the end of a capture file, ends the loop quietly.
+      if (const int error = WSAGetLastError(); error != WSAEDISCON) {
+        std::printf("WSARecv() failed: %d\n", error);
+        std::fflush(stdout);
+      }
+      break;
     }
+    DecodeIpPacket(reinterpret_cast<const std::uint8_t*>(buffer.get()), received);
+  }
+  end();
+  return true;
 }
 
-void CTrafficMonitor::AddressToText(std::uint32_t address, std::string& text)
-{
-    text = ws::inet_ntoa(in_addr{address});
+bool CTrafficMonitor::DecodeIpPacket(const std::uint8_t* data, std::uint32_t length) {
+  try {
+    const auto ip = wire::Ipv4Header::From(data, length);
+    if (!ip) return false;
+    const std::uint32_t headerLength = ip->headerLength();
+    // A header shorter than its fixed part would have us read it again as TCP.
+    if (headerLength < wire::Ipv4Header::kMinLength) return false;
+    if (ip->protocol() != wire::Ipv4Header::kProtocolTcp) return false;
+    std::string srcAddress, dstAddress;
+    AddressToText(ip->sourceAddress(), srcAddress);
+    AddressToText(ip->destinationAddress(), dstAddress);
+    // The header may claim more bytes than arrived; then nothing follows it, and the
+    // pointer must still not leave the datagram.
+    const std::uint8_t* tcp = data + std::min(headerLength, length);
+    TrackTcpSegment(srcAddress, dstAddress, tcp, data,
+                    static_cast<std::int32_t>(length) - static_cast<std::int32_t>(headerLength));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CTrafficMonitor::AddressToText(std::uint32_t address, std::string& text) {
+  text = ws::inet_ntoa(in_addr{address});
 }
 
 bool CTrafficMonitor::TrackTcpSegment(const std::string& srcAddress, const std::string& dstAddress,
-                                      const std::uint8_t* tcpHeader, const std::uint8_t*,
-                                      std::int32_t length)
-{
-    const auto tcp = wire::TcpHeader::From(tcpHeader, length);
-    if (!tcp)
-        return false;
-    try {
-        const std::int32_t size = length - wire::TcpHeader::kLength;
-        const std::int32_t srcPort = tcp->sourcePort(), dstPort = tcp->destinationPort();
-        std::string_view marker;
-        Session* session = m_sessions.Find(srcAddress, srcPort, dstAddress, dstPort);
-        const std::uint32_t seq = tcp->sequence();
-        const unsigned flags = tcp->flags();
-        using wire::TcpHeader;
-        if (session == nullptr && (flags & TcpHeader::kSyn)) {
-            // Texts longer than a dotted address never come from the decoder; they open nothing.
-            Session opened{srcPort, dstPort, {}, {}, seq};
-            if (opened.srcAddress.Assign(srcAddress) && opened.dstAddress.Assign(dstAddress)) {
-                m_sessions.Add(opened);
-                marker = kNewSession;
-            }
-        } else if (session != nullptr) {
-            const auto gap = static_cast<std::int32_t>(seq - session->baseSeq);
-            if (flags & TcpHeader::kSyn) {
-                session->baseSeq = seq;
-            } else if (flags & (TcpHeader::kRst | TcpHeader::kFin)) {
-                m_sessions.Remove(*session);
-            } else if (size != 0) {
-                if (gap < 0)
-                    marker = kGapBelow;
-                else if (gap > kGapLimit)
-                    marker = kGapAbove;
-            }
-        }
-        LogTcpSegment(srcAddress, dstAddress, tcpHeader, size, marker);
-        return true;
-    } catch (...) {
-        return false;
+                                      const std::uint8_t* tcpHeader, const std::uint8_t*, std::int32_t length) {
+  const auto tcp = wire::TcpHeader::From(tcpHeader, length);
+  if (!tcp) return false;
+  try {
+    const std::int32_t size = length - wire::TcpHeader::kLength;
+    const std::int32_t srcPort = tcp->sourcePort(), dstPort = tcp->destinationPort();
+    std::string_view marker;
+    Session* session = m_sessions.Find(srcAddress, srcPort, dstAddress, dstPort);
+    const std::uint32_t seq = tcp->sequence();
+    const unsigned flags = tcp->flags();
+    using wire::TcpHeader;
+    if (session == nullptr && (flags & TcpHeader::kSyn)) {
+      // Texts longer than a dotted address never come from the decoder; they open nothing.
+      Session opened{srcPort, dstPort, {}, {}, seq};
+      if (opened.srcAddress.Assign(srcAddress) && opened.dstAddress.Assign(dstAddress)) {
+        m_sessions.Add(opened);
+        marker = kNewSession;
+      }
+    } else if (session != nullptr) {
+      const auto gap = static_cast<std::int32_t>(seq - session->baseSeq);
+      if (flags & TcpHeader::kSyn) {
+        session->baseSeq = seq;
+      } else if (flags & (TcpHeader::kRst | TcpHeader::kFin)) {
+        m_sessions.Remove(*session);
+      } else if (size != 0) {
+        if (gap < 0)
+          marker = kGapBelow;
+        else if (gap > kGapLimit)
+          marker = kGapAbove;
+      }
     }
+    LogTcpSegment(srcAddress, dstAddress, tcpHeader, size, marker);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void CTrafficMonitor::LogTcpSegment(const std::string& srcAddress, const std::string& dstAddress,
-                                    const std::uint8_t* tcpHeader, std::int32_t size,
-                                    std::string_view marker)
-{
-    const auto tcp = *wire::TcpHeader::From(tcpHeader, wire::TcpHeader::kLength);
-    const std::int32_t srcPort = tcp.sourcePort(), dstPort = tcp.destinationPort();
-    const std::string flags = FormatTcpFlags(tcp.flags());
-    const std::string seq = DecimalText(tcp.sequence()), ack = DecimalText(tcp.acknowledgement());
+                                    const std::uint8_t* tcpHeader, std::int32_t size, std::string_view marker) {
+  const auto tcp = *wire::TcpHeader::From(tcpHeader, wire::TcpHeader::kLength);
+  const std::int32_t srcPort = tcp.sourcePort(), dstPort = tcp.destinationPort();
+  const std::string flags = FormatTcpFlags(tcp.flags());
+  const std::string seq = DecimalText(tcp.sequence()), ack = DecimalText(tcp.acknowledgement());
 
-    LineBuilder line;
-    line << srcAddress << " - " << dstAddress << " {";
-    line.number(srcPort) << "-";
-    line.number(dstPort) << "}, len: ";
-    line.number(size) << ", seq: " << seq << ",ack: " << ack << ", Flags: " << flags << " "
-                      << marker << "\r\n";
-    // The tree shows only what the log holds: a failed write drops the segment.
-    if (!m_logFile.Write(line.text()))
-        return;
+  LineBuilder line;
+  line << srcAddress << " - " << dstAddress << " {";
+  line.number(srcPort) << "-";
+  line.number(dstPort) << "}, len: ";
+  line.number(size) << ", seq: " << seq << ",ack: " << ack << ", Flags: " << flags << " " << marker << "\r\n";
+  // The tree shows only what the log holds: a failed write drops the segment.
+  if (!m_logFile.Write(line.text())) return;
 
-    AddPacketToTree({srcAddress, dstAddress, DecimalText(srcPort), DecimalText(dstPort), DecimalText(size),
-                     flags, seq, ack});
+  AddPacketToTree(
+      {srcAddress, dstAddress, DecimalText(srcPort), DecimalText(dstPort), DecimalText(size), flags, seq, ack});
 }
 
-std::string CTrafficMonitor::FormatTcpFlags(unsigned flags)
-{
-    using wire::TcpHeader;
-    // SYN and FIN are named twice, the second time under their other names.
-    static constexpr struct {
-        unsigned bit;
-        std::string_view name;
-    } kNames[] = {{TcpHeader::kSyn, "SYN"},  {TcpHeader::kRst, "RST"},   {TcpHeader::kFin, "FIN"},
-                  {TcpHeader::kAck, "ACK"},  {TcpHeader::kUrg, "URG"},   {TcpHeader::kPush, "PUSH"},
-                  {TcpHeader::kSyn, "TAPI"}, {TcpHeader::kFin, "NETDEV"}};
-    std::string text;
-    for (const auto& entry : kNames) {
-        if (!(flags & entry.bit))
-            continue;
-        if (!text.empty())
-            text += ',';
-        text += entry.name;
-    }
-    return text;
+std::string CTrafficMonitor::FormatTcpFlags(unsigned flags) {
+  using wire::TcpHeader;
+  // SYN and FIN are named twice, the second time under their other names.
+  static constexpr struct {
+    unsigned bit;
+    std::string_view name;
+  } kNames[] = {{TcpHeader::kSyn, "SYN"},  {TcpHeader::kRst, "RST"},   {TcpHeader::kFin, "FIN"},
+                {TcpHeader::kAck, "ACK"},  {TcpHeader::kUrg, "URG"},   {TcpHeader::kPush, "PUSH"},
+                {TcpHeader::kSyn, "TAPI"}, {TcpHeader::kFin, "NETDEV"}};
+  std::string text;
+  for (const auto& entry : kNames) {
+    if (!(flags & entry.bit)) continue;
+    if (!text.empty()) text += ',';
+    text += entry.name;
+  }
+  return text;
 }
 
-std::string CTrafficMonitor::PadLabel(std::string_view label)
-{
-    constexpr std::size_t kWidth = 40;
-    std::string text(label);
-    if (text.size() < kWidth)
-        text.append(kWidth - text.size(), '.');
-    text += ' ';
-    return text;
+std::string CTrafficMonitor::PadLabel(std::string_view label) {
+  constexpr std::size_t kWidth = 40;
+  std::string text(label);
+  if (text.size() < kWidth) text.append(kWidth - text.size(), '.');
+  text += ' ';
+  return text;
 }

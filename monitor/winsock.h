@@ -36,29 +36,27 @@ inline constexpr int WSANOTINITIALISED = 10093;
 inline constexpr int WSAEDISCON = 10101;
 
 struct WSADATA {
-    std::uint16_t wVersion = 0;
-    std::uint16_t wHighVersion = 0;
-    char szDescription[257] = {};
-    char szSystemStatus[129] = {};
+  std::uint16_t wVersion = 0;
+  std::uint16_t wHighVersion = 0;
+  char szDescription[257] = {};
+  char szSystemStatus[129] = {};
 };
 
 struct WSABUF {
-    std::uint32_t len;
-    char* buf;
+  std::uint32_t len;
+  char* buf;
 };
 
 int WSAStartup(std::uint16_t versionRequested, WSADATA* data);
 int WSACleanup();
 int WSAGetLastError();
 
-SOCKET WSASocketA(int af, int type, int protocol, void* protocolInfo, unsigned group,
-                  std::uint32_t flags);
+SOCKET WSASocketA(int af, int type, int protocol, void* protocolInfo, unsigned group, std::uint32_t flags);
 int bind(SOCKET s, const sockaddr* name, int nameLength);
-int WSAIoctl(SOCKET s, std::uint32_t code, void* in, std::uint32_t inLength, void* out,
-             std::uint32_t outLength, std::uint32_t* bytesReturned, void* overlapped,
-             void* completion);
-int WSARecv(SOCKET s, WSABUF* buffers, std::uint32_t bufferCount, std::uint32_t* received,
-            std::uint32_t* flags, void* overlapped, void* completion);
+int WSAIoctl(SOCKET s, std::uint32_t code, void* in, std::uint32_t inLength, void* out, std::uint32_t outLength,
+             std::uint32_t* bytesReturned, void* overlapped, void* completion);
+int WSARecv(SOCKET s, WSABUF* buffers, std::uint32_t bufferCount, std::uint32_t* received, std::uint32_t* flags,
+            void* overlapped, void* completion);
 // Safe from any thread: a receive blocked on the socket returns WSAEDISCON.
 int shutdown(SOCKET s, int how);
 int closesocket(SOCKET s);
@@ -68,4 +66,4 @@ std::uint32_t inet_addr(const char* text);
 // Network order to dotted text in a per-thread buffer, valid until the next call.
 char* inet_ntoa(in_addr address);
 
-} // namespace ws
+}  // namespace ws

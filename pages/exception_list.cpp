@@ -39,9 +39,7 @@ CellHit HitTestClick(const CXListCtrl& list, const NMHDR* click) {
 
 CFirewall* FindMainWindow(const QWidget* page) { return dynamic_cast<CFirewall*>(page->window()); }
 
-UniqueBstr AllocSysString(const QString& text) {
-  return UniqueBstr(SysAllocString(text.toStdU16String().c_str()));
-}
+UniqueBstr AllocSysString(const QString& text) { return UniqueBstr(SysAllocString(text.toStdU16String().c_str())); }
 
 int TextToNumber(const QString& text) {
   const std::string bytes = text.toStdString();

@@ -121,7 +121,6 @@ void CPortDlg::OnListClick(NMHDR* header, LRESULT* result) {
     mainWindow->RemovePort(number, protocol);
     RebuildList(*mainWindow);
   } else {
-    ToggleRowCheck(m_list, row,
-                   [&](int current) { return mainWindow->TogglePortEnabled(number, protocol, current); });
+    ToggleRowCheck(m_list, row, [&](int current) { return mainWindow->TogglePortEnabled(number, protocol, current); });
   }
 }

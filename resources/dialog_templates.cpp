@@ -45,14 +45,13 @@ constexpr std::array kPortControls{
     ControlTemplate{PushButton, IDC_ADD_PORT, "Add Port", kButton | BS_MULTILINE, 303, 111, 32, 29},
     ControlTemplate{GroupBox, IDC_STATIC, "Protocol", kControl, 213, 107, 79, 33},
     ControlTemplate{ListView, IDC_PORT_LIST, "",
-                    kControl | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_ALIGNLEFT, 0, 1,
-                    335, 106},
+                    kControl | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_ALIGNLEFT, 0, 1, 335, 106},
 };
 
 constexpr std::array kProgramControls{
     ControlTemplate{ListView, IDC_PROGRAM_LIST, "",
-                    kControl | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS, 1, 1,
-                    333, 103},
+                    kControl | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS, 1, 1, 333,
+                    103},
     ControlTemplate{StaticText, IDC_STATIC, "Path:", kControl | SS_RIGHT, 1, 106, 25, 17},
     ControlTemplate{StaticText, IDC_STATIC, "Name:", kControl | SS_RIGHT, 1, 127, 25, 11},
     ControlTemplate{Edit, IDC_PROGRAM_PATH, "", kEdit | ES_READONLY, 35, 106, 227, 14},
@@ -70,21 +69,20 @@ constexpr std::array kSnifferControls{
     ControlTemplate{GroupBox, IDC_INTERFACE_GROUP, "Interfaces", WS_CHILD, 0, 0, 190, 27},
     ControlTemplate{ComboBox, IDC_INTERFACE_COMBO, "", WS_CHILD | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT, 7,
                     9, 174, 37},
-    ControlTemplate{TreeView, IDC_PACKET_TREE, "",
-                    kControl | WS_BORDER | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES, 0, 0, 331, 141},
+    ControlTemplate{TreeView, IDC_PACKET_TREE, "", kControl | WS_BORDER | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES, 0,
+                    0, 331, 141},
 };
 
 constexpr std::array kTemplates{
     DialogTemplate{IDD_ABOUTBOX, "About Brenvo", kModalDialog, 0, 0, 0, 202, 54, kFont, 8, kAboutControls},
-    DialogTemplate{IDD_FIREWALL_DIALOG, "Brenvo", kModalDialog | WS_VISIBLE, WS_EX_APPWINDOW, 0, 0, 369, 247,
-                   kFont, 8, kMainControls},
+    DialogTemplate{IDD_FIREWALL_DIALOG, "Brenvo", kModalDialog | WS_VISIBLE, WS_EX_APPWINDOW, 0, 0, 369, 247, kFont, 8,
+                   kMainControls},
     DialogTemplate{IDD_PORT_PAGE, nullptr, kChildDialog, 0, 0, 0, 339, 151, kFont, 8, kPortControls},
     DialogTemplate{IDD_PROGRAM_PAGE, nullptr, kChildDialog, 0, 0, 0, 338, 141, kFont, 8, kProgramControls},
     DialogTemplate{IDD_PAGE_HOST, nullptr, kChildDialog, 0, 0, 0, 344, 142, kFont, 8, {}},
     DialogTemplate{IDD_BANNER, nullptr, kChildDialog, 0, 0, 0, 362, 37, kFont, 8, kBannerControls},
     DialogTemplate{IDD_BANNER_HOST, nullptr, kChildDialog | WS_BORDER, 0, 0, 0, 355, 38, kFont, 8, {}},
-    DialogTemplate{IDD_SNIFFER_PAGE, nullptr, kChildDialog | WS_SYSMENU, 0, 0, 0, 331, 141, kFont, 8,
-                   kSnifferControls},
+    DialogTemplate{IDD_SNIFFER_PAGE, nullptr, kChildDialog | WS_SYSMENU, 0, 0, 0, 331, 141, kFont, 8, kSnifferControls},
 };
 
 }  // namespace

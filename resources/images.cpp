@@ -12,8 +12,8 @@ namespace {
 QImage MakeCheckBoxStrip() {
   enum Index : uchar { Magenta, OuterShadow, InnerShadow, InnerLight, White };
   QImage strip(48, 16, QImage::Format_Indexed8);
-  strip.setColorTable({qRgb(255, 0, 255), qRgb(134, 134, 134), qRgb(4, 4, 4), qRgb(192, 192, 192),
-                       qRgb(255, 255, 255)});
+  strip.setColorTable(
+      {qRgb(255, 0, 255), qRgb(134, 134, 134), qRgb(4, 4, 4), qRgb(192, 192, 192), qRgb(255, 255, 255)});
   strip.fill(Magenta);
 
   for (int image = 1; image <= 2; ++image) {

@@ -21,4 +21,4 @@ void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
 bool WriteTrafficCapture(const std::string& path, std::uint64_t segments, std::uint32_t connections,
                          CaptureWriter::Format format);
 
-} // namespace tools
+}  // namespace tools

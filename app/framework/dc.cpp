@@ -1,9 +1,9 @@
 #include "app/framework/dc.h"
 
 #include <QFontMetrics>
-#include <utility>
 #include <QPaintEvent>
 #include <QWidget>
+#include <utility>
 
 #include "app/framework/sys_colors.h"
 

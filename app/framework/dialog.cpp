@@ -132,9 +132,9 @@ BOOL CDialog::Create(int templateId, QWidget* parent) {
 INT_PTR CDialog::DoModal() {
   const DialogTemplate* t = FindDialogTemplate(m_nIDTemplate);
   if (!t) return -1;
-  setParent(m_pParentWnd ? m_pParentWnd->window() : nullptr,
-            Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                Qt::WindowCloseButtonHint);
+  setParent(m_pParentWnd ? m_pParentWnd->window() : nullptr, Qt::Dialog | Qt::CustomizeWindowHint |
+                                                                 Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                                                 Qt::WindowCloseButtonHint);
   m_dwStyle = t->style;
   setWindowTitle(QString::fromUtf8(t->caption ? t->caption : ""));
   setFont(DialogFont(*t));
@@ -174,8 +174,8 @@ BOOL CDialog::OnInitDialog() { return UpdateData(0); }
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 BOOL CDialog::UpdateData(BOOL saveAndValidate) {
-  CDataExchange dx(this, saveAndValidate ? CDataExchange::Mode::ControlsToMembers
-                                         : CDataExchange::Mode::MembersToControls);
+  CDataExchange dx(this,
+                   saveAndValidate ? CDataExchange::Mode::ControlsToMembers : CDataExchange::Mode::MembersToControls);
   DoDataExchange(&dx);
   return 1;
 }
@@ -188,7 +188,8 @@ QWidget* CDialog::GetDlgItem(int id) const {
 void CDialog::CheckRadioButton(int firstId, int lastId, int checkId) {
   // Checking one automatic radio button clears the others of its group.
   for (int id = firstId; id <= lastId; ++id) {
-    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id)); button && id == checkId) button->setChecked(true);
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id)); button && id == checkId)
+      button->setChecked(true);
   }
 }
 
@@ -325,7 +326,8 @@ void CDialog::contextMenuEvent(QContextMenuEvent* event) {
 
 bool CDialog::event(QEvent* event) {
   if (event->type() == QEvent::Enter) {
-    SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(static_cast<QWidget*>(this)), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(static_cast<QWidget*>(this)),
+                MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
   }
   return QDialog::event(event);
 }

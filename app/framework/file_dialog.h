@@ -8,7 +8,8 @@ class QWidget;
 
 inline constexpr DWORD OFN_ALLOWMULTISELECT = 0x00000200;
 
-// The open-file dialog, with no default extension and no initial file name. The filter is written "description|patterns|...||".
+// The open-file dialog, with no default extension and no initial file name. The filter is written
+// "description|patterns|...||".
 class CFileDialog {
  public:
   CFileDialog(DWORD flags, const char* filter, QWidget* parent);

@@ -34,7 +34,8 @@ CHeaderCtrl::CHeaderCtrl() : QHeaderView(Qt::Horizontal) {
 BOOL CHeaderCtrl::GetItem(int index, HDITEM* item) const {
   if (!item || index < 0 || index >= count() || !model()) return 0;
   if (item->mask & HDI_WIDTH) item->cxy = sectionSize(index);
-  if (item->mask & HDI_TEXT) CopyText(model()->headerData(index, orientation()).toString(), item->pszText, item->cchTextMax);
+  if (item->mask & HDI_TEXT)
+    CopyText(model()->headerData(index, orientation()).toString(), item->pszText, item->cchTextMax);
   if (item->mask & HDI_FORMAT) item->fmt = model()->headerData(index, orientation(), HeaderFormatRole).toInt();
   if (item->mask & HDI_IMAGE) item->iImage = model()->headerData(index, orientation(), HeaderImageRole).toInt();
   return 1;

@@ -1,7 +1,7 @@
 #include "app/framework/image_list.h"
 
-#include "app/framework/dc.h"
 #include <utility>
+#include "app/framework/dc.h"
 
 #include "app/framework/sys_colors.h"
 #include "resources/images.h"

@@ -182,9 +182,7 @@ BOOL CListCtrl::SetItemData(int item, LPARAM data) {
   return 1;
 }
 
-LPARAM CListCtrl::GetItemData(int item) const {
-  return item >= 0 && item < GetItemCount() ? m_pModel->Data(item) : 0;
-}
+LPARAM CListCtrl::GetItemData(int item) const { return item >= 0 && item < GetItemCount() ? m_pModel->Data(item) : 0; }
 
 UINT CListCtrl::GetItemState(int item, UINT mask) const {
   if (item < 0 || item >= GetItemCount()) return 0;
@@ -319,18 +317,19 @@ void CListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, c
 BOOL CListCtrl::CustomDrawCell(QPainter* painter, const QModelIndex& index) const {
   if (!(m_rowAnswer & CDRF_NOTIFYSUBITEMDRAW)) return 0;
   CDC dc(*painter, m_paintClip);
-  return (SendCustomDraw(CDDS_ITEMPREPAINT | CDDS_SUBITEM, &dc, index.row(), index.column()) & CDRF_SKIPDEFAULT) ? 1 : 0;
+  return (SendCustomDraw(CDDS_ITEMPREPAINT | CDDS_SUBITEM, &dc, index.row(), index.column()) & CDRF_SKIPDEFAULT) ? 1
+                                                                                                                 : 0;
 }
 
 LRESULT CListCtrl::SendCustomDraw(DWORD stage, CDC* dc, int item, int subItem) const {
   // Qt paints from const members; the handlers may still change what the list owns, as
   // they may while the platform's list paints.
   auto* self = const_cast<CListCtrl*>(this);
-  NMLVCUSTOMDRAW draw{{{self, UINT(GetDlgCtrlID(this)), NM_CUSTOMDRAW}, stage, dc, item,
-                        (stage & CDDS_ITEM) ? GetItemData(item) : 0},
-                      CLR_DEFAULT,
-                      CLR_DEFAULT,
-                      subItem};
+  NMLVCUSTOMDRAW draw{
+      {{self, UINT(GetDlgCtrlID(this)), NM_CUSTOMDRAW}, stage, dc, item, (stage & CDDS_ITEM) ? GetItemData(item) : 0},
+      CLR_DEFAULT,
+      CLR_DEFAULT,
+      subItem};
   return self->SendNotify(&draw.nmcd.hdr);
 }
 

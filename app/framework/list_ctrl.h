@@ -54,8 +54,8 @@ struct NMCUSTOMDRAW {
   NMHDR hdr;
   DWORD dwDrawStage;
   CDC* hdc;
-  int dwItemSpec;       // the row
-  LPARAM lItemlParam;   // the row's item data
+  int dwItemSpec;      // the row
+  LPARAM lItemlParam;  // the row's item data
 };
 
 // NM_CUSTOMDRAW of a list: the colours are the handler's to fill in.

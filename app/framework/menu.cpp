@@ -10,7 +10,8 @@ BOOL CMenu::AppendMenu(UINT flags, UINT id, const QString& text) {
     return 1;
   }
   QAction* action = m_menu.addAction(text);
-  QObject::connect(action, &QAction::triggered, m_owner, [owner = m_owner, id] { owner->SendMessage(WM_SYSCOMMAND, id, 0); });
+  QObject::connect(action, &QAction::triggered, m_owner,
+                   [owner = m_owner, id] { owner->SendMessage(WM_SYSCOMMAND, id, 0); });
   return 1;
 }
 

@@ -103,7 +103,7 @@ template <auto Handler>
 constexpr MessageMapEntry OnSetCursorMessage() {
   return {WM_SETCURSOR, 0, 0, [](CDialog* self, WPARAM wParam, LPARAM lParam) -> LRESULT {
             return (message_map_detail::Self<Handler>(self)->*Handler)(reinterpret_cast<QWidget*>(wParam),
-                                                                     UINT(LOWORD(lParam)), UINT(HIWORD(lParam)));
+                                                                       UINT(LOWORD(lParam)), UINT(HIWORD(lParam)));
           }};
 }
 

@@ -89,7 +89,8 @@ INT_PTR ShellExecuteA(QWidget*, const char* verb, const char* file, const char* 
   const QString target = QString::fromUtf8(file ? file : "");
   const QUrl url(target, QUrl::StrictMode);
   const bool isWebAddress = url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https");
-  const bool ok = isWebAddress ? Services().OpenUrl(target)
-                               : Services().StartProgram(target, SplitCommandLine(QString::fromUtf8(parameters ? parameters : "")));
+  const bool ok =
+      isWebAddress ? Services().OpenUrl(target)
+                   : Services().StartProgram(target, SplitCommandLine(QString::fromUtf8(parameters ? parameters : "")));
   return ok ? kSuccess : kFileNotFound;
 }

@@ -39,8 +39,8 @@ class ScopedModalServices {
 // The shell's "open": a web address opens in the desktop's browser; anything else is started
 // as a program with the parameters split as a command line ("a b" "c" gives two arguments).
 // Like the platform call, a result above 32 means success.
-INT_PTR ShellExecuteA(QWidget* owner, const char* verb, const char* file, const char* parameters,
-                      const char* directory, int showCommand);
+INT_PTR ShellExecuteA(QWidget* owner, const char* verb, const char* file, const char* parameters, const char* directory,
+                      int showCommand);
 
 // Splits a command line into arguments; double quotes group blanks into one argument.
 QStringList SplitCommandLine(const QString& parameters);

@@ -26,7 +26,9 @@ constexpr int GetBValue(COLORREF c) { return int((c >> 16) & 0xFF); }
 inline constexpr COLORREF CLR_NONE = 0xFFFFFFFF;
 inline constexpr COLORREF CLR_DEFAULT = 0xFF000000;
 
-constexpr WPARAM MAKEWPARAM(int low, int high) { return WPARAM(std::uint16_t(low)) | (WPARAM(std::uint16_t(high)) << 16); }
+constexpr WPARAM MAKEWPARAM(int low, int high) {
+  return WPARAM(std::uint16_t(low)) | (WPARAM(std::uint16_t(high)) << 16);
+}
 constexpr LPARAM MAKELPARAM(int low, int high) { return LPARAM(MAKEWPARAM(low, high)); }
 constexpr int LOWORD(std::uintptr_t v) { return int(v & 0xFFFF); }
 constexpr int HIWORD(std::uintptr_t v) { return int((v >> 16) & 0xFFFF); }
@@ -100,14 +102,25 @@ struct CRect {
 
   constexpr CRect() = default;
   constexpr CRect(int l, int t, int r, int b) : left(l), top(t), right(r), bottom(b) {}
-  explicit CRect(const QRect& r) : left(r.left()), top(r.top()), right(r.left() + r.width()), bottom(r.top() + r.height()) {}
+  explicit CRect(const QRect& r)
+      : left(r.left()), top(r.top()), right(r.left() + r.width()), bottom(r.top() + r.height()) {}
 
   constexpr int Width() const { return right - left; }
   constexpr int Height() const { return bottom - top; }
   constexpr bool IsRectEmpty() const { return right <= left || bottom <= top; }
   constexpr bool PtInRect(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
-  constexpr void OffsetRect(int dx, int dy) { left += dx; right += dx; top += dy; bottom += dy; }
-  constexpr void DeflateRect(int dx, int dy) { left += dx; right -= dx; top += dy; bottom -= dy; }
+  constexpr void OffsetRect(int dx, int dy) {
+    left += dx;
+    right += dx;
+    top += dy;
+    bottom += dy;
+  }
+  constexpr void DeflateRect(int dx, int dy) {
+    left += dx;
+    right -= dx;
+    top += dy;
+    bottom -= dy;
+  }
   QRect ToQRect() const { return QRect(left, top, Width(), Height()); }
   constexpr bool operator==(const CRect&) const = default;
 };

@@ -24,7 +24,8 @@ QString Section(const QString& skin, const QString& name) {
   qsizetype start = skin.indexOf(header);
   if (start < 0) return {};
   start += header.size();
-  const qsizetype end = skin.indexOf(QRegularExpression(QStringLiteral("^\\["), QRegularExpression::MultilineOption), start);
+  const qsizetype end =
+      skin.indexOf(QRegularExpression(QStringLiteral("^\\["), QRegularExpression::MultilineOption), start);
   return skin.mid(start, end < 0 ? -1 : end - start).trimmed();
 }
 

@@ -4,11 +4,11 @@
 // Budgets: filling 0.3 s or less hidden, 1 s or less shown; scrolling without stalls.
 //
 // usage: controls_list_bench [rows [runs]]
+#include <time.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTest>
-#include <time.h>
 
 #include <algorithm>
 #include <array>
@@ -22,8 +22,8 @@
 namespace {
 
 struct Figures {
-  double fill;     // seconds to fill
-  double settle;   // seconds until the filled list is painted
+  double fill;    // seconds to fill
+  double settle;  // seconds until the filled list is painted
 };
 
 Figures FillOnce(int rows, bool shown) {
@@ -97,9 +97,10 @@ void ReportScroll(int rows) {
     };
     const auto w = summary(work);
     const auto e = summary(elapsed);
-    std::printf("scroll by %-2d rows, %5zu positions, ms per position (median / 99th / slowest): "
-                "processor %.2f / %.2f / %.2f, elapsed %.2f / %.2f / %.2f\n",
-                step, work.size(), w[0], w[1], w[2], e[0], e[1], e[2]);
+    std::printf(
+        "scroll by %-2d rows, %5zu positions, ms per position (median / 99th / slowest): "
+        "processor %.2f / %.2f / %.2f, elapsed %.2f / %.2f / %.2f\n",
+        step, work.size(), w[0], w[1], w[2], e[0], e[1], e[2]);
   }
 }
 

@@ -17,53 +17,49 @@
 #include <cstdlib>
 #include <filesystem>
 
-int main(int argc, char** argv)
-{
-    namespace fs = std::filesystem;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
-    const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
+  const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
 
-    std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        return 1;
-    const fs::path dir = pattern;
-    const std::string file = (dir / "traffic.pcap").string();
-    if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap))
-        return 1;
-    CTrafficMonitor::SetCaptureFile(file);
+  std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return 1;
+  const fs::path dir = pattern;
+  const std::string file = (dir / "traffic.pcap").string();
+  if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap)) return 1;
+  CTrafficMonitor::SetCaptureFile(file);
 
-    QWidget host;
-    host.resize(497, 229);
-    host.show();
-    QElapsedTimer clock;
-    clock.start();
-    auto* page = new CSnifferDlg(&host, dir.string());
-    if (!page->Create(IDD_SNIFFER_PAGE, &host))
-        return 1;
-    page->show();
+  QWidget host;
+  host.resize(497, 229);
+  host.show();
+  QElapsedTimer clock;
+  clock.start();
+  auto* page = new CSnifferDlg(&host, dir.string());
+  if (!page->Create(IDD_SNIFFER_PAGE, &host)) return 1;
+  page->show();
 
-    const QAbstractItemModel& model = *page->m_tree.model();
-    double seconds = 0;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (static_cast<std::uint64_t>(model.rowCount()) >= segments || clock.elapsed() > 600'000) {
-            seconds = clock.nsecsElapsed() / 1e9;
-            app.quit();
-        }
-    });
-    poll.start(20);
-    app.exec();
-    const int shown = model.rowCount();
-    delete page;
-    CTrafficMonitor::SetCaptureFile("");
-    fs::remove_all(dir);
+  const QAbstractItemModel& model = *page->m_tree.model();
+  double seconds = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (static_cast<std::uint64_t>(model.rowCount()) >= segments || clock.elapsed() > 600'000) {
+      seconds = clock.nsecsElapsed() / 1e9;
+      app.quit();
+    }
+  });
+  poll.start(20);
+  app.exec();
+  const int shown = model.rowCount();
+  delete page;
+  CTrafficMonitor::SetCaptureFile("");
+  fs::remove_all(dir);
 
-    const double rate = shown / seconds;
-    std::printf("live GUI rate: %d segments through the capture thread and the blocking hand-off into the "
-                "shown tree in %.2f s: %.0f segments/s  budget >= 50000: %s\n",
-                shown, seconds, rate, rate >= 50000 && static_cast<std::uint64_t>(shown) == segments ? "met" : "MISSED");
-    return static_cast<std::uint64_t>(shown) == segments ? 0 : 1;
+  const double rate = shown / seconds;
+  std::printf(
+      "live GUI rate: %d segments through the capture thread and the blocking hand-off into the "
+      "shown tree in %.2f s: %.0f segments/s  budget >= 50000: %s\n",
+      shown, seconds, rate, rate >= 50000 && static_cast<std::uint64_t>(shown) == segments ? "met" : "MISSED");
+  return static_cast<std::uint64_t>(shown) == segments ? 0 : 1;
 }

@@ -25,87 +25,78 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 class ModelMonitor : public CTrafficMonitor {
-public:
-    explicit ModelMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
-    ~ModelMonitor() override { StopCapture(); }
-    void AddPacketToTree(const PacketFields& fields) override
-    {
-        if (const auto record = PacketRecord::FromFields(fields))
-            model.Append(*record);
-    }
-    void Run()
-    {
-        m_addresses = {"192.0.2.1"};
-        StartCapture();
-        m_hThread.join(); // the end of the file ends the capture
-    }
-    PacketTreeModel model;
+ public:
+  explicit ModelMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
+  ~ModelMonitor() override { StopCapture(); }
+  void AddPacketToTree(const PacketFields& fields) override {
+    if (const auto record = PacketRecord::FromFields(fields)) model.Append(*record);
+  }
+  void Run() {
+    m_addresses = {"192.0.2.1"};
+    StartCapture();
+    m_hThread.join();  // the end of the file ends the capture
+  }
+  PacketTreeModel model;
 };
 
-double Seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
-    const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
-    const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
-    const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+int main(int argc, char** argv) {
+  const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
+  const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
 
-    std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        return 1;
-    const fs::path dir = pattern;
-    const std::string file = (dir / "traffic.pcap").string();
-    auto t = Clock::now();
-    if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap))
-        return 1;
-    std::printf("capture file: %llu segments over %u connections, %.1f MB, written in %.2f s\n",
-                static_cast<unsigned long long>(segments), connections, fs::file_size(file) / 1e6,
-                Seconds(Clock::now() - t));
+  std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return 1;
+  const fs::path dir = pattern;
+  const std::string file = (dir / "traffic.pcap").string();
+  auto t = Clock::now();
+  if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap)) return 1;
+  std::printf("capture file: %llu segments over %u connections, %.1f MB, written in %.2f s\n",
+              static_cast<unsigned long long>(segments), connections, fs::file_size(file) / 1e6,
+              Seconds(Clock::now() - t));
 
-    CTrafficMonitor::SetCaptureFile(file);
-    std::vector<double> rates;
-    double bytesPerSegment = 0;
-    for (int run = 0; run < runs; ++run) {
-        ModelMonitor monitor(dir.string());
-        t = Clock::now();
-        monitor.Run();
-        const double s = Seconds(Clock::now() - t);
-        const auto shown = static_cast<std::uint64_t>(monitor.model.rowCount());
-        if (shown != segments) {
-            std::printf("error: %llu segments reached the tree\n", static_cast<unsigned long long>(shown));
-            return 1;
-        }
-        rates.push_back(segments / s);
-        bytesPerSegment = static_cast<double>(monitor.model.RetainedBytes()) / segments;
-        std::printf("run %d: %.3f s, %.0f segments/s, log %.1f MB\n", run + 1, s, segments / s,
-                    fs::file_size(dir / "Logger.txt") / 1e6);
+  CTrafficMonitor::SetCaptureFile(file);
+  std::vector<double> rates;
+  double bytesPerSegment = 0;
+  for (int run = 0; run < runs; ++run) {
+    ModelMonitor monitor(dir.string());
+    t = Clock::now();
+    monitor.Run();
+    const double s = Seconds(Clock::now() - t);
+    const auto shown = static_cast<std::uint64_t>(monitor.model.rowCount());
+    if (shown != segments) {
+      std::printf("error: %llu segments reached the tree\n", static_cast<unsigned long long>(shown));
+      return 1;
     }
-    CTrafficMonitor::SetCaptureFile("");
-    std::sort(rates.begin(), rates.end());
-    const double median = rates[rates.size() / 2];
+    rates.push_back(segments / s);
+    bytesPerSegment = static_cast<double>(monitor.model.RetainedBytes()) / segments;
+    std::printf("run %d: %.3f s, %.0f segments/s, log %.1f MB\n", run + 1, s, segments / s,
+                fs::file_size(dir / "Logger.txt") / 1e6);
+  }
+  CTrafficMonitor::SetCaptureFile("");
+  std::sort(rates.begin(), rates.end());
+  const double median = rates[rates.size() / 2];
 
-    double tcpdumpRate = 0;
-    if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
-        const std::string command = "tcpdump -nn -r " + file + " > " + (dir / "out.txt").string() + " 2>/dev/null";
-        t = Clock::now();
-        if (std::system(command.c_str()) == 0)
-            tcpdumpRate = segments / Seconds(Clock::now() - t);
-    }
+  double tcpdumpRate = 0;
+  if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
+    const std::string command = "tcpdump -nn -r " + file + " > " + (dir / "out.txt").string() + " 2>/dev/null";
+    t = Clock::now();
+    if (std::system(command.c_str()) == 0) tcpdumpRate = segments / Seconds(Clock::now() - t);
+  }
 
-    std::printf("\npipeline (decode, track, log line, tree model): %.0f segments/s (median of %d runs, best %.0f)"
-                "  budget >= 800000: %s\n",
-                median, runs, rates.back(), median >= 800000 ? "met" : "MISSED");
-    if (tcpdumpRate > 0)
-        std::printf("tcpdump -nn -r FILE > out.txt:                  %.0f segments/s\n", tcpdumpRate);
-    else
-        std::printf("tcpdump: not installed, no comparison\n");
-    std::printf("model memory: %.1f bytes retained per segment  budget <= 48: %s\n", bytesPerSegment,
-                bytesPerSegment <= 48 ? "met" : "MISSED");
-    fs::remove_all(dir);
-    return 0;
+  std::printf(
+      "\npipeline (decode, track, log line, tree model): %.0f segments/s (median of %d runs, best %.0f)"
+      "  budget >= 800000: %s\n",
+      median, runs, rates.back(), median >= 800000 ? "met" : "MISSED");
+  if (tcpdumpRate > 0)
+    std::printf("tcpdump -nn -r FILE > out.txt:                  %.0f segments/s\n", tcpdumpRate);
+  else
+    std::printf("tcpdump: not installed, no comparison\n");
+  std::printf("model memory: %.1f bytes retained per segment  budget <= 48: %s\n", bytesPerSegment,
+              bytesPerSegment <= 48 ? "met" : "MISSED");
+  fs::remove_all(dir);
+  return 0;
 }

@@ -24,89 +24,82 @@ namespace {
 namespace fs = std::filesystem;
 
 class CountingMonitor : public CTrafficMonitor {
-public:
-    explicit CountingMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
-    void AddPacketToTree(const PacketFields&) override { ++shown; }
-    std::uint64_t shown = 0;
+ public:
+  explicit CountingMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
+  void AddPacketToTree(const PacketFields&) override { ++shown; }
+  std::uint64_t shown = 0;
 };
 
-tools::TcpSegment SessionSegment(std::uint32_t session)
-{
-    // 10.x.y.z:port to 10.0.0.1:80, unique per session number.
-    tools::TcpSegment s;
-    s.srcAddress = "10." + std::to_string(1 + (session >> 16)) + "." + std::to_string(session >> 8 & 0xFF) +
-                   "." + std::to_string(session & 0xFF);
-    s.srcPort = static_cast<std::uint16_t>(1024 + session % 50000);
-    s.seq = 1000;
-    return s;
+tools::TcpSegment SessionSegment(std::uint32_t session) {
+  // 10.x.y.z:port to 10.0.0.1:80, unique per session number.
+  tools::TcpSegment s;
+  s.srcAddress = "10." + std::to_string(1 + (session >> 16)) + "." + std::to_string(session >> 8 & 0xFF) + "." +
+                 std::to_string(session & 0xFF);
+  s.srcPort = static_cast<std::uint16_t>(1024 + session % 50000);
+  s.seq = 1000;
+  return s;
 }
 
-void Feed(CTrafficMonitor& monitor, const std::vector<std::uint8_t>& d)
-{
-    monitor.DecodeIpPacket(d.data(), static_cast<std::uint32_t>(d.size()));
+void Feed(CTrafficMonitor& monitor, const std::vector<std::uint8_t>& d) {
+  monitor.DecodeIpPacket(d.data(), static_cast<std::uint32_t>(d.size()));
 }
 
 // Nanoseconds per data segment with `open` sessions open; the segments go to random
 // open sessions, `burst` segments in a row to each.
-double CostWith(std::uint32_t open, std::uint32_t burst, std::uint64_t segments, const fs::path& dir)
-{
-    CountingMonitor monitor(dir.string());
-    for (std::uint32_t i = 0; i < open; ++i) {
-        auto syn = SessionSegment(i);
-        syn.flags = tools::kSyn;
-        Feed(monitor, tools::TcpDatagram(syn));
-    }
-    std::mt19937 random(42);
-    std::vector<std::vector<std::uint8_t>> data;
-    data.reserve(segments);
-    std::uint32_t session = 0;
-    for (std::uint64_t i = 0; i < segments; ++i) {
-        if (i % burst == 0)
-            session = static_cast<std::uint32_t>(random() % open);
-        auto s = SessionSegment(session);
-        s.flags = tools::kAck | tools::kPsh;
-        s.seq = 1001 + static_cast<std::uint32_t>(i % 1000) * 100;
-        s.payloadBytes = 100;
-        data.push_back(tools::TcpDatagram(s));
-    }
-    // Both runs start with an empty log and nothing waiting to be written back, so that
-    // the million SYN lines above do not slow the writes measured below.
-    fs::resize_file(dir / "Logger.txt", 0);
-    ::sync();
-    const auto start = std::chrono::steady_clock::now();
-    for (const auto& d : data)
-        Feed(monitor, d);
-    const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-    if (monitor.shown != open + segments)
-        std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(monitor.shown));
-    return ns / segments;
+double CostWith(std::uint32_t open, std::uint32_t burst, std::uint64_t segments, const fs::path& dir) {
+  CountingMonitor monitor(dir.string());
+  for (std::uint32_t i = 0; i < open; ++i) {
+    auto syn = SessionSegment(i);
+    syn.flags = tools::kSyn;
+    Feed(monitor, tools::TcpDatagram(syn));
+  }
+  std::mt19937 random(42);
+  std::vector<std::vector<std::uint8_t>> data;
+  data.reserve(segments);
+  std::uint32_t session = 0;
+  for (std::uint64_t i = 0; i < segments; ++i) {
+    if (i % burst == 0) session = static_cast<std::uint32_t>(random() % open);
+    auto s = SessionSegment(session);
+    s.flags = tools::kAck | tools::kPsh;
+    s.seq = 1001 + static_cast<std::uint32_t>(i % 1000) * 100;
+    s.payloadBytes = 100;
+    data.push_back(tools::TcpDatagram(s));
+  }
+  // Both runs start with an empty log and nothing waiting to be written back, so that
+  // the million SYN lines above do not slow the writes measured below.
+  fs::resize_file(dir / "Logger.txt", 0);
+  ::sync();
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& d : data) Feed(monitor, d);
+  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  if (monitor.shown != open + segments)
+    std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(monitor.shown));
+  return ns / segments;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
-    const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
-    std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        return 1;
-    const fs::path dir = pattern;
+int main(int argc, char** argv) {
+  const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
+  std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return 1;
+  const fs::path dir = pattern;
 
-    std::printf("per-segment cost (decode, track, log line), best of 3 runs of %llu segments:\n",
-                static_cast<unsigned long long>(segments));
-    for (const std::uint32_t burst : {1u, 8u}) {
-        // Alternate the two sizes so that drifts of the machine touch both alike.
-        double few = 1e300, many = 1e300;
-        for (int round = 0; round < 3; ++round) {
-            few = std::min(few, CostWith(10, burst, segments, dir));
-            many = std::min(many, CostWith(1'000'000, burst, segments, dir));
-        }
-        const double difference = std::abs(many - few) / few * 100;
-        std::printf("%s:\n", burst == 1 ? "each segment to a random session" : "bursts of 8 segments per session");
-        std::printf("  10 open sessions:        %.0f ns\n", few);
-        std::printf("  1,000,000 open sessions: %.0f ns\n", many);
-        std::printf("  difference: %.1f%%  budget <= 20%%: %s\n", difference, difference <= 20 ? "met" : "MISSED");
+  std::printf("per-segment cost (decode, track, log line), best of 3 runs of %llu segments:\n",
+              static_cast<unsigned long long>(segments));
+  for (const std::uint32_t burst : {1u, 8u}) {
+    // Alternate the two sizes so that drifts of the machine touch both alike.
+    double few = 1e300, many = 1e300;
+    for (int round = 0; round < 3; ++round) {
+      few = std::min(few, CostWith(10, burst, segments, dir));
+      many = std::min(many, CostWith(1'000'000, burst, segments, dir));
     }
-    fs::remove_all(dir);
-    return 0;
+    const double difference = std::abs(many - few) / few * 100;
+    std::printf("%s:\n", burst == 1 ? "each segment to a random session" : "bursts of 8 segments per session");
+    std::printf("  10 open sessions:        %.0f ns\n", few);
+    std::printf("  1,000,000 open sessions: %.0f ns\n", many);
+    std::printf("  difference: %.1f%%  budget <= 20%%: %s\n", difference, difference <= 20 ? "met" : "MISSED");
+  }
+  fs::remove_all(dir);
+  return 0;
 }

@@ -24,8 +24,10 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   const auto prefix = static_cast<std::uint32_t>(bytes);
   std::memcpy(block, &prefix, sizeof prefix);
   BSTR result = reinterpret_cast<BSTR>(block + sizeof(std::uint32_t));
-  if (text) std::memcpy(result, text, bytes);
-  else std::memset(result, 0, bytes);
+  if (text)
+    std::memcpy(result, text, bytes);
+  else
+    std::memset(result, 0, bytes);
   result[length] = u'\0';
   ++g_inUse;
   return result;

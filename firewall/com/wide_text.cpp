@@ -37,8 +37,7 @@ int EncodeNext(const OLECHAR* source, int length, int& i, char* out) {
 
 int WideCharToMultiByte(UINT codePage, DWORD, const OLECHAR* source, int sourceLength, char* dest, int destSize,
                         const char*, BOOL*) {
-  if ((codePage != CP_ACP && codePage != CP_UTF8) || !source || destSize < 0 || (destSize > 0 && !dest))
-    return 0;
+  if ((codePage != CP_ACP && codePage != CP_UTF8) || !source || destSize < 0 || (destSize > 0 && !dest)) return 0;
   const bool withTerminator = sourceLength < 0;
   int length = sourceLength;
   if (withTerminator) {

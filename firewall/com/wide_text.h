@@ -11,5 +11,5 @@ inline constexpr UINT CP_UTF8 = 65001;
 // fit, as many whole characters as fit are written, followed by a terminator when the
 // source's terminator was asked for, and the result is 0: a character is never cut.
 // Only CP_ACP and CP_UTF8 are known (both UTF-8); flags and a default character are not.
-int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* source, int sourceLength, char* dest,
-                        int destSize, const char* defaultChar, BOOL* usedDefaultChar);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* source, int sourceLength, char* dest, int destSize,
+                        const char* defaultChar, BOOL* usedDefaultChar);

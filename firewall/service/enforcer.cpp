@@ -24,8 +24,9 @@ HRESULT CreateEnforcer(const std::string& backend, std::shared_ptr<Enforcer>* en
     *description = "nftables (automatic): the configuration is enforced in the table inet brenvo";
   } else {
     *enforcer = std::make_shared<StoreOnlyEnforcer>();
-    *description = "store (automatic: this process may not change the kernel firewall): "
-                   "the configuration is kept, nothing is enforced";
+    *description =
+        "store (automatic: this process may not change the kernel firewall): "
+        "the configuration is kept, nothing is enforced";
   }
   TakeErrorInfoText();  // the probe's failure is the reason for the choice, not an error
   return S_OK;

@@ -154,10 +154,14 @@ HRESULT EntryTable<Key>::Update(const Key& key, const EntryChange& change) {
   constexpr int nameIndex = TableSql<Key>::kNameIndex;
   Use use(m_update);
   BindKey(use, key);
-  if (change.name) use.Bind(nameIndex, *change.name);
-  else use.BindNull(nameIndex);
-  if (change.enabled) use.Bind(nameIndex + 1, *change.enabled ? 1 : 0);
-  else use.BindNull(nameIndex + 1);
+  if (change.name)
+    use.Bind(nameIndex, *change.name);
+  else
+    use.BindNull(nameIndex);
+  if (change.enabled)
+    use.Bind(nameIndex + 1, *change.enabled ? 1 : 0);
+  else
+    use.BindNull(nameIndex + 1);
   const HRESULT hr = StepDone(m_db, use, "writing the firewall store");
   if (SUCCEEDED(hr) && sqlite3_changes(m_db) == 0) return HRESULT_NOT_FOUND;
   return hr;
@@ -182,8 +186,8 @@ HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
     SetErrorInfoText(doing + ": cannot create its folder: " + error.message());
     return E_ACCESSDENIED;
   }
-  int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
   m_busyTimeout = std::chrono::milliseconds(busyTimeoutMs);
   sqlite3_busy_handler(m_db, WaitWhileBusy, this);
@@ -193,8 +197,7 @@ HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
   // to the log does not call the busy handler: two processes opening a new store at once
   // would fail without the retries.
   for (int attempt = 0;
-       (rc = SqliteExec(m_db, "PRAGMA journal_mode = WAL")) == SQLITE_BUSY && WaitWhileBusy(this, attempt);
-       ++attempt) {
+       (rc = SqliteExec(m_db, "PRAGMA journal_mode = WAL")) == SQLITE_BUSY && WaitWhileBusy(this, attempt); ++attempt) {
   }
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
   rc = SqliteExec(m_db, "PRAGMA synchronous = FULL");

@@ -51,8 +51,10 @@ class FirewallStore {
 
   template <class Key>
   EntryTable<Key>& Table() {
-    if constexpr (std::is_same_v<Key, PortKey>) return m_ports;
-    else return m_apps;
+    if constexpr (std::is_same_v<Key, PortKey>)
+      return m_ports;
+    else
+      return m_apps;
   }
 
  private:

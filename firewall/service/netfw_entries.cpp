@@ -22,9 +22,7 @@ namespace {
 
 bool ValidNumber(LONG number) { return number >= 1 && number <= 65535; }
 
-bool ValidProtocol(LONG protocol) {
-  return protocol == NET_FW_IP_PROTOCOL_TCP || protocol == NET_FW_IP_PROTOCOL_UDP;
-}
+bool ValidProtocol(LONG protocol) { return protocol == NET_FW_IP_PROTOCOL_TCP || protocol == NET_FW_IP_PROTOCOL_UDP; }
 
 }  // namespace
 

@@ -99,8 +99,8 @@ HRESULT ApplyFirewallConfiguration(const ServiceConfig& config) {
   std::string description;
   HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
   std::shared_ptr<FirewallService> service;
-  if (SUCCEEDED(hr)) hr = OpenService(ResolvedPath(config), std::move(enforcer), FirewallStore::kDefaultBusyTimeoutMs,
-                                      &service);
+  if (SUCCEEDED(hr))
+    hr = OpenService(ResolvedPath(config), std::move(enforcer), FirewallStore::kDefaultBusyTimeoutMs, &service);
   return hr;
 }
 

@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
@@ -6,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "app/about_dlg.h"
 #include "app/banner_dlg.h"

@@ -1,4 +1,5 @@
 // Runs the whole program in this process, as main() does, against a temporary store.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -8,13 +9,12 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <gtest/gtest.h>
 
 #include "app/brenvo_main.h"
 #include "app/firewall_app.h"
 #include "app/firewall_dlg.h"
-#include "monitor/sniffer_dlg.h"
 #include "firewall/service/service_registration.h"
+#include "monitor/sniffer_dlg.h"
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
@@ -123,7 +123,7 @@ TEST_F(ProgramRunTest, ACaptureFileFillsTheTreeAndTheLog) {
   EXPECT_EQ(Run(
                 [&](CfirewallDlg& window) {
                   const QAbstractItemModel* tree = window.m_pTrafficPage->m_tree.model();
-                  QTest::qWaitFor([&] { return tree->rowCount() == 60; }, 5000);
+                  EXPECT_TRUE(QTest::qWaitFor([&] { return tree->rowCount() == 60; }, 5000));
                   rows = tree->rowCount();
                 },
                 {"--capture-file", capture}),

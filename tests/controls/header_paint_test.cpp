@@ -1,6 +1,6 @@
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QPalette>
-#include <gtest/gtest.h>
 
 #include "tests/controls/list_page.h"
 #include "tests/controls/pixels.h"

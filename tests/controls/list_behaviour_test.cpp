@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QScrollBar>
 #include <QTest>
 #include <atomic>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <new>
 
 #include "tests/controls/list_page.h"

@@ -1,6 +1,6 @@
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "resources/resource.h"
 #include "tests/controls/list_page.h"
@@ -89,7 +89,8 @@ TEST_F(ListPaint, WithTextTheBoxStandsNineAndTenPixelsInAndTheTextFourRightOfIt)
   for (const QPoint& p : CheckMark(cell.left() + 10, cell.top())) EXPECT_EQ(image.pixel(p), Rgb(kBlack));
 
   const int boxRight = cell.left() + 9 + cell.height() - 1;
-  const QRect text = BoundsOf(image, Rgb(kWindowText), QRect(boxRight, cell.top(), cell.right() - boxRight, cell.height()));
+  const QRect text =
+      BoundsOf(image, Rgb(kWindowText), QRect(boxRight, cell.top(), cell.right() - boxRight, cell.height()));
   ASSERT_FALSE(text.isEmpty());
   EXPECT_GE(text.left(), boxRight + 4);
   EXPECT_LE(text.left(), boxRight + 6);
@@ -154,7 +155,8 @@ TEST_F(ListPaint, AnEmptyListSaysSoBelowItsHeaderUntilItHasARow) {
   page.AddRow(true, "Mail", "/usr/bin/mail");
   QApplication::processEvents();
   const int belowRow = list.viewport()->y() + Cell(0, 0).bottom() + 1;
-  EXPECT_TRUE(BoundsOf(OnScreen(&list), Rgb(kWindowText), QRect(2, belowRow, list.width() - 4, text.bottom())).isEmpty());
+  EXPECT_TRUE(
+      BoundsOf(OnScreen(&list), Rgb(kWindowText), QRect(2, belowRow, list.width() - 4, text.bottom())).isEmpty());
 }
 
 TEST_F(ListPaint, AChangedCellIsOnTheScreenAtOnce) {

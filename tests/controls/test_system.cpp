@@ -1,9 +1,9 @@
 #include "tests/controls/test_system.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QFont>
 #include <QPalette>
-#include <gtest/gtest.h>
 
 #include "app/framework/sys_colors.h"
 

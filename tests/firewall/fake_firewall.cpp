@@ -139,8 +139,10 @@ class FakeApps final : public FakeObject<INetFwAuthorizedApplications> {
     SysFreeString(path);
     SysFreeString(name);
     auto it = Find(entry.path);
-    if (it != m_fake.apps.end()) *it = entry;
-    else m_fake.apps.push_back(entry);
+    if (it != m_fake.apps.end())
+      *it = entry;
+    else
+      m_fake.apps.push_back(entry);
     return S_OK;
   }
   HRESULT Remove(BSTR path) override {
@@ -186,8 +188,10 @@ class FakePorts final : public FakeObject<INetFwOpenPorts> {
     entry.name = Text(name);
     SysFreeString(name);
     auto it = Find(entry.number, entry.protocol);
-    if (it != m_fake.ports.end()) *it = entry;
-    else m_fake.ports.push_back(entry);
+    if (it != m_fake.ports.end())
+      *it = entry;
+    else
+      m_fake.ports.push_back(entry);
     return S_OK;
   }
   HRESULT Remove(LONG number, NET_FW_IP_PROTOCOL protocol) override {

@@ -50,8 +50,9 @@ TEST_F(AppsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
       },
       [&] { return firewall.ToggleAppEnabled(kPath, 1); }, unchanged);
   // An add of a present entry reports the failure of its query.
-  ExpectFaults({{"INetFwAuthorizedApplication::get_Enabled", 0, FW_E_APP_ENABLED_STATE}},
-               [&] { return firewall.AddApp(kPath, u"other"); }, unchanged);
+  ExpectFaults(
+      {{"INetFwAuthorizedApplication::get_Enabled", 0, FW_E_APP_ENABLED_STATE}},
+      [&] { return firewall.AddApp(kPath, u"other"); }, unchanged);
 }
 
 TEST_F(AppsTest, AnEnabledEntryIsKeptAndADisabledOneReplacedOnAdd) {
@@ -134,7 +135,9 @@ TEST_F(AppsTest, WithoutAProfileNothingIsTouched) {
 }
 
 TEST_F(AppsTest, ListingHandsOutOneRowPerReadableEntryInOrder) {
-  fake.apps = {{u"/opt/a", u"A", VARIANT_TRUE}, {u"/opt/b", u"B", VARIANT_FALSE}, {u"/opt/c", u"C", 1},
+  fake.apps = {{u"/opt/a", u"A", VARIANT_TRUE},
+               {u"/opt/b", u"B", VARIANT_FALSE},
+               {u"/opt/c", u"C", 1},
                {u"/opt/d", u"D", VARIANT_TRUE}};
   // The second entry's name cannot be read; the fourth's path cannot.
   fake.Fail("INetFwAuthorizedApplication::get_Name", 1, 1);

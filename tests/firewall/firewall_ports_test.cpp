@@ -19,8 +19,7 @@ TEST_F(PortsTest, EveryFailingStepOfAnAddIsReportedAndNothingIsAdded) {
           {"INetFwOpenPort::put_Name", 0, FW_E_SET_NAME},
           {"INetFwOpenPorts::Add", 0, FW_E_ADD_TO_COLLECTION},
       },
-      [&] { return firewall.AddPort(8080, NET_FW_IP_PROTOCOL_TCP, u"web"); },
-      [&] { EXPECT_TRUE(fake.ports.empty()); });
+      [&] { return firewall.AddPort(8080, NET_FW_IP_PROTOCOL_TCP, u"web"); }, [&] { EXPECT_TRUE(fake.ports.empty()); });
   EXPECT_EQ(firewall.AddPort(8080, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_OK);
   EXPECT_EQ(fake.ports, (std::vector<Port>{{8080, 6, u"web", VARIANT_TRUE}}));
 }
@@ -119,8 +118,11 @@ TEST_F(PortsTest, WithoutAProfileNothingIsTouched) {
 }
 
 TEST_F(PortsTest, ListedRowsCarryTheDocumentedTexts) {
-  fake.ports = {{443, 6, u"https", VARIANT_TRUE}, {53, 17, u"dns", VARIANT_FALSE}, {7, 99, u"odd", 1},
-                {1, 6, u"unnamed", VARIANT_TRUE}, {-5, 6, u"negative", VARIANT_TRUE}};
+  fake.ports = {{443, 6, u"https", VARIANT_TRUE},
+                {53, 17, u"dns", VARIANT_FALSE},
+                {7, 99, u"odd", 1},
+                {1, 6, u"unnamed", VARIANT_TRUE},
+                {-5, 6, u"negative", VARIANT_TRUE}};
   fake.Fail("INetFwOpenPort::get_Name", 1, 3);  // the fourth port is not listed
   firewall.ListOpenPorts();
   EXPECT_EQ(firewall.portRows, (std::vector<PortRow>{{"https", "TCP", "443 ", 1},

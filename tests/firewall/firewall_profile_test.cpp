@@ -15,9 +15,7 @@ class ProfileTest : public ::testing::Test {
     m_baseObjects = ComObjectsInUse();
   }
   // Only the profile itself may stay referenced while it is held.
-  void ExpectOnlyProfileHeld() const {
-    EXPECT_EQ(ComObjectsInUse(), m_baseObjects + (firewall.m_pProfile ? 1 : 0));
-  }
+  void ExpectOnlyProfileHeld() const { EXPECT_EQ(ComObjectsInUse(), m_baseObjects + (firewall.m_pProfile ? 1 : 0)); }
 
   FakeFirewall fake;
   TestFirewall firewall;

@@ -77,9 +77,9 @@ TEST_F(StoreFirewallTest, ChangesSurviveARestartInInsertionOrder) {
   auto firewall = Start();
   firewall->ListOpenPorts();
   firewall->ListAuthorizedApps();
-  EXPECT_EQ(firewall->portRows, (std::vector<PortRow>{{"https", "TCP", "443 ", 0},
-                                                      {"resolver", "UDP", "53 ", 1},
-                                                      {"proxy", "TCP", "8080 ", 1}}));
+  EXPECT_EQ(
+      firewall->portRows,
+      (std::vector<PortRow>{{"https", "TCP", "443 ", 0}, {"resolver", "UDP", "53 ", 1}, {"proxy", "TCP", "8080 ", 1}}));
   EXPECT_EQ(firewall->programRows, (std::vector<ProgramRow>{{"Bee", "/usr/bin/b", 1}, {"Ay", "/usr/bin/a", 0}}));
 }
 
@@ -102,8 +102,8 @@ TEST_F(StoreFirewallTest, WhatTheFirewallCannotEnforceIsRefusedAtItsStep) {
 
 TEST_F(StoreFirewallTest, NamesAndPathsComeBackExactlyAsGiven) {
   const std::u16string hostile[] = {
-      u"\"; flush ruleset; \"",  u"} } table inet brenvo { chain x {", u"line\nbreak\r\n",
-      u"back\\slash\\\\",        u"unpaired \xD800 surrogate",        std::u16string(5000, u'\u20AC'),
+      u"\"; flush ruleset; \"", u"} } table inet brenvo { chain x {", u"line\nbreak\r\n",
+      u"back\\slash\\\\",       u"unpaired \xD800 surrogate",         std::u16string(5000, u'\u20AC'),
   };
   auto firewall = Start();
   for (const std::u16string& text : hostile) {

@@ -10,72 +10,66 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Payload(int linkType, const Bytes& frame)
-{
-    const auto p = ws::Ipv4Payload(linkType, frame);
-    return Bytes(p.begin(), p.end());
+Bytes Payload(int linkType, const Bytes& frame) {
+  const auto p = ws::Ipv4Payload(linkType, frame);
+  return Bytes(p.begin(), p.end());
 }
 
-const Bytes kSyn = tools::TcpDatagram({.flags = tools::kSyn}); // 40 bytes
+const Bytes kSyn = tools::TcpDatagram({.flags = tools::kSyn});  // 40 bytes
 
-TEST(LinkLayerTest, EthernetPaddingIsCutAtTheTotalLength)
-{
-    const Bytes frame = tools::EthernetFrame(kSyn);
-    ASSERT_EQ(frame.size(), 60u); // 14 + 40 + 6 bytes of padding
-    EXPECT_EQ(Payload(DLT_EN10MB, frame), kSyn);
+TEST(LinkLayerTest, EthernetPaddingIsCutAtTheTotalLength) {
+  const Bytes frame = tools::EthernetFrame(kSyn);
+  ASSERT_EQ(frame.size(), 60u);  // 14 + 40 + 6 bytes of padding
+  EXPECT_EQ(Payload(DLT_EN10MB, frame), kSyn);
 }
 
-TEST(LinkLayerTest, VlanTagsAreSkipped)
-{
-    Bytes frame = tools::EthernetFrame(kSyn);
-    frame.insert(frame.begin() + 12, {0x81, 0x00, 0x00, 0x05, 0x88, 0xA8, 0x00, 0x07});
-    EXPECT_EQ(Payload(DLT_EN10MB, frame), kSyn);
+TEST(LinkLayerTest, VlanTagsAreSkipped) {
+  Bytes frame = tools::EthernetFrame(kSyn);
+  frame.insert(frame.begin() + 12, {0x81, 0x00, 0x00, 0x05, 0x88, 0xA8, 0x00, 0x07});
+  EXPECT_EQ(Payload(DLT_EN10MB, frame), kSyn);
 }
 
-TEST(LinkLayerTest, CookedLoopbackAndRawHeadersAreStripped)
-{
-    Bytes sll(16, 0);
-    sll[14] = 0x08;
-    sll.insert(sll.end(), kSyn.begin(), kSyn.end());
-    EXPECT_EQ(Payload(DLT_LINUX_SLL, sll), kSyn);
+TEST(LinkLayerTest, CookedLoopbackAndRawHeadersAreStripped) {
+  Bytes sll(16, 0);
+  sll[14] = 0x08;
+  sll.insert(sll.end(), kSyn.begin(), kSyn.end());
+  EXPECT_EQ(Payload(DLT_LINUX_SLL, sll), kSyn);
 
-    Bytes sll2(20, 0);
-    sll2[0] = 0x08;
-    sll2.insert(sll2.end(), kSyn.begin(), kSyn.end());
-    EXPECT_EQ(Payload(DLT_LINUX_SLL2, sll2), kSyn);
+  Bytes sll2(20, 0);
+  sll2[0] = 0x08;
+  sll2.insert(sll2.end(), kSyn.begin(), kSyn.end());
+  EXPECT_EQ(Payload(DLT_LINUX_SLL2, sll2), kSyn);
 
-    Bytes null = {2, 0, 0, 0};
-    null.insert(null.end(), kSyn.begin(), kSyn.end());
-    EXPECT_EQ(Payload(DLT_NULL, null), kSyn);
+  Bytes null = {2, 0, 0, 0};
+  null.insert(null.end(), kSyn.begin(), kSyn.end());
+  EXPECT_EQ(Payload(DLT_NULL, null), kSyn);
 
-    EXPECT_EQ(Payload(DLT_RAW, kSyn), kSyn);
+  EXPECT_EQ(Payload(DLT_RAW, kSyn), kSyn);
 }
 
-TEST(LinkLayerTest, FramesWithoutIpv4GiveNothing)
-{
-    EXPECT_TRUE(Payload(DLT_EN10MB, tools::EthernetFrame(kSyn, 0x0806)).empty()); // ARP type
-    Bytes v6 = kSyn;
-    v6[0] = 0x60;
-    EXPECT_TRUE(Payload(DLT_EN10MB, tools::EthernetFrame(v6, 0x0800)).empty());
-    EXPECT_TRUE(Payload(DLT_RAW, v6).empty());
-    EXPECT_TRUE(Payload(DLT_EN10MB, Bytes(14, 0)).empty()); // header only
-    EXPECT_TRUE(Payload(DLT_EN10MB, Bytes(5, 0)).empty());
-    Bytes null = {24, 0, 0, 0}; // another address family
-    null.insert(null.end(), kSyn.begin(), kSyn.end());
-    EXPECT_TRUE(Payload(DLT_NULL, null).empty());
-    EXPECT_TRUE(Payload(DLT_IEEE802_11, kSyn).empty());
+TEST(LinkLayerTest, FramesWithoutIpv4GiveNothing) {
+  EXPECT_TRUE(Payload(DLT_EN10MB, tools::EthernetFrame(kSyn, 0x0806)).empty());  // ARP type
+  Bytes v6 = kSyn;
+  v6[0] = 0x60;
+  EXPECT_TRUE(Payload(DLT_EN10MB, tools::EthernetFrame(v6, 0x0800)).empty());
+  EXPECT_TRUE(Payload(DLT_RAW, v6).empty());
+  EXPECT_TRUE(Payload(DLT_EN10MB, Bytes(14, 0)).empty());  // header only
+  EXPECT_TRUE(Payload(DLT_EN10MB, Bytes(5, 0)).empty());
+  Bytes null = {24, 0, 0, 0};  // another address family
+  null.insert(null.end(), kSyn.begin(), kSyn.end());
+  EXPECT_TRUE(Payload(DLT_NULL, null).empty());
+  EXPECT_TRUE(Payload(DLT_IEEE802_11, kSyn).empty());
 }
 
-TEST(LinkLayerTest, ImplausibleTotalLengthKeepsWhatWasCaptured)
-{
-    // Segmentation offload hands up datagrams whose total length is 0 ...
-    Bytes offloaded = tools::TcpDatagram({.payloadBytes = 100});
-    offloaded[2] = offloaded[3] = 0;
-    EXPECT_EQ(Payload(DLT_RAW, offloaded).size(), offloaded.size());
-    // ... and a snapshot may end before the total length.
-    Bytes cut = tools::TcpDatagram({.payloadBytes = 100});
-    cut.resize(60);
-    EXPECT_EQ(Payload(DLT_RAW, cut).size(), 60u);
+TEST(LinkLayerTest, ImplausibleTotalLengthKeepsWhatWasCaptured) {
+  // Segmentation offload hands up datagrams whose total length is 0 ...
+  Bytes offloaded = tools::TcpDatagram({.payloadBytes = 100});
+  offloaded[2] = offloaded[3] = 0;
+  EXPECT_EQ(Payload(DLT_RAW, offloaded).size(), offloaded.size());
+  // ... and a snapshot may end before the total length.
+  Bytes cut = tools::TcpDatagram({.payloadBytes = 100});
+  cut.resize(60);
+  EXPECT_EQ(Payload(DLT_RAW, cut).size(), 60u);
 }
 
-} // namespace
+}  // namespace

@@ -17,88 +17,87 @@ namespace monitor_test {
 
 // What a scripted socket does, shared with the test that reads it afterwards.
 struct Script {
-    int openError = 0;
-    int bindError = 0;
-    int startError = 0;
-    std::deque<std::vector<std::uint8_t>> datagrams;
-    int errorAfterDatagrams = 0; // 0: block until woken once the datagrams are out
-    bool endAfterDatagrams = false;
+  int openError = 0;
+  int bindError = 0;
+  int startError = 0;
+  std::deque<std::vector<std::uint8_t>> datagrams;
+  int errorAfterDatagrams = 0;  // 0: block until woken once the datagrams are out
+  bool endAfterDatagrams = false;
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::uint32_t boundAddress = 0;
-    bool woken = false;
-    int receives = 0;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::uint32_t boundAddress = 0;
+  bool woken = false;
+  int receives = 0;
 };
 
 class ScriptedSource : public ws::CaptureSource {
-public:
-    explicit ScriptedSource(Script& script) : m_script(script) {}
-    int Open() override { return m_script.openError; }
-    int Bind(std::uint32_t address) override;
-    int Start() override { return m_script.startError; }
-    int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
-    void Wake() override;
+ public:
+  explicit ScriptedSource(Script& script) : m_script(script) {}
+  int Open() override { return m_script.openError; }
+  int Bind(std::uint32_t address) override;
+  int Start() override { return m_script.startError; }
+  int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
+  void Wake() override;
 
-private:
-    Script& m_script;
+ private:
+  Script& m_script;
 };
 
 // Routes every socket created while it lives to `script`.
 class ScriptedCapture {
-public:
-    explicit ScriptedCapture(Script& script);
-    ~ScriptedCapture();
+ public:
+  explicit ScriptedCapture(Script& script);
+  ~ScriptedCapture();
 };
 
 // A monitor whose tree is a list of the fields it was handed.
 class RecordingMonitor : public CTrafficMonitor {
-public:
-    explicit RecordingMonitor(const std::filesystem::path& logDirectory)
-        : CTrafficMonitor(logDirectory.string()) {}
-    ~RecordingMonitor() override { StopCapture(); }
+ public:
+  explicit RecordingMonitor(const std::filesystem::path& logDirectory) : CTrafficMonitor(logDirectory.string()) {}
+  ~RecordingMonitor() override { StopCapture(); }
 
-    void AddPacketToTree(const PacketFields& fields) override;
-    std::vector<PacketFields> Packets();
-    // Waits up to `seconds` for at least `count` packets.
-    bool WaitForPackets(std::size_t count, double seconds = 5);
+  void AddPacketToTree(const PacketFields& fields) override;
+  std::vector<PacketFields> Packets();
+  // Waits up to `seconds` for at least `count` packets.
+  bool WaitForPackets(std::size_t count, double seconds = 5);
 
-    using CTrafficMonitor::m_addresses;
-    using CTrafficMonitor::m_bindAddress;
-    using CTrafficMonitor::m_sessions;
-    using CTrafficMonitor::m_hThread;
+  using CTrafficMonitor::m_addresses;
+  using CTrafficMonitor::m_bindAddress;
+  using CTrafficMonitor::m_hThread;
+  using CTrafficMonitor::m_sessions;
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_added;
-    std::vector<PacketFields> m_packets;
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_added;
+  std::vector<PacketFields> m_packets;
 };
 
 class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return m_path; }
-    std::string Read(const std::string& name) const;
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return m_path; }
+  std::string Read(const std::string& name) const;
 
-private:
-    std::filesystem::path m_path;
+ private:
+  std::filesystem::path m_path;
 };
 
 // Redirects file descriptors 1 and 2 to files while it lives; Out() and Err() give what
 // was written so far (after flushing the C streams).
 class StreamCapture {
-public:
-    StreamCapture();
-    ~StreamCapture();
-    std::string Out();
-    std::string Err();
+ public:
+  StreamCapture();
+  ~StreamCapture();
+  std::string Out();
+  std::string Err();
 
-private:
-    TempDir m_dir;
-    int m_savedOut, m_savedErr;
+ private:
+  TempDir m_dir;
+  int m_savedOut, m_savedErr;
 };
 
-std::vector<std::string> Lines(const std::string& text); // split at CR LF
+std::vector<std::string> Lines(const std::string& text);  // split at CR LF
 
-} // namespace monitor_test
+}  // namespace monitor_test

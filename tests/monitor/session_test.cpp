@@ -13,168 +13,152 @@ using tools::kRst;
 using tools::kSyn;
 
 class SessionTest : public ::testing::Test {
-protected:
-    // Sends one segment from A (10.0.0.2:1025) to B (10.0.0.1:80), or back, and returns
-    // the marker of the line it logged.
-    std::string Send(bool fromA, std::uint32_t seq, std::uint8_t flags, std::uint32_t payload = 0)
-    {
-        tools::TcpSegment s{.seq = seq, .flags = flags, .payloadBytes = payload};
-        if (!fromA) {
-            std::swap(s.srcAddress, s.dstAddress);
-            std::swap(s.srcPort, s.dstPort);
-        }
-        const auto d = tools::TcpDatagram(s);
-        monitor.DecodeIpPacket(d.data(), static_cast<std::uint32_t>(d.size()));
-        const auto lines = monitor_test::Lines(dir.Read("Logger.txt"));
-        if (lines.size() != ++logged)
-            return "<no line>";
-        const std::string& line = lines.back();
-        const std::size_t flagsAt = line.find(", Flags: ");
-        return line.substr(line.find(' ', flagsAt + 9) + 1);
+ protected:
+  // Sends one segment from A (10.0.0.2:1025) to B (10.0.0.1:80), or back, and returns
+  // the marker of the line it logged.
+  std::string Send(bool fromA, std::uint32_t seq, std::uint8_t flags, std::uint32_t payload = 0) {
+    tools::TcpSegment s{.seq = seq, .flags = flags, .payloadBytes = payload};
+    if (!fromA) {
+      std::swap(s.srcAddress, s.dstAddress);
+      std::swap(s.srcPort, s.dstPort);
     }
-    std::string FromA(std::uint32_t seq, std::uint8_t flags, std::uint32_t payload = 0)
-    {
-        return Send(true, seq, flags, payload);
-    }
-    std::string FromB(std::uint32_t seq, std::uint8_t flags, std::uint32_t payload = 0)
-    {
-        return Send(false, seq, flags, payload);
-    }
+    const auto d = tools::TcpDatagram(s);
+    monitor.DecodeIpPacket(d.data(), static_cast<std::uint32_t>(d.size()));
+    const auto lines = monitor_test::Lines(dir.Read("Logger.txt"));
+    if (lines.size() != ++logged) return "<no line>";
+    const std::string& line = lines.back();
+    const std::size_t flagsAt = line.find(", Flags: ");
+    return line.substr(line.find(' ', flagsAt + 9) + 1);
+  }
+  std::string FromA(std::uint32_t seq, std::uint8_t flags, std::uint32_t payload = 0) {
+    return Send(true, seq, flags, payload);
+  }
+  std::string FromB(std::uint32_t seq, std::uint8_t flags, std::uint32_t payload = 0) {
+    return Send(false, seq, flags, payload);
+  }
 
-    static constexpr const char* kNew = " /*New session*/ ";
-    static constexpr const char* kBelow = " { Gap < 0 }";
-    static constexpr const char* kAbove = " { Gap > 10 MB }";
+  static constexpr const char* kNew = " /*New session*/ ";
+  static constexpr const char* kBelow = " { Gap < 0 }";
+  static constexpr const char* kAbove = " { Gap > 10 MB }";
 
-    monitor_test::TempDir dir;
-    monitor_test::RecordingMonitor monitor{dir.path()};
-    std::size_t logged = 0;
+  monitor_test::TempDir dir;
+  monitor_test::RecordingMonitor monitor{dir.path()};
+  std::size_t logged = 0;
 };
 
-TEST_F(SessionTest, GapIsMeasuredFromTheSynAtTheDocumentedLimits)
-{
-    const std::uint32_t base = 5000;
-    EXPECT_EQ(FromA(base, kSyn), kNew);
-    EXPECT_EQ(FromA(base + 1, kAck | kPsh, 10), "");
-    EXPECT_EQ(FromA(base + 10240000, kAck, 10), "");
-    EXPECT_EQ(FromA(base + 10240001, kAck, 10), kAbove);
-    EXPECT_EQ(FromA(base - 1, kAck, 10), kBelow);
-    // Data segments never move the base.
-    EXPECT_EQ(FromA(base + 10240001, kAck, 10), kAbove);
-    // Without data a segment is never gap-marked.
-    EXPECT_EQ(FromA(base - 1, kAck), "");
-    EXPECT_EQ(FromA(base + 20000000, kAck), "");
+TEST_F(SessionTest, GapIsMeasuredFromTheSynAtTheDocumentedLimits) {
+  const std::uint32_t base = 5000;
+  EXPECT_EQ(FromA(base, kSyn), kNew);
+  EXPECT_EQ(FromA(base + 1, kAck | kPsh, 10), "");
+  EXPECT_EQ(FromA(base + 10240000, kAck, 10), "");
+  EXPECT_EQ(FromA(base + 10240001, kAck, 10), kAbove);
+  EXPECT_EQ(FromA(base - 1, kAck, 10), kBelow);
+  // Data segments never move the base.
+  EXPECT_EQ(FromA(base + 10240001, kAck, 10), kAbove);
+  // Without data a segment is never gap-marked.
+  EXPECT_EQ(FromA(base - 1, kAck), "");
+  EXPECT_EQ(FromA(base + 20000000, kAck), "");
 }
 
-TEST_F(SessionTest, GapCountsTheSignedDistanceAcrossTheWrap)
-{
-    EXPECT_EQ(FromA(4294967000u, kSyn), kNew); // 2^32 - 296
-    EXPECT_EQ(FromA(500, kAck, 1), "");       // 796 bytes on
-    EXPECT_EQ(FromA(4294966999u, kAck, 1), kBelow);
-    // More than 2^31 ahead reads as behind.
-    EXPECT_EQ(FromA(4294967000u + 2147483648u, kAck, 1), kBelow);
+TEST_F(SessionTest, GapCountsTheSignedDistanceAcrossTheWrap) {
+  EXPECT_EQ(FromA(4294967000u, kSyn), kNew);  // 2^32 - 296
+  EXPECT_EQ(FromA(500, kAck, 1), "");         // 796 bytes on
+  EXPECT_EQ(FromA(4294966999u, kAck, 1), kBelow);
+  // More than 2^31 ahead reads as behind.
+  EXPECT_EQ(FromA(4294967000u + 2147483648u, kAck, 1), kBelow);
 }
 
-TEST_F(SessionTest, EachDirectionIsASessionOfItsOwn)
-{
-    EXPECT_EQ(FromA(100, kSyn), kNew);
-    EXPECT_EQ(FromB(900, kSyn | kAck), kNew); // the responder's SYN-ACK
-    EXPECT_EQ(monitor.m_sessions.GetSize(), 2u);
+TEST_F(SessionTest, EachDirectionIsASessionOfItsOwn) {
+  EXPECT_EQ(FromA(100, kSyn), kNew);
+  EXPECT_EQ(FromB(900, kSyn | kAck), kNew);  // the responder's SYN-ACK
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 2u);
 
-    // A's FIN closes A to B only; its own line has no marker.
-    EXPECT_EQ(FromA(101, kFin | kAck), "");
-    EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
-    // A to B is gone: far data is not gap-marked and opens nothing.
-    EXPECT_EQ(FromA(100 + 20000000, kAck, 5), "");
-    EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
-    // B to A is still measured from its SYN-ACK.
-    EXPECT_EQ(FromB(900 + 20000000, kAck, 5), kAbove);
-    EXPECT_EQ(FromB(901, kRst), "");
-    EXPECT_EQ(monitor.m_sessions.GetSize(), 0u);
-    // A new SYN opens the direction again.
-    EXPECT_EQ(FromA(7, kSyn), kNew);
+  // A's FIN closes A to B only; its own line has no marker.
+  EXPECT_EQ(FromA(101, kFin | kAck), "");
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
+  // A to B is gone: far data is not gap-marked and opens nothing.
+  EXPECT_EQ(FromA(100 + 20000000, kAck, 5), "");
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
+  // B to A is still measured from its SYN-ACK.
+  EXPECT_EQ(FromB(900 + 20000000, kAck, 5), kAbove);
+  EXPECT_EQ(FromB(901, kRst), "");
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 0u);
+  // A new SYN opens the direction again.
+  EXPECT_EQ(FromA(7, kSyn), kNew);
 }
 
-TEST_F(SessionTest, SynOnAnOpenSessionOnlyMovesItsBase)
-{
-    EXPECT_EQ(FromA(0, kSyn), kNew);
-    // A retransmitted SYN, even with FIN or RST set, keeps the session and moves its base.
-    EXPECT_EQ(FromA(30000000, kSyn), "");
-    EXPECT_EQ(FromA(30000000 + 5, kAck, 5), "");
-    EXPECT_EQ(FromA(60000000, kSyn | kFin), "");
-    EXPECT_EQ(FromA(60000000 - 1, kAck, 5), kBelow);
-    EXPECT_EQ(FromA(90000000, kSyn | kRst), "");
-    EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
-    EXPECT_EQ(monitor.m_sessions.begin()->baseSeq, 90000000u);
+TEST_F(SessionTest, SynOnAnOpenSessionOnlyMovesItsBase) {
+  EXPECT_EQ(FromA(0, kSyn), kNew);
+  // A retransmitted SYN, even with FIN or RST set, keeps the session and moves its base.
+  EXPECT_EQ(FromA(30000000, kSyn), "");
+  EXPECT_EQ(FromA(30000000 + 5, kAck, 5), "");
+  EXPECT_EQ(FromA(60000000, kSyn | kFin), "");
+  EXPECT_EQ(FromA(60000000 - 1, kAck, 5), kBelow);
+  EXPECT_EQ(FromA(90000000, kSyn | kRst), "");
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
+  EXPECT_EQ(monitor.m_sessions.begin()->baseSeq, 90000000u);
 }
 
-TEST_F(SessionTest, SegmentsWithoutSynOpenNothing)
-{
-    EXPECT_EQ(FromA(1, kAck, 100), "");
-    EXPECT_EQ(FromA(2, kFin), "");
-    EXPECT_EQ(FromA(3, kRst), "");
-    EXPECT_EQ(monitor.m_sessions.GetSize(), 0u);
+TEST_F(SessionTest, SegmentsWithoutSynOpenNothing) {
+  EXPECT_EQ(FromA(1, kAck, 100), "");
+  EXPECT_EQ(FromA(2, kFin), "");
+  EXPECT_EQ(FromA(3, kRst), "");
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 0u);
 }
 
-Session MakeSession(std::int32_t srcPort, const char* src = "10.0.0.2", std::uint32_t baseSeq = 0)
-{
-    Session s{srcPort, 80, {}, {}, baseSeq};
-    s.srcAddress.Assign(src);
-    s.dstAddress.Assign("10.0.0.1");
-    return s;
+Session MakeSession(std::int32_t srcPort, const char* src = "10.0.0.2", std::uint32_t baseSeq = 0) {
+  Session s{srcPort, 80, {}, {}, baseSeq};
+  s.srcAddress.Assign(src);
+  s.dstAddress.Assign("10.0.0.1");
+  return s;
 }
 
-TEST(SessionListTest, KeepsOpeningOrderAndFreesWhatLeaves)
-{
-    SessionList list;
-    for (int i = 0; i < 5; ++i)
-        list.Add(MakeSession(1000 + i, "10.0.0.2", static_cast<std::uint32_t>(i)));
-    list.Remove(*list.Find("10.0.0.2", 1002, "10.0.0.1", 80));
+TEST(SessionListTest, KeepsOpeningOrderAndFreesWhatLeaves) {
+  SessionList list;
+  for (int i = 0; i < 5; ++i) list.Add(MakeSession(1000 + i, "10.0.0.2", static_cast<std::uint32_t>(i)));
+  list.Remove(*list.Find("10.0.0.2", 1002, "10.0.0.1", 80));
 
-    std::vector<std::int32_t> ports;
-    for (const Session& s : list)
-        ports.push_back(s.srcPort);
-    EXPECT_EQ(ports, (std::vector<std::int32_t>{1000, 1001, 1003, 1004}));
-    EXPECT_EQ(list.Find("10.0.0.2", 1002, "10.0.0.1", 80), nullptr);
-    // The key is ordered: the reverse direction is another session.
-    EXPECT_EQ(list.Find("10.0.0.1", 80, "10.0.0.2", 1003), nullptr);
-    EXPECT_EQ(list.Find("10.0.0.2", 1003, "10.0.0.1", 80)->baseSeq, 3u);
-    // Address texts are compared exactly; one longer than an address is never found.
-    EXPECT_EQ(list.Find("10.0.0.02", 1003, "10.0.0.1", 80), nullptr);
-    EXPECT_EQ(list.Find("10.0.0.2.0.0.0.0.0", 1003, "10.0.0.1", 80), nullptr);
+  std::vector<std::int32_t> ports;
+  for (const Session& s : list) ports.push_back(s.srcPort);
+  EXPECT_EQ(ports, (std::vector<std::int32_t>{1000, 1001, 1003, 1004}));
+  EXPECT_EQ(list.Find("10.0.0.2", 1002, "10.0.0.1", 80), nullptr);
+  // The key is ordered: the reverse direction is another session.
+  EXPECT_EQ(list.Find("10.0.0.1", 80, "10.0.0.2", 1003), nullptr);
+  EXPECT_EQ(list.Find("10.0.0.2", 1003, "10.0.0.1", 80)->baseSeq, 3u);
+  // Address texts are compared exactly; one longer than an address is never found.
+  EXPECT_EQ(list.Find("10.0.0.02", 1003, "10.0.0.1", 80), nullptr);
+  EXPECT_EQ(list.Find("10.0.0.2.0.0.0.0.0", 1003, "10.0.0.1", 80), nullptr);
 
-    for (int round = 0; round < 1000; ++round)
-        list.Remove(list.Add(MakeSession(5, "1.1.1.1")));
-    EXPECT_EQ(list.GetSize(), 4u);
+  for (int round = 0; round < 1000; ++round) list.Remove(list.Add(MakeSession(5, "1.1.1.1")));
+  EXPECT_EQ(list.GetSize(), 4u);
 }
 
-TEST(SessionListTest, StaysConsistentThroughGrowthAndRemovalsInAnyOrder)
-{
-    // Many sessions, removed in a scrambled order while others are added, compared with
-    // a plain model of what must be open.
-    SessionList list;
-    std::vector<std::int32_t> open;
-    std::uint32_t state = 12345;
-    const auto next = [&] { return state = state * 1103515245 + 12345; };
-    for (std::int32_t port = 0; port < 20000; ++port) {
-        list.Add(MakeSession(port, "192.168.1.1", static_cast<std::uint32_t>(port)));
-        open.push_back(port);
-        if (next() % 3 == 0) {
-            const std::size_t victim = next() % open.size();
-            list.Remove(*list.Find("192.168.1.1", open[victim], "10.0.0.1", 80));
-            open.erase(open.begin() + static_cast<std::ptrdiff_t>(victim));
-        }
+TEST(SessionListTest, StaysConsistentThroughGrowthAndRemovalsInAnyOrder) {
+  // Many sessions, removed in a scrambled order while others are added, compared with
+  // a plain model of what must be open.
+  SessionList list;
+  std::vector<std::int32_t> open;
+  std::uint32_t state = 12345;
+  const auto next = [&] { return state = state * 1103515245 + 12345; };
+  for (std::int32_t port = 0; port < 20000; ++port) {
+    list.Add(MakeSession(port, "192.168.1.1", static_cast<std::uint32_t>(port)));
+    open.push_back(port);
+    if (next() % 3 == 0) {
+      const std::size_t victim = next() % open.size();
+      list.Remove(*list.Find("192.168.1.1", open[victim], "10.0.0.1", 80));
+      open.erase(open.begin() + static_cast<std::ptrdiff_t>(victim));
     }
-    ASSERT_EQ(list.GetSize(), open.size());
-    std::vector<std::int32_t> listed;
-    for (const Session& s : list)
-        listed.push_back(s.srcPort);
-    EXPECT_EQ(listed, open); // opening order survives growth and moves
-    for (const std::int32_t port : open) {
-        const Session* s = list.Find("192.168.1.1", port, "10.0.0.1", 80);
-        ASSERT_NE(s, nullptr) << port;
-        EXPECT_EQ(s->baseSeq, static_cast<std::uint32_t>(port));
-    }
-    EXPECT_EQ(list.Find("192.168.1.1", 20000, "10.0.0.1", 80), nullptr);
+  }
+  ASSERT_EQ(list.GetSize(), open.size());
+  std::vector<std::int32_t> listed;
+  for (const Session& s : list) listed.push_back(s.srcPort);
+  EXPECT_EQ(listed, open);  // opening order survives growth and moves
+  for (const std::int32_t port : open) {
+    const Session* s = list.Find("192.168.1.1", port, "10.0.0.1", 80);
+    ASSERT_NE(s, nullptr) << port;
+    EXPECT_EQ(s->baseSeq, static_cast<std::uint32_t>(port));
+  }
+  EXPECT_EQ(list.Find("192.168.1.1", 20000, "10.0.0.1", 80), nullptr);
 }
 
-} // namespace
+}  // namespace

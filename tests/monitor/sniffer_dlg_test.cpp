@@ -1,6 +1,6 @@
 // The "View Traffic" page: its set-up, the updater, the tree it fills, and its stop.
-#include "app/framework/modal_services.h"
 #include "monitor/sniffer_dlg.h"
+#include "app/framework/modal_services.h"
 #include "resources/resource.h"
 #include "tests/monitor/monitor_test_support.h"
 #include "tools/packet_builder.h"
@@ -40,8 +40,7 @@ class RecordingServices : public ModalServices {
   int MessageBox(QWidget*, const QString&, const QString&, UINT) override { return IDOK; }
   std::optional<QStringList> OpenFileDialog(QWidget*, const QString&, bool) override { return std::nullopt; }
   bool OpenUrl(const QString&) override { return true; }
-  bool StartProgram(const QString& program, const QStringList& arguments) override
-  {
+  bool StartProgram(const QString& program, const QStringList& arguments) override {
     started.push_back({program, arguments, page != nullptr && page->m_hThread.joinable()});
     return true;
   }
@@ -65,16 +64,14 @@ class SnifferPageTest : public ::testing::Test {
   SnifferPageTest() { host.resize(497, 229); }
 
   // Builds the page as the main window does: constructed, addresses found, then created.
-  void Create(std::vector<std::string> addresses = {"192.168.0.10", "10.1.2.3"})
-  {
+  void Create(std::vector<std::string> addresses = {"192.168.0.10", "10.1.2.3"}) {
     page = new TestPage(&host, dir.path().string());
     services.page = page;
     page->m_addresses = std::move(addresses);
     ASSERT_TRUE(page->Create(IDD_SNIFFER_PAGE, &host));
   }
 
-  bool WaitForRows(int rows)
-  {
+  bool WaitForRows(int rows) {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (page->Model().rowCount() < rows && std::chrono::steady_clock::now() < deadline)
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -87,11 +84,10 @@ class SnifferPageTest : public ::testing::Test {
   RecordingServices services;
   ScopedModalServices installed{services};
   QWidget host;
-  TestPage* page = nullptr; // owned by host
+  TestPage* page = nullptr;  // owned by host
 };
 
-TEST_F(SnifferPageTest, SelectorHoldsTheAddressesInTextOrderAndTheFirstIsBound)
-{
+TEST_F(SnifferPageTest, SelectorHoldsTheAddressesInTextOrderAndTheFirstIsBound) {
   Create();
   EXPECT_EQ(page->m_interfaceCombo.GetCount(), 2);
   EXPECT_EQ(page->m_interfaceCombo.GetLBText(0), "10.1.2.3");
@@ -108,8 +104,7 @@ TEST_F(SnifferPageTest, SelectorHoldsTheAddressesInTextOrderAndTheFirstIsBound)
   EXPECT_EQ(page->m_tree.geometry(), QRect(0, 0, 497, 229));
 }
 
-TEST_F(SnifferPageTest, ResizingLeavesTheTreeWhereTheTemplatePutIt)
-{
+TEST_F(SnifferPageTest, ResizingLeavesTheTreeWhereTheTemplatePutIt) {
   Create();
   host.show();
   page->show();
@@ -118,8 +113,7 @@ TEST_F(SnifferPageTest, ResizingLeavesTheTreeWhereTheTemplatePutIt)
   EXPECT_EQ(page->m_tree.geometry(), QRect(0, 0, 497, 229));
 }
 
-TEST_F(SnifferPageTest, UpdaterBesideTheExecutableStartsOnceBeforeTheCapture)
-{
+TEST_F(SnifferPageTest, UpdaterBesideTheExecutableStartsOnceBeforeTheCapture) {
   const QString updater = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("UpdateApp.exe");
   ScopedFile file(updater);
   Create();
@@ -130,8 +124,7 @@ TEST_F(SnifferPageTest, UpdaterBesideTheExecutableStartsOnceBeforeTheCapture)
   EXPECT_TRUE(page->m_hThread.joinable());
 }
 
-TEST_F(SnifferPageTest, UpdaterInTheCurrentDirectoryIsNeverStarted)
-{
+TEST_F(SnifferPageTest, UpdaterInTheCurrentDirectoryIsNeverStarted) {
   const QString previous = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path().string())));
   ScopedFile planted("UpdateApp.exe");
@@ -140,13 +133,11 @@ TEST_F(SnifferPageTest, UpdaterInTheCurrentDirectoryIsNeverStarted)
   // A test running beside this one may put an updater next to the executable, which is
   // then rightly started; the planted one, or any relative name, never is.
   const QString beside = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("UpdateApp.exe");
-  for (const auto& start : services.started)
-    EXPECT_EQ(start.program, beside);
-  EXPECT_TRUE(page->m_hThread.joinable()); // the page goes on without it
+  for (const auto& start : services.started) EXPECT_EQ(start.program, beside);
+  EXPECT_TRUE(page->m_hThread.joinable());  // the page goes on without it
 }
 
-TEST_F(SnifferPageTest, TrafficReachesLogAndTreeWithThePageNeverShown)
-{
+TEST_F(SnifferPageTest, TrafficReachesLogAndTreeWithThePageNeverShown) {
   script.datagrams = {tools::TcpDatagram({.seq = 1000, .flags = tools::kSyn}),
                       tools::Ipv4Datagram(17, "10.0.0.2", "10.0.0.1", 8),
                       tools::TcpDatagram({.srcPort = 2000, .flags = tools::kAck, .payloadBytes = 5})};
@@ -170,8 +161,7 @@ TEST_F(SnifferPageTest, TrafficReachesLogAndTreeWithThePageNeverShown)
   EXPECT_FALSE(first.data(Qt::DecorationRole).value<QIcon>().isNull());
 }
 
-TEST_F(SnifferPageTest, TreeUsesAMonospacedFontOfCellHeightTwelveAndNoTopLevelButtons)
-{
+TEST_F(SnifferPageTest, TreeUsesAMonospacedFontOfCellHeightTwelveAndNoTopLevelButtons) {
   Create();
   const QFontMetrics metrics(page->m_tree.font());
   EXPECT_EQ(metrics.horizontalAdvance('i'), metrics.horizontalAdvance('W'))
@@ -181,8 +171,7 @@ TEST_F(SnifferPageTest, TreeUsesAMonospacedFontOfCellHeightTwelveAndNoTopLevelBu
   EXPECT_FALSE(page->m_tree.rootIsDecorated());
 }
 
-TEST_F(SnifferPageTest, EscapeInTheTreeDoesNotHideThePage)
-{
+TEST_F(SnifferPageTest, EscapeInTheTreeDoesNotHideThePage) {
   Create();
   host.show();
   page->show();
@@ -191,8 +180,7 @@ TEST_F(SnifferPageTest, EscapeInTheTreeDoesNotHideThePage)
   EXPECT_TRUE(page->isVisible());
 }
 
-TEST_F(SnifferPageTest, CloseStopsTheCaptureEvenWhileAHandOffWaits)
-{
+TEST_F(SnifferPageTest, CloseStopsTheCaptureEvenWhileAHandOffWaits) {
   script.datagrams = {tools::TcpDatagram({.flags = tools::kSyn})};
   Create({"10.0.0.1"});
   host.show();
@@ -203,19 +191,18 @@ TEST_F(SnifferPageTest, CloseStopsTheCaptureEvenWhileAHandOffWaits)
   page->close();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_FALSE(page->m_hThread.joinable());
-  EXPECT_FALSE(page->isVisible()); // the default close handling hides it
+  EXPECT_FALSE(page->isVisible());  // the default close handling hides it
   QCoreApplication::processEvents();
   EXPECT_EQ(page->Model().rowCount(), 0);
 }
 
-TEST_F(SnifferPageTest, DestroyingThePageStopsItsCaptureFirst)
-{
+TEST_F(SnifferPageTest, DestroyingThePageStopsItsCaptureFirst) {
   script.datagrams = {tools::TcpDatagram({.flags = tools::kSyn}), tools::TcpDatagram({.flags = tools::kAck})};
   Create({"10.0.0.1"});
   std::this_thread::sleep_for(50ms);
-  delete page; // must neither hang nor let the capture thread touch freed members
+  delete page;  // must neither hang nor let the capture thread touch freed members
   page = nullptr;
   EXPECT_TRUE(script.woken);
 }
 
-} // namespace
+}  // namespace

@@ -104,8 +104,11 @@ QStringList PageTest::StoredApps() {
 QStringList PageTest::StoredPorts() {
   QStringList ports;
   for (const PortRecord& port : ReadStore<PortKey>(DatabasePath())) {
-    ports << QStringLiteral("%1|%2/%3|%4").arg(FromUtf16(port.name)).arg(port.key.number).arg(port.key.protocol).arg(
-        port.enabled);
+    ports << QStringLiteral("%1|%2/%3|%4")
+                 .arg(FromUtf16(port.name))
+                 .arg(port.key.number)
+                 .arg(port.key.protocol)
+                 .arg(port.enabled);
   }
   return ports;
 }

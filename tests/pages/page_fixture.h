@@ -1,11 +1,11 @@
 #pragma once
 // The two pages in a main window of their own over a temporary store, and the ways a user
 // and a test reach them: clicks at cell centres, typing, and the store read directly.
+#include <gtest/gtest.h>
 #include <QDialog>
 #include <QLineEdit>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>

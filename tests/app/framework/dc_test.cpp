@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
-#include <gtest/gtest.h>
 
 #include "app/framework/dc.h"
 #include "app/framework/image_list.h"
@@ -37,7 +37,7 @@ TEST(Lines, CoverTheirStartButNotTheirEnd) {
   const CPen* previous = canvas.dc->SelectObject(&red);
   EXPECT_EQ(previous, nullptr);
   canvas.dc->MoveTo(5, 2);
-  canvas.dc->LineTo(5, 5);   // down: rows 2..4
+  canvas.dc->LineTo(5, 5);  // down: rows 2..4
   canvas.dc->MoveTo(20, 9);
   canvas.dc->LineTo(17, 9);  // leftward: columns 20..18
   const QImage image = canvas.Done();
@@ -90,7 +90,8 @@ TEST(Text, OpaqueBackgroundOnlyBehindTheTextAndEllipsisWhenTooWide) {
   canvas.dc->SetTextColor(RGB(0, 0, 255));
   canvas.dc->SetBkColor(RGB(255, 0, 0));
   CRect rect(0, 0, 60, 20);
-  canvas.dc->DrawText(QStringLiteral("A very long column title"), &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+  canvas.dc->DrawText(QStringLiteral("A very long column title"), &rect,
+                      DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
   const QImage image = canvas.Done();
   int rightmost = -1;
   for (int x = 0; x < 200; ++x) {
@@ -99,7 +100,7 @@ TEST(Text, OpaqueBackgroundOnlyBehindTheTextAndEllipsisWhenTooWide) {
     }
   }
   EXPECT_GE(rightmost, 0);
-  EXPECT_LT(rightmost, 60);  // elided and clipped inside the rectangle
+  EXPECT_LT(rightmost, 60);               // elided and clipped inside the rectangle
   EXPECT_EQ(image.pixel(30, 0), kWhite);  // no fill above the text line
 }
 

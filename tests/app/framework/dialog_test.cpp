@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "app/framework/controls.h"
 #include "app/framework/data_exchange.h"

@@ -8,8 +8,7 @@
 namespace {
 
 TEST(CommandLines, SplitAtBlanksOutsideQuotes) {
-  EXPECT_EQ(SplitCommandLine(QStringLiteral("\"Brenvo\" \"41\" \"4.0.3\"")),
-            (QStringList{"Brenvo", "41", "4.0.3"}));
+  EXPECT_EQ(SplitCommandLine(QStringLiteral("\"Brenvo\" \"41\" \"4.0.3\"")), (QStringList{"Brenvo", "41", "4.0.3"}));
   EXPECT_EQ(SplitCommandLine(QStringLiteral("  a \"b c\"d  \"\" ")), (QStringList{"a", "b cd", ""}));
   EXPECT_TRUE(SplitCommandLine(QString()).isEmpty());
 }

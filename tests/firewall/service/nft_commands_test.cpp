@@ -17,10 +17,14 @@ TEST(NftCommandsTest, OnlyEnforceablePortsBecomeElements) {
     const char* element;  // null: refused
   };
   const Case cases[] = {
-      {{1, 6}, R"({"concat":["tcp",1]})"},   {{65535, 17}, R"({"concat":["udp",65535]})"},
-      {{8080, 6}, R"({"concat":["tcp",8080]})"}, {{0, 6}, nullptr},
-      {{65536, 17}, nullptr},                  {{-80, 6}, nullptr},
-      {{80, 1}, nullptr},                      {{80, 0}, nullptr},
+      {{1, 6}, R"({"concat":["tcp",1]})"},
+      {{65535, 17}, R"({"concat":["udp",65535]})"},
+      {{8080, 6}, R"({"concat":["tcp",8080]})"},
+      {{0, 6}, nullptr},
+      {{65536, 17}, nullptr},
+      {{-80, 6}, nullptr},
+      {{80, 1}, nullptr},
+      {{80, 0}, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.port.number) + "/" + std::to_string(c.port.protocol));
@@ -56,9 +60,9 @@ TEST(NftCommandsTest, AFirewallThatIsOnDropsAllButItsExceptions) {
   const auto full = nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {53, 17}}});
   ASSERT_TRUE(full);
   EXPECT_EQ(full->substr(0, full->size() - 2), bare->substr(0, bare->size() - 2) +
-                                                    R"(,{"add":{"element":{"family":"inet","table":"brenvo",)"
-                                                    R"("name":"open_ports","elem":[{"concat":["tcp",443]},)"
-                                                    R"({"concat":["udp",53]}]}}})");
+                                                   R"(,{"add":{"element":{"family":"inet","table":"brenvo",)"
+                                                   R"("name":"open_ports","elem":[{"concat":["tcp",443]},)"
+                                                   R"({"concat":["udp",53]}]}}})");
   EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}}));
 }
 

@@ -1,5 +1,6 @@
 // The firewall enforced in the kernel: Brenvo runs in namespace A, a peer in namespace B
 // makes real connections. Needs root; skips with the reason where it cannot run.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
@@ -11,7 +12,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -337,8 +337,9 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
 }
 
 TEST_F(NftablesEnforcementTest, HostileNamesAreStoredVerbatimAndNeverReachTheKernel) {
-  const std::string foreign = "add table ip foreign; add chain ip foreign input { type filter hook input priority 5; }; "
-                              "add rule ip foreign input ip saddr 192.0.2.1 drop";
+  const std::string foreign =
+      "add table ip foreign; add chain ip foreign input { type filter hook input priority 5; }; "
+      "add rule ip foreign input ip saddr 192.0.2.1 drop";
   ASSERT_NE(m_shell->Run(foreign), "failed");
   const std::string foreignBefore = m_shell->Run("list table ip foreign");
   const std::u16string hostile[] = {
@@ -377,9 +378,9 @@ TEST_F(NftablesEnforcementTest, HostileNamesAreStoredVerbatimAndNeverReachTheKer
   ASSERT_EQ(m_firewall->m_pProfile->get_AuthorizedApplications(apps.ReleaseAndGetAddressOf()), S_OK);
   for (int i = 0; i < 50; ++i) {
     ComPtr<INetFwOpenPort> port;
-    ASSERT_EQ(ports->Item(20000 + i, i % 2 ? NET_FW_IP_PROTOCOL_UDP : NET_FW_IP_PROTOCOL_TCP,
-                          port.ReleaseAndGetAddressOf()),
-              S_OK);
+    ASSERT_EQ(
+        ports->Item(20000 + i, i % 2 ? NET_FW_IP_PROTOCOL_UDP : NET_FW_IP_PROTOCOL_TCP, port.ReleaseAndGetAddressOf()),
+        S_OK);
     BSTR name = nullptr;
     ASSERT_EQ(port->get_Name(&name), S_OK);
     const UniqueBstr holder(name);

@@ -15,69 +15,63 @@
 namespace {
 
 class FuzzMonitor : public CTrafficMonitor {
-public:
-    explicit FuzzMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
-    ~FuzzMonitor() override { StopCapture(); }
+ public:
+  explicit FuzzMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
+  ~FuzzMonitor() override { StopCapture(); }
 
-    void AddPacketToTree(const PacketFields& fields) override
-    {
-        const auto record = PacketRecord::FromFields(fields);
-        if (!record)
-            std::abort(); // the log step made texts the tree cannot take
-        m_model.Append(*record);
-        // Format every item of the new group, as a view would.
-        const QModelIndex root = m_model.index(m_model.rowCount() - 1, 0);
-        m_texts += m_model.data(root).toString().size();
-        for (int header = 0; header < m_model.rowCount(root); ++header) {
-            const QModelIndex h = m_model.index(header, 0, root);
-            for (int row = 0; row < m_model.rowCount(h); ++row)
-                m_texts += m_model.data(m_model.index(row, 0, h)).toString().size();
-        }
+  void AddPacketToTree(const PacketFields& fields) override {
+    const auto record = PacketRecord::FromFields(fields);
+    if (!record) std::abort();  // the log step made texts the tree cannot take
+    m_model.Append(*record);
+    // Format every item of the new group, as a view would.
+    const QModelIndex root = m_model.index(m_model.rowCount() - 1, 0);
+    m_texts += m_model.data(root).toString().size();
+    for (int header = 0; header < m_model.rowCount(root); ++header) {
+      const QModelIndex h = m_model.index(header, 0, root);
+      for (int row = 0; row < m_model.rowCount(h); ++row)
+        m_texts += m_model.data(m_model.index(row, 0, h)).toString().size();
     }
+  }
 
-private:
-    PacketTreeModel m_model;
-    qsizetype m_texts = 0;
+ private:
+  PacketTreeModel m_model;
+  qsizetype m_texts = 0;
 };
 
 // A monitor whose "Logger.txt" is already unlinked, with its directory, when the run
 // begins: whatever way the fuzzer ends, it leaves no file behind.
 class DetachedLog {
-public:
-    DetachedLog()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        m_monitor.emplace(pattern);
-        std::filesystem::remove_all(pattern);
-    }
-    FuzzMonitor& monitor() { return *m_monitor; }
+ public:
+  DetachedLog() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    m_monitor.emplace(pattern);
+    std::filesystem::remove_all(pattern);
+  }
+  FuzzMonitor& monitor() { return *m_monitor; }
 
-private:
-    std::optional<FuzzMonitor> m_monitor;
+ private:
+  std::optional<FuzzMonitor> m_monitor;
 };
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    // A monitor per input keeps every run reproducible from its input alone.
-    DetachedLog log;
-    FuzzMonitor& monitor = log.monitor();
-    while (size >= 2) {
-        std::size_t length = std::size_t(data[0]) << 8 | data[1];
-        data += 2;
-        size -= 2;
-        if (length > size)
-            length = size;
-        // An exact-size copy, so that any read past the datagram is caught.
-        auto* datagram = static_cast<std::uint8_t*>(std::malloc(length ? length : 1));
-        std::copy(data, data + length, datagram);
-        monitor.DecodeIpPacket(datagram, static_cast<std::uint32_t>(length));
-        std::free(datagram);
-        data += length;
-        size -= length;
-    }
-    return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // A monitor per input keeps every run reproducible from its input alone.
+  DetachedLog log;
+  FuzzMonitor& monitor = log.monitor();
+  while (size >= 2) {
+    std::size_t length = std::size_t(data[0]) << 8 | data[1];
+    data += 2;
+    size -= 2;
+    if (length > size) length = size;
+    // An exact-size copy, so that any read past the datagram is caught.
+    auto* datagram = static_cast<std::uint8_t*>(std::malloc(length ? length : 1));
+    std::copy(data, data + length, datagram);
+    monitor.DecodeIpPacket(datagram, static_cast<std::uint32_t>(length));
+    std::free(datagram);
+    data += length;
+    size -= length;
+  }
+  return 0;
 }
