@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 #include <QImage>
-#include <QPainter>
-#include <optional>
 
 #include "controls/mem_dc.h"
 #include "tests/controls/pixels.h"
+#include "tests/support/drawing_target.h"
 
 namespace {
 
@@ -12,26 +11,8 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 const QRgb kWhite = qRgb(255, 255, 255);
 
-// A white target with a drawing context whose clip box is clip.
-struct Target {
-  Target(QSize size, QRect clip, qreal ratio = 1) : image(size * ratio, QImage::Format_RGB32) {
-    image.setDevicePixelRatio(ratio);
-    image.fill(Qt::white);
-    painter.begin(&image);
-    dc.emplace(painter, clip);
-  }
-  QImage Done() {
-    dc.reset();
-    painter.end();
-    return image;
-  }
-  QImage image;
-  QPainter painter;
-  std::optional<CDC> dc;
-};
-
 TEST(MemDC, DrawsOffScreenAndCopiesOnlyItsClipBoxWhenDestroyed) {
-  Target target(QSize(60, 40), QRect(10, 5, 20, 15));
+  DrawingTarget target(QSize(60, 40), QRect(10, 5, 20, 15));
   {
     CMemDC memory(&*target.dc);
     CRect clip;
@@ -53,7 +34,7 @@ TEST(MemDC, DrawsOffScreenAndCopiesOnlyItsClipBoxWhenDestroyed) {
 }
 
 TEST(MemDC, WithoutAnAreaToRepaintItPaintsNothing) {
-  Target target(QSize(20, 20), QRect(5, 5, 0, 8));
+  DrawingTarget target(QSize(20, 20), QRect(5, 5, 0, 8));
   {
     CMemDC memory(&*target.dc);
     CRect clip;
@@ -64,7 +45,7 @@ TEST(MemDC, WithoutAnAreaToRepaintItPaintsNothing) {
 }
 
 TEST(MemDC, KeepsEveryPixelOfADenseScreen) {
-  Target target(QSize(20, 20), QRect(0, 0, 20, 20), 2);
+  DrawingTarget target(QSize(20, 20), QRect(0, 0, 20, 20), 2);
   {
     CMemDC memory(&*target.dc);
     memory.FillSolidRect(CRect(0, 0, 20, 20), RGB(255, 255, 255));

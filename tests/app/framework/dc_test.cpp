@@ -1,38 +1,21 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QImage>
-#include <QPainter>
 
 #include "app/framework/dc.h"
 #include "app/framework/image_list.h"
 #include "app/framework/sys_colors.h"
 #include "resources/resource.h"
+#include "tests/support/drawing_target.h"
 
 namespace {
 
 constexpr QRgb kWhite = 0xFFFFFFFF;
 
-// A white canvas with a drawing context over it.
-struct Canvas {
-  explicit Canvas(int w = 40, int h = 40) : image(w, h, QImage::Format_RGB32) {
-    image.fill(Qt::white);
-    painter.begin(&image);
-    dc.emplace(painter, image.rect());
-  }
-  QImage Done() {
-    dc.reset();
-    painter.end();
-    return image;
-  }
-  QImage image;
-  QPainter painter;
-  std::optional<CDC> dc;
-};
-
 QRgb Rgb(COLORREF c) { return ToQColor(c).rgb(); }
 
 TEST(Lines, CoverTheirStartButNotTheirEnd) {
-  Canvas canvas;
+  DrawingTarget canvas;
   CPen red(RGB(255, 0, 0));
   const CPen* previous = canvas.dc->SelectObject(&red);
   EXPECT_EQ(previous, nullptr);
@@ -49,7 +32,7 @@ TEST(Lines, CoverTheirStartButNotTheirEnd) {
 }
 
 TEST(Frames, DarkSidesStopShortOfTheFarCorners) {
-  Canvas canvas;
+  DrawingTarget canvas;
   canvas.dc->Draw3dRect(CRect(2, 2, 10, 8), RGB(0, 0, 255), RGB(0, 255, 0));
   const QImage image = canvas.Done();
   const QRgb blue = qRgb(0, 0, 255), green = qRgb(0, 255, 0);
@@ -64,7 +47,7 @@ TEST(Frames, DarkSidesStopShortOfTheFarCorners) {
 }
 
 TEST(Frames, SunkenEdgeIsTwoFramesInTheSystemColours) {
-  Canvas canvas;
+  DrawingTarget canvas;
   CRect box(3, 3, 16, 16);
   canvas.dc->DrawEdge(&box, EDGE_SUNKEN, BF_RECT);
   const QImage image = canvas.Done();
@@ -76,7 +59,7 @@ TEST(Frames, SunkenEdgeIsTwoFramesInTheSystemColours) {
 }
 
 TEST(Fills, NegativeExtentsGrowTowardTheOrigin) {
-  Canvas canvas;
+  DrawingTarget canvas;
   canvas.dc->FillSolidRect(10, 10, -3, -2, RGB(1, 2, 3));
   const QImage image = canvas.Done();
   EXPECT_EQ(image.pixel(7, 8), qRgb(1, 2, 3));
@@ -86,7 +69,7 @@ TEST(Fills, NegativeExtentsGrowTowardTheOrigin) {
 }
 
 TEST(Text, OpaqueBackgroundOnlyBehindTheTextAndEllipsisWhenTooWide) {
-  Canvas canvas(200, 20);
+  DrawingTarget canvas(QSize(200, 20));
   canvas.dc->SetTextColor(RGB(0, 0, 255));
   canvas.dc->SetBkColor(RGB(255, 0, 0));
   CRect rect(0, 0, 60, 20);
@@ -105,7 +88,7 @@ TEST(Text, OpaqueBackgroundOnlyBehindTheTextAndEllipsisWhenTooWide) {
 }
 
 TEST(ClipBox, FollowsTheWindowOrigin) {
-  Canvas canvas;
+  DrawingTarget canvas;
   CRect box;
   EXPECT_EQ(canvas.dc->GetClipBox(&box), SIMPLEREGION);
   EXPECT_EQ(box, CRect(0, 0, 40, 40));
@@ -128,7 +111,7 @@ TEST(ImageLists, FromTheCheckBoxStripWithItsMask) {
   EXPECT_EQ(images.Image(1).pixel(3, 2), qRgb(134, 134, 134));
 
   // With a background colour the masked pixels take that colour.
-  Canvas canvas(16, 16);
+  DrawingTarget canvas(QSize(16, 16));
   images.SetBkColor(RGB(10, 20, 30));
   images.Draw(&*canvas.dc, 1, 0, 0, 16, 16);
   const QImage image = canvas.Done();
