@@ -17,7 +17,7 @@
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
-  if (argc < 2) {
+  if (argc < 2 || argv[1][0] == '-') {
     std::fprintf(stderr, "usage: brenvo-traffic-shot OUT.png [width height]\n");
     return 2;
   }
