@@ -62,7 +62,6 @@ BOOL CSnifferDlg::OnInitDialog() {
   for (int i = 0; i < m_imageList.GetImageCount() && i < 3; ++i)
     images[static_cast<std::size_t>(i)] = QIcon(QPixmap::fromImage(m_imageList.Image(i)));
   m_model.SetIcons(images);
-  m_tree.setIconSize(QSize(16, 16));
   m_tree.setModel(&m_model);
 
   LayoutControls();

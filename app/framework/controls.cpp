@@ -7,6 +7,7 @@
 
 #include "app/framework/dialog.h"
 #include "app/framework/dialog_units.h"
+#include "app/framework/image_list.h"
 #include "app/framework/list_ctrl.h"
 #include "resources/dialog_template.h"
 #include "resources/images.h"
@@ -128,6 +129,10 @@ void CTreeCtrl::PreSubclassWindow() {
   setHeaderHidden(true);
   setUniformRowHeights(true);
   setRootIsDecorated(GetWindowStyle(this) & TVS_LINESATROOT);
+}
+
+void CTreeCtrl::SetImageList(const CImageList* images) {
+  if (images) setIconSize(images->ImageSize());
 }
 
 QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QWidget* bound) {

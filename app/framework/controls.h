@@ -55,11 +55,8 @@ class CComboBox : public QComboBox, public CControlWnd {
 class CTreeCtrl : public QTreeView, public CControlWnd {
  public:
   void PreSubclassWindow() override;
-  void SetImageList(CImageList* images) { m_pImageList = images; }
-  CImageList* GetImageList() const { return m_pImageList; }
-
- private:
-  CImageList* m_pImageList = nullptr;
+  // The items' images are drawn at the size of the list's images; the model supplies them.
+  void SetImageList(const CImageList* images);
 };
 
 struct ControlTemplate;
