@@ -187,10 +187,8 @@ QWidget* CDialog::GetDlgItem(int id) const {
 
 void CDialog::CheckRadioButton(int firstId, int lastId, int checkId) {
   // Checking one automatic radio button clears the others of its group.
-  for (int id = firstId; id <= lastId; ++id) {
-    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id)); button && id == checkId)
-      button->setChecked(true);
-  }
+  if (checkId < firstId || checkId > lastId) return;
+  if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(checkId))) button->setChecked(true);
 }
 
 UINT CDialog::IsDlgButtonChecked(int id) const {
