@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/dialog.h"
+#include "framework/dialog.h"
 
 // The About box. OK, Enter, Escape and the close box end it.
 class CAboutDlg : public CDialog {

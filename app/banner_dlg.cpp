@@ -1,6 +1,6 @@
 #include "app/banner_dlg.h"
 
-#include "app/framework/modal_services.h"
+#include "framework/modal_services.h"
 #include "resources/resource.h"
 
 CBannerDlg::CBannerDlg(QWidget* parent) : CEscapeProofDialog(IDD_BANNER, parent) {}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/dialog.h"
+#include "framework/dialog.h"
 
 // The strip at the bottom of the main window: a picture that opens the home page when clicked,
 // under a hand cursor.

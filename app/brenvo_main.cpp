@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/framework/win_app.h"
 #include "app/options.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
+#include "framework/win_app.h"
 #include "monitor/traffic_monitor.h"
 #include "resources/version.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/win_app.h"
+#include "framework/win_app.h"
 
 // The application: prepares the toolkit and the skin, then runs the main window as a modal
 // dialog. The process ends when that dialog closes.

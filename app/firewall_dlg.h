@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/framework/controls.h"
-#include "app/framework/dialog.h"
 #include "firewall/firewall.h"
+#include "framework/controls.h"
+#include "framework/dialog.h"
 
 class CBannerDlg;
 class CPortDlg;

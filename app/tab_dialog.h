@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "app/framework/dialog.h"
+#include "framework/dialog.h"
 
 // A child dialog that holds numbered page dialogs and lays them out. It does not own them:
 // their windows are its children because their creator gives it as their parent.

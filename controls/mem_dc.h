@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "app/framework/dc.h"
+#include "framework/dc.h"
 
 // A drawing context that paints into an off-screen bitmap the size of the target's clip box
 // and copies the picture onto the target in one piece when it is destroyed, so that a

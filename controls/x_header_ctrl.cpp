@@ -4,10 +4,10 @@
 #include <QPaintEvent>
 #include <algorithm>
 
-#include "app/framework/dc.h"
-#include "app/framework/image_list.h"
-#include "app/framework/sys_colors.h"
 #include "controls/mem_dc.h"
+#include "framework/dc.h"
+#include "framework/image_list.h"
+#include "framework/sys_colors.h"
 
 namespace {
 

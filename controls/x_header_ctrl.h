@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/header_ctrl.h"
+#include "framework/header_ctrl.h"
 
 class CDC;
 

@@ -3,8 +3,8 @@
 #include <QEvent>
 #include <QPaintEvent>
 
-#include "app/framework/dc.h"
-#include "app/framework/sys_colors.h"
+#include "framework/dc.h"
+#include "framework/sys_colors.h"
 
 namespace {
 

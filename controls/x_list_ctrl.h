@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "app/framework/image_list.h"
-#include "app/framework/list_ctrl.h"
 #include "controls/x_header_ctrl.h"
+#include "framework/image_list.h"
+#include "framework/list_ctrl.h"
 
 // One cell of a row: its colours and its check box (-1 none, 0 unchecked, 1 checked; any
 // other value shows an empty box that does not count as checked).

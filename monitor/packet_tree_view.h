@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/controls.h"
+#include "framework/controls.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #include "monitor/sniffer_dlg.h"
 
-#include "app/framework/data_exchange.h"
-#include "app/framework/modal_services.h"
+#include "framework/data_exchange.h"
+#include "framework/modal_services.h"
 #include "resources/images.h"
 #include "resources/resource.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/framework/controls.h"
-#include "app/framework/dialog.h"
-#include "app/framework/image_list.h"
+#include "framework/controls.h"
+#include "framework/dialog.h"
+#include "framework/image_list.h"
 #include "monitor/packet_handoff.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/packet_tree_view.h"

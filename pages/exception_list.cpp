@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/framework/header_ctrl.h"
 #include "firewall/firewall.h"
+#include "framework/header_ctrl.h"
 #include "resources/resource.h"
 
 void SetupExceptionList(CXListCtrl& list, std::initializer_list<ListColumn> columns) {

@@ -1,7 +1,7 @@
 #include "pages/port_dlg.h"
 
-#include "app/framework/data_exchange.h"
 #include "firewall/firewall.h"
+#include "framework/data_exchange.h"
 #include "pages/exception_list.h"
 #include "resources/resource.h"
 

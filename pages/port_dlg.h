@@ -3,9 +3,9 @@
 #include <QString>
 #include <string>
 
-#include "app/framework/dialog.h"
 #include "controls/x_list_ctrl.h"
 #include "firewall/row_sinks.h"
+#include "framework/dialog.h"
 
 class CFirewall;
 

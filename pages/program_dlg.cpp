@@ -1,8 +1,8 @@
 #include "pages/program_dlg.h"
 
-#include "app/framework/data_exchange.h"
-#include "app/framework/file_dialog.h"
 #include "firewall/firewall.h"
+#include "framework/data_exchange.h"
+#include "framework/file_dialog.h"
 #include "pages/exception_list.h"
 #include "resources/resource.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/win_app.h"
+#include "framework/win_app.h"
 
 // The skinning library: gives the program's windows the look stored in a skin resource.
 // A skin is a Qt style sheet with sections, each headed "[name]"; selecting a skin for a kind

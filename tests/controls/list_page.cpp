@@ -2,8 +2,8 @@
 
 #include <QTest>
 
-#include "app/framework/data_exchange.h"
-#include "app/framework/header_ctrl.h"
+#include "framework/data_exchange.h"
+#include "framework/header_ctrl.h"
 #include "resources/resource.h"
 
 ListPage::ListPage() : CDialog(IDD_PROGRAM_PAGE) {

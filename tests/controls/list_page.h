@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/framework/dialog.h"
 #include "controls/x_list_ctrl.h"
+#include "framework/dialog.h"
 
 // A page made like the programs page: dialog template 131 with its list view 1008 bound to
 // a CXListCtrl, four columns set up for the list's width, full-row selection and the header

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "app/framework/win_types.h"
+#include "framework/win_types.h"
 
 // Helpers for reading the pictures the controls paint.
 

@@ -5,7 +5,7 @@
 #include <QFont>
 #include <QPalette>
 
-#include "app/framework/sys_colors.h"
+#include "framework/sys_colors.h"
 
 void test_system::Apply() {
   QPalette palette;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/framework/win_types.h"
+#include "framework/win_types.h"
 
 // The system colours during the tests, all different, so that a pixel tells which one it is.
 namespace test_system {

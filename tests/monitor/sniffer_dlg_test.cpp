@@ -1,6 +1,6 @@
 // The "View Traffic" page: its set-up, the updater, the tree it fills, and its stop.
 #include "monitor/sniffer_dlg.h"
-#include "app/framework/modal_services.h"
+#include "framework/modal_services.h"
 #include "resources/resource.h"
 #include "tests/monitor/monitor_test_support.h"
 #include "tools/packet_builder.h"

@@ -3,10 +3,10 @@
 #include <QHeaderView>
 #include <QTest>
 
-#include "app/framework/header_ctrl.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
 #include "firewall/service/service_registration.h"
+#include "framework/header_ctrl.h"
 #include "resources/resource.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/framework/dialog_units.h"
+#include "framework/dialog_units.h"
 #include "resources/custom_resource.h"
 #include "resources/dialog_template.h"
 #include "resources/images.h"

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <optional>
 
-#include "app/framework/dc.h"
+#include "framework/dc.h"
 
 // A white image with a drawing context over it whose clip box is clip (the whole image when
 // none is given). Done() ends the drawing and hands over the picture.

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/framework/modal_services.h"
+#include "framework/modal_services.h"
 
 // Modal services that record what was asked and answer from prepared replies, never blocking.
 class RecordingServices : public ModalServices {

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeView>
+
+#include "framework/control_wnd.h"
+#include "framework/win_types.h"
+
+class CImageList;
+
+// Push button; a multi-line button wraps its text to its width.
+class CButton : public QPushButton, public CControlWnd {
+ public:
+  CButton();
+  void PreSubclassWindow() override;
+};
+
+// Static text or picture. With SS_NOTIFY a click is reported to the dialog (STN_CLICKED).
+class CStatic : public QLabel, public CControlWnd {
+ public:
+  void PreSubclassWindow() override;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// Tab strip with its pane. Only the user's changes of tab are reported (TCN_SELCHANGE),
+// not those the program makes.
+class CTabCtrl : public QTabWidget, public CControlWnd {
+ public:
+  CTabCtrl();
+  int InsertItem(int index, const char* text);
+  int GetCurSel() const { return currentIndex(); }
+  int SetCurSel(int index);
+
+ private:
+  bool m_bProgramChange = false;
+};
+
+// Combo box; with CBS_SORT the entries are kept in text order.
+class CComboBox : public QComboBox, public CControlWnd {
+ public:
+  void PreSubclassWindow() override;
+  int AddString(const QString& text);
+  int GetCount() const { return count(); }
+  int GetCurSel() const { return currentIndex(); }
+  int SetCurSel(int index);
+  QString GetLBText(int index) const { return itemText(index); }
+};
+
+// Tree view. Without TVS_LINESATROOT the top-level items have no expand buttons.
+class CTreeCtrl : public QTreeView, public CControlWnd {
+ public:
+  void PreSubclassWindow() override;
+  // The items' images are drawn at the size of the list's images; the model supplies them.
+  void SetImageList(const CImageList* images);
+};
+
+struct ControlTemplate;
+
+// Creates the control of a template inside its dialog, or puts the bound member in its place.
+QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QWidget* bound);
