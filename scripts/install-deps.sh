@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian 12 packages that Brenvo needs to build, test and run.
-# As root it installs what is missing; otherwise it names the missing packages.
+# As root it installs what is missing; as another user it asks sudo to run it as root, and
+# where there is no sudo it names the missing packages and says how to install them.
 set -eu
 
 PACKAGES="
@@ -28,8 +29,12 @@ if [ -z "$missing" ]; then
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    echo "install-deps: installing$missing as root, through sudo" >&2
+    exec sudo -- "$0" "$@"
+  fi
   echo "install-deps: missing packages:$missing" >&2
-  echo "install-deps: run this script as root (sudo $0) to install them" >&2
+  echo "install-deps: there is no sudo here; run this script as root (for example: su -c $0)" >&2
   exit 1
 fi
 
