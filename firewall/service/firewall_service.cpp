@@ -18,17 +18,17 @@ HRESULT FirewallService::WriteFirewallEnabled(bool on) {
 }
 
 template <class Key>
-HRESULT FirewallService::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
+HRESULT FirewallService::FindEntry(const Key& key, std::optional<EntryRecord<Key>>* entry) {
   return m_store->Table<Key>().Find(key, entry);
 }
 
 template <class Key>
-HRESULT FirewallService::List(std::vector<EntryRecord<Key>>* entries) {
+HRESULT FirewallService::ListEntries(std::vector<EntryRecord<Key>>* entries) {
   return m_store->Table<Key>().List(entries);
 }
 
 template <class Key>
-HRESULT FirewallService::Add(const EntryRecord<Key>& entry) {
+HRESULT FirewallService::AddEntry(const EntryRecord<Key>& entry) {
   return Change([&](KernelChange* change) {
     EntryTable<Key>& table = m_store->Table<Key>();
     std::optional<EntryRecord<Key>> old;
@@ -40,7 +40,7 @@ HRESULT FirewallService::Add(const EntryRecord<Key>& entry) {
 }
 
 template <class Key>
-HRESULT FirewallService::Remove(const Key& key) {
+HRESULT FirewallService::RemoveEntry(const Key& key) {
   return Change([&](KernelChange* change) {
     EntryTable<Key>& table = m_store->Table<Key>();
     std::optional<EntryRecord<Key>> old;
@@ -52,7 +52,7 @@ HRESULT FirewallService::Remove(const Key& key) {
 }
 
 template <class Key>
-HRESULT FirewallService::Update(const Key& key, const EntryChange& entryChange) {
+HRESULT FirewallService::UpdateEntry(const Key& key, const EntryChange& entryChange) {
   return Change([&](KernelChange* change) {
     EntryTable<Key>& table = m_store->Table<Key>();
     std::optional<EntryRecord<Key>> old;
@@ -64,16 +64,16 @@ HRESULT FirewallService::Update(const Key& key, const EntryChange& entryChange) 
   });
 }
 
-template HRESULT FirewallService::Find(const AppKey&, std::optional<AppRecord>*);
-template HRESULT FirewallService::Find(const PortKey&, std::optional<PortRecord>*);
-template HRESULT FirewallService::List(std::vector<AppRecord>*);
-template HRESULT FirewallService::List(std::vector<PortRecord>*);
-template HRESULT FirewallService::Add(const AppRecord&);
-template HRESULT FirewallService::Add(const PortRecord&);
-template HRESULT FirewallService::Remove(const AppKey&);
-template HRESULT FirewallService::Remove(const PortKey&);
-template HRESULT FirewallService::Update(const AppKey&, const EntryChange&);
-template HRESULT FirewallService::Update(const PortKey&, const EntryChange&);
+HRESULT FirewallService::Find(const AppKey& key, std::optional<AppRecord>* entry) { return FindEntry(key, entry); }
+HRESULT FirewallService::Find(const PortKey& key, std::optional<PortRecord>* entry) { return FindEntry(key, entry); }
+HRESULT FirewallService::List(std::vector<AppRecord>* entries) { return ListEntries(entries); }
+HRESULT FirewallService::List(std::vector<PortRecord>* entries) { return ListEntries(entries); }
+HRESULT FirewallService::Add(const AppRecord& entry) { return AddEntry(entry); }
+HRESULT FirewallService::Add(const PortRecord& entry) { return AddEntry(entry); }
+HRESULT FirewallService::Remove(const AppKey& key) { return RemoveEntry(key); }
+HRESULT FirewallService::Remove(const PortKey& key) { return RemoveEntry(key); }
+HRESULT FirewallService::Update(const AppKey& key, const EntryChange& change) { return UpdateEntry(key, change); }
+HRESULT FirewallService::Update(const PortKey& key, const EntryChange& change) { return UpdateEntry(key, change); }
 
 HRESULT FirewallService::ApplyAll() {
   // Taken as a change, so that no other process changes the store halfway through.

@@ -10,6 +10,7 @@
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
+#include "firewall/service/firewall_service.h"
 #include "firewall/service/netfw_objects.h"
 
 namespace {
