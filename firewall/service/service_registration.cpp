@@ -33,18 +33,6 @@ class ClassFactory final : public ComObject<IClassFactory> {
 
 std::vector<DWORD> g_cookies;
 
-HRESULT OpenService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer, int busyTimeoutMs,
-                    std::shared_ptr<FirewallService>* service) {
-  std::unique_ptr<FirewallStore> store;
-  HRESULT hr = FirewallStore::Open(databasePath, &store, busyTimeoutMs);
-  if (FAILED(hr)) return hr;
-  auto opened = std::make_shared<FirewallService>(std::move(store), std::move(enforcer));
-  // The kernel follows the store from the start, whatever happened to it meanwhile.
-  hr = opened->ApplyAll();
-  if (SUCCEEDED(hr)) *service = std::move(opened);
-  return hr;
-}
-
 HRESULT Register(const CLSID& clsid, ClassFactory::Create create) {
   auto* factory = new ClassFactory(std::move(create));
   DWORD cookie = 0;
@@ -59,6 +47,18 @@ std::string ResolvedPath(const ServiceConfig& config) {
 }
 
 }  // namespace
+
+HRESULT OpenFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                            std::shared_ptr<FirewallService>* service, int busyTimeoutMs) {
+  std::unique_ptr<FirewallStore> store;
+  HRESULT hr = FirewallStore::Open(databasePath, &store, busyTimeoutMs);
+  if (FAILED(hr)) return hr;
+  auto opened = std::make_shared<FirewallService>(std::move(store), std::move(enforcer));
+  // The kernel follows the store from the start, whatever happened to it meanwhile.
+  hr = opened->ApplyAll();
+  if (SUCCEEDED(hr)) *service = std::move(opened);
+  return hr;
+}
 
 std::string DefaultDatabasePath() {
   if (geteuid() == 0) return "/var/lib/brenvo/firewall.db";
@@ -81,7 +81,7 @@ HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr
   RevokeFirewallService();
   HRESULT hr = Register(CLSID_NetFwMgr, [=](REFIID riid, void** object) {
     std::shared_ptr<FirewallService> service;
-    const HRESULT opened = OpenService(databasePath, enforcer, busyTimeoutMs, &service);
+    const HRESULT opened = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
     return FAILED(opened) ? opened : CreateNetFwMgr(std::move(service), riid, object);
   });
   if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwAuthorizedApplication, CreateNetFwAuthorizedApplication);
@@ -101,7 +101,7 @@ HRESULT ApplyFirewallConfiguration(const ServiceConfig& config) {
   HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
   std::shared_ptr<FirewallService> service;
   if (SUCCEEDED(hr))
-    hr = OpenService(ResolvedPath(config), std::move(enforcer), FirewallStore::kDefaultBusyTimeoutMs, &service);
+    hr = OpenFirewallService(ResolvedPath(config), std::move(enforcer), &service);
   return hr;
 }
 

@@ -8,6 +8,7 @@
 #include "firewall/service/firewall_store.h"
 
 class Enforcer;
+class FirewallService;
 
 struct ServiceConfig {
   std::string databasePath;  // "" = DefaultDatabasePath()
@@ -17,6 +18,12 @@ struct ServiceConfig {
 // /var/lib/brenvo/firewall.db for root, else $XDG_STATE_HOME/brenvo/firewall.db (with
 // ~/.local/state when XDG_STATE_HOME is unset or not absolute).
 std::string DefaultDatabasePath();
+
+// Opens the store at `databasePath` (creating it, firewall off, if needed) over `enforcer`
+// and makes the kernel hold what it stores; on failure the thread's error text says why.
+HRESULT OpenFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                            std::shared_ptr<FirewallService>* service,
+                            int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
 
 // Registers the factories of CLSID_NetFwMgr, CLSID_NetFwAuthorizedApplication and
 // CLSID_NetFwOpenPort, in place of any earlier registration. Creating the manager opens
