@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/options.h"
+#include "firewall/bus/bus_registration.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/win_app.h"
@@ -19,6 +20,19 @@ std::string Setting(const std::string& option, const char* variable) {
   return value ? value : "";
 }
 
+constexpr const char* kServiceBackend =
+    "service: the system service brenvod keeps the configuration and enforces it in the kernel";
+
+// The window takes the documented failure paths, which show nothing; the reason a change
+// was refused goes to standard error.
+void ReportServiceFailure(const std::string& reason) { std::fprintf(stderr, "brenvo: %s\n", reason.c_str()); }
+
+HRESULT ApplyThroughService() {
+  std::shared_ptr<FirewallBusClient> client;
+  const HRESULT hr = FirewallBusClient::Connect(&client);
+  return FAILED(hr) ? hr : client->ApplyAll();
+}
+
 }  // namespace
 
 int BrenvoMain(int argc, char** argv) {
@@ -32,9 +46,11 @@ int BrenvoMain(int argc, char** argv) {
     std::printf("%s %s\n", kVersion.productName, kVersion.productVersion);
     return 0;
   }
-  const ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
+  ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
+  config.backend = ResolveBackend(config.backend);
+  const bool service = config.backend == "service";
   if (options->help) {
-    std::printf("%s", UsageText(DescribeBackend(config)).c_str());
+    std::printf("%s", UsageText(service ? kServiceBackend : DescribeBackend(config)).c_str());
     return 0;
   }
   if (!options->captureFile.empty()) {
@@ -47,12 +63,12 @@ int BrenvoMain(int argc, char** argv) {
     }
     CTrafficMonitor::SetCaptureFile(options->captureFile);
   }
-  if (FAILED(RegisterFirewallService(config))) {
+  if (FAILED(service ? RegisterFirewallBusClient(ReportServiceFailure) : RegisterFirewallService(config))) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;
   }
   if (options->apply) {
-    if (SUCCEEDED(ApplyFirewallConfiguration(config))) return 0;
+    if (SUCCEEDED(service ? ApplyThroughService() : ApplyFirewallConfiguration(config))) return 0;
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 1;
   }

@@ -78,11 +78,20 @@ HRESULT RegisterFirewallService(const ServiceConfig& config) {
 
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                                 int busyTimeoutMs) {
-  RevokeFirewallService();
-  HRESULT hr = Register(CLSID_NetFwMgr, [=](REFIID riid, void** object) {
+  return RegisterFirewallClasses([=](std::shared_ptr<FirewallBackend>* backend) {
     std::shared_ptr<FirewallService> service;
-    const HRESULT opened = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
-    return FAILED(opened) ? opened : CreateNetFwMgr(std::move(service), riid, object);
+    const HRESULT hr = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
+    *backend = std::move(service);
+    return hr;
+  });
+}
+
+HRESULT RegisterFirewallClasses(const OpenBackend& open) {
+  RevokeFirewallService();
+  HRESULT hr = Register(CLSID_NetFwMgr, [open](REFIID riid, void** object) {
+    std::shared_ptr<FirewallBackend> backend;
+    const HRESULT opened = open(&backend);
+    return FAILED(opened) ? opened : CreateNetFwMgr(std::move(backend), riid, object);
   });
   if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwAuthorizedApplication, CreateNetFwAuthorizedApplication);
   if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwOpenPort, CreateNetFwOpenPort);

@@ -1,6 +1,7 @@
 #pragma once
 // What the application calls at start: where the store is, which enforcement to use, and
 // the registration of the firewall's classes.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "firewall/service/firewall_store.h"
 
 class Enforcer;
+class FirewallBackend;
 class FirewallService;
 
 struct ServiceConfig {
@@ -34,6 +36,10 @@ HRESULT RegisterFirewallService(const ServiceConfig& config);
 // The same over a given enforcer and busy timeout.
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                                 int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
+// Registers the same three classes over whatever backend `open` gives: creating the manager
+// calls it, and fails when it does.
+using OpenBackend = std::function<HRESULT(std::shared_ptr<FirewallBackend>*)>;
+HRESULT RegisterFirewallClasses(const OpenBackend& open);
 void RevokeFirewallService();
 
 // Applies the stored configuration to the kernel in one atomic step (for `brenvo --apply`).
