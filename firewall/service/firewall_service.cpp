@@ -12,7 +12,7 @@ HRESULT FirewallService::ReadFirewallEnabled(bool* on) { return m_store->ReadFir
 
 HRESULT FirewallService::WriteFirewallEnabled(bool on) {
   return Change([&](KernelChange* change) {
-    change->replace = true;
+    change->firewallOn = on;
     return m_store->WriteFirewallEnabled(on);
   });
 }
@@ -100,7 +100,7 @@ HRESULT FirewallService::Change(Write write) {
   bool kernelChanged = false;
   if (SUCCEEDED(hr)) {
     hr = Enforce(kernel);
-    kernelChanged = SUCCEEDED(hr) && (kernel.replace || kernel.port);
+    kernelChanged = SUCCEEDED(hr) && (kernel.replace || kernel.firewallOn || kernel.port);
   }
   if (SUCCEEDED(hr)) hr = m_store->Commit();
   if (SUCCEEDED(hr)) return hr;
@@ -117,13 +117,11 @@ HRESULT FirewallService::Change(Write write) {
 }
 
 HRESULT FirewallService::Enforce(const KernelChange& change) {
-  if (!change.replace && !change.port) return S_OK;
+  if (!change.replace && !change.firewallOn && !change.port) return S_OK;
   if (!change.replace) {
-    bool on = false;
-    const HRESULT hr = m_store->ReadFirewallEnabled(&on);
-    if (FAILED(hr)) return hr;
-    if (!on) return S_OK;  // the table is absent while the firewall is off
-    if (SUCCEEDED(m_enforcer->ChangePort(change.port->first, change.port->second))) return S_OK;
+    const HRESULT hr = change.firewallOn ? m_enforcer->SwitchFirewall(*change.firewallOn)
+                                         : m_enforcer->ChangePort(change.port->first, change.port->second);
+    if (SUCCEEDED(hr)) return S_OK;
     // The kernel does not hold what the last change left (the table was changed or
     // deleted behind our back): build it again from the store.
     TakeErrorInfoText();
@@ -136,7 +134,7 @@ HRESULT FirewallService::Enforce(const KernelChange& change) {
 HRESULT FirewallService::LoadState(EnforcedState* state) {
   HRESULT hr = m_store->ReadFirewallEnabled(&state->firewallOn);
   state->openPorts.clear();
-  if (FAILED(hr) || !state->firewallOn) return hr;
+  if (FAILED(hr)) return hr;
   std::vector<PortRecord> ports;
   hr = m_store->Table<PortKey>().List(&ports);
   for (const PortRecord& port : ports)

@@ -48,6 +48,7 @@ class FirewallService final : public FirewallBackend {
   // What one change asks of the kernel.
   struct KernelChange {
     bool replace = false;
+    std::optional<bool> firewallOn;                // the firewall switched on or off
     std::optional<std::pair<PortKey, bool>> port;  // the port and whether it is now open
   };
 

@@ -109,8 +109,7 @@ HRESULT ApplyFirewallConfiguration(const ServiceConfig& config) {
   std::string description;
   HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
   std::shared_ptr<FirewallService> service;
-  if (SUCCEEDED(hr))
-    hr = OpenFirewallService(ResolvedPath(config), std::move(enforcer), &service);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(ResolvedPath(config), std::move(enforcer), &service);
   return hr;
 }
 

@@ -132,6 +132,8 @@ class NftablesEnforcementTest : public ::testing::Test {
     std::sort(tables.begin(), tables.end());
     return tables;
   }
+  // Whether Brenvo's input chain is hooked into the kernel: only while the firewall is on.
+  bool Hooked() { return m_shell->Run("list chain inet brenvo input") != "failed"; }
   // The elements of Brenvo's port set, as nft prints them ("tcp . 8080").
   std::set<std::string> Elements() {
     const std::string listing = m_shell->Run("list set inet brenvo open_ports");
@@ -173,7 +175,8 @@ const char* const kExpectedChain =
 
 TEST_F(NftablesEnforcementTest, OpenPortsAreTheOnlyWayInWhileTheFirewallIsOn) {
   const Fd tcp(TcpServer(8080)), udp(UdpServer(8080));
-  EXPECT_TRUE(Tables().empty());
+  EXPECT_EQ(Tables(), std::vector<std::string>{"table inet brenvo"});
+  EXPECT_FALSE(Hooked());
   EXPECT_TRUE(TcpFromB(8080));
   EXPECT_TRUE(UdpFromB(8080, udp.fd));
   EXPECT_TRUE(PingFromB());
@@ -203,10 +206,19 @@ TEST_F(NftablesEnforcementTest, OpenPortsAreTheOnlyWayInWhileTheFirewallIsOn) {
   EXPECT_GE(Fd(ConnectTcp("127.0.0.1", 8080)).fd, 0);
   EXPECT_GE(Fd(ConnectTcp(NetnsPair::kAddressA, 8080)).fd, 0);
 
+  // Off unhooks the chain and keeps the ports; changes made meanwhile count at the next On.
   ASSERT_EQ(m_firewall->SwitchFirewallOff(), FW_OK);
-  EXPECT_TRUE(Tables().empty());
+  EXPECT_FALSE(Hooked());
   EXPECT_TRUE(TcpFromB(8080));
   EXPECT_TRUE(PingFromB());
+  ASSERT_EQ(m_firewall->AddPort(8080, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_OK);
+  ASSERT_EQ(m_firewall->RemovePort(8080, NET_FW_IP_PROTOCOL_UDP), FW_OK);
+  EXPECT_EQ(Elements(), std::set<std::string>{"tcp . 8080"});
+  ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
+  ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);  // on twice keeps one chain
+  EXPECT_EQ(m_shell->Run("list chain inet brenvo input"), kExpectedChain);
+  EXPECT_TRUE(TcpFromB(8080));
+  EXPECT_FALSE(UdpFromB(8080, udp.fd));
 }
 
 TEST_F(NftablesEnforcementTest, AConnectionMadeBeforeOnSurvivesIt) {
@@ -280,8 +292,10 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
   EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
   EXPECT_EQ(Elements(), open);
   ASSERT_EQ(m_firewall->SwitchFirewallOff(), FW_OK);
+  m_shell->Run("delete table inet brenvo");
   EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
-  EXPECT_TRUE(Tables().empty());
+  EXPECT_FALSE(Hooked());
+  EXPECT_EQ(Elements(), open);
 }
 
 TEST_F(NftablesEnforcementTest, HostileNamesAreStoredVerbatimAndNeverReachTheKernel) {
