@@ -71,7 +71,7 @@ int Failed(const std::string& doing) {
 }
 
 // The firewall this command works on, and how it is enforced.
-HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallBackend>* firewall, std::string* enforcement) {
+HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfiguration>* firewall, std::string* enforcement) {
   // A store named on the command line is worked on here, not by the service.
   const std::string backend = command.database.empty() ? ResolveBackend(command.backend) : command.backend;
   if (backend == "service") {
@@ -104,7 +104,7 @@ std::optional<PortKey> Port(const std::string& number, const std::string& protoc
 
 const char* ProtocolName(LONG protocol) { return protocol == 6 ? "tcp" : protocol == 17 ? "udp" : "other"; }
 
-int Status(FirewallBackend& firewall, const std::string& enforcement, bool json) {
+int Status(FirewallConfiguration& firewall, const std::string& enforcement, bool json) {
   bool on = false;
   if (FAILED(firewall.ReadFirewallEnabled(&on))) return Failed("reading the firewall's state");
   if (json)
@@ -114,7 +114,7 @@ int Status(FirewallBackend& firewall, const std::string& enforcement, bool json)
   return 0;
 }
 
-int ListApps(FirewallBackend& firewall, bool json) {
+int ListApps(FirewallConfiguration& firewall, bool json) {
   std::vector<AppRecord> apps;
   if (FAILED(firewall.List(&apps))) return Failed("listing the programs");
   if (json) {
@@ -134,7 +134,7 @@ int ListApps(FirewallBackend& firewall, bool json) {
   return 0;
 }
 
-int ListPorts(FirewallBackend& firewall, bool json) {
+int ListPorts(FirewallConfiguration& firewall, bool json) {
   std::vector<PortRecord> ports;
   if (FAILED(firewall.List(&ports))) return Failed("listing the ports");
   if (json) {
@@ -156,7 +156,7 @@ int ListPorts(FirewallBackend& firewall, bool json) {
 
 // enable, disable or remove of an entry that must be there.
 template <class Key>
-int ChangeEntry(FirewallBackend& firewall, const std::string& verb, const Key& key, const std::string& what) {
+int ChangeEntry(FirewallConfiguration& firewall, const std::string& verb, const Key& key, const std::string& what) {
   std::optional<EntryRecord<Key>> entry;
   if (FAILED(firewall.Find(key, &entry))) return Failed("reading " + what);
   if (!entry) {
@@ -167,7 +167,7 @@ int ChangeEntry(FirewallBackend& firewall, const std::string& verb, const Key& k
   return FAILED(hr) ? Failed(verb + " " + what) : 0;
 }
 
-int Apps(FirewallBackend& firewall, const std::vector<std::string>& words, bool json) {
+int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
   const std::string verb = words.size() > 1 ? words[1] : "";
   if (verb == "list" && words.size() == 2) return ListApps(firewall, json);
   const bool add = verb == "add" && words.size() == 4;
@@ -182,7 +182,7 @@ int Apps(FirewallBackend& firewall, const std::vector<std::string>& words, bool 
   return FAILED(firewall.Add(AppRecord{*path, *name, true})) ? Failed("adding " + what) : 0;
 }
 
-int Ports(FirewallBackend& firewall, const std::vector<std::string>& words, bool json) {
+int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
   const std::string verb = words.size() > 1 ? words[1] : "";
   if (verb == "list" && words.size() == 2) return ListPorts(firewall, json);
   const bool add = verb == "add" && words.size() == 5;
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
                          : first == "apps" || first == "ports";
   if (!known) return Usage("unknown command " + first);
 
-  std::shared_ptr<FirewallBackend> firewall;
+  std::shared_ptr<FirewallConfiguration> firewall;
   std::string enforcement;
   if (FAILED(OpenFirewall(*command, &firewall, &enforcement))) return Failed("opening the firewall");
   if (first == "status") return Status(*firewall, enforcement, command->json);

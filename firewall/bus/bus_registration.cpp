@@ -8,7 +8,7 @@ std::string ResolveBackend(const std::string& requested) {
 }
 
 HRESULT RegisterFirewallBusClient(FirewallBusClient::FailureReport report) {
-  return RegisterFirewallClasses([report](std::shared_ptr<FirewallBackend>* backend) {
+  return RegisterFirewallClasses([report](std::shared_ptr<FirewallConfiguration>* backend) {
     std::shared_ptr<FirewallBusClient> client;
     const HRESULT hr = FirewallBusClient::Connect(&client, report);
     *backend = std::move(client);

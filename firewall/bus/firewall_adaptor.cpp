@@ -59,7 +59,7 @@ std::tuple<std::string, bool> Entry(const std::optional<Record>& record) {
 
 }  // namespace
 
-FirewallAdaptor::FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr<FirewallBackend> firewall,
+FirewallAdaptor::FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr<FirewallConfiguration> firewall,
                                  Authorizer& authorizer, std::string enforcement)
     : AdaptorInterfaces(connection, bus::kObjectPath),
       m_firewall(std::move(firewall)),

@@ -8,13 +8,13 @@
 
 #include "firewall/bus/authorizer.h"
 #include "firewall/bus/firewall1_adaptor.h"
-#include "firewall/service/firewall_backend.h"
+#include "firewall/service/firewall_configuration.h"
 
 class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firewall1_adaptor> {
  public:
   // `enforcement` is what the Enforcement property says: "nftables" or "store". The
   // authorizer must not answer once the adaptor is gone.
-  FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr<FirewallBackend> firewall, Authorizer& authorizer,
+  FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr<FirewallConfiguration> firewall, Authorizer& authorizer,
                   std::string enforcement);
   ~FirewallAdaptor();
   FirewallAdaptor(const FirewallAdaptor&) = delete;
@@ -45,7 +45,7 @@ class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firew
   // authorizer and, once allowed, makes the change and answers with its result.
   void Change(sdbus::Result<>&& result, HRESULT checked, std::function<HRESULT()> change);
 
-  std::shared_ptr<FirewallBackend> m_firewall;
+  std::shared_ptr<FirewallConfiguration> m_firewall;
   Authorizer& m_authorizer;
   std::string m_enforcement;
 };

@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "firewall/service/firewall_backend.h"
+#include "firewall/service/firewall_configuration.h"
 
 namespace sdbus {
 class IConnection;
 }
 
-class FirewallBusClient final : public FirewallBackend {
+class FirewallBusClient final : public FirewallConfiguration {
  public:
   // Told the reason of every change the service refused or failed.
   using FailureReport = std::function<void(const std::string& reason)>;

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "firewall/service/enforcer.h"
-#include "firewall/service/firewall_backend.h"
+#include "firewall/service/firewall_configuration.h"
 #include "firewall/service/firewall_store.h"
 
-class FirewallService final : public FirewallBackend {
+class FirewallService final : public FirewallConfiguration {
  public:
   FirewallService(std::unique_ptr<FirewallStore> store, std::shared_ptr<Enforcer> enforcer);
 

@@ -72,7 +72,7 @@ class NetFwMgr final : public ServiceObject<INetFwMgr> {
 
 }  // namespace
 
-HRESULT CreateNetFwMgr(std::shared_ptr<FirewallBackend> service, REFIID riid, void** object) {
+HRESULT CreateNetFwMgr(std::shared_ptr<FirewallConfiguration> service, REFIID riid, void** object) {
   return QueryNew(new NetFwMgr(std::move(service)), riid, object);
 }
 

@@ -78,7 +78,7 @@ HRESULT RegisterFirewallService(const ServiceConfig& config) {
 
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                                 int busyTimeoutMs) {
-  return RegisterFirewallClasses([=](std::shared_ptr<FirewallBackend>* backend) {
+  return RegisterFirewallClasses([=](std::shared_ptr<FirewallConfiguration>* backend) {
     std::shared_ptr<FirewallService> service;
     const HRESULT hr = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
     *backend = std::move(service);
@@ -89,7 +89,7 @@ HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr
 HRESULT RegisterFirewallClasses(const OpenBackend& open) {
   RevokeFirewallService();
   HRESULT hr = Register(CLSID_NetFwMgr, [open](REFIID riid, void** object) {
-    std::shared_ptr<FirewallBackend> backend;
+    std::shared_ptr<FirewallConfiguration> backend;
     const HRESULT opened = open(&backend);
     return FAILED(opened) ? opened : CreateNetFwMgr(std::move(backend), riid, object);
   });

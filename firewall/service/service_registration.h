@@ -9,7 +9,7 @@
 #include "firewall/service/firewall_store.h"
 
 class Enforcer;
-class FirewallBackend;
+class FirewallConfiguration;
 class FirewallService;
 
 struct ServiceConfig {
@@ -38,7 +38,7 @@ HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr
                                 int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
 // Registers the same three classes over whatever backend `open` gives: creating the manager
 // calls it, and fails when it does.
-using OpenBackend = std::function<HRESULT(std::shared_ptr<FirewallBackend>*)>;
+using OpenBackend = std::function<HRESULT(std::shared_ptr<FirewallConfiguration>*)>;
 HRESULT RegisterFirewallClasses(const OpenBackend& open);
 void RevokeFirewallService();
 

@@ -1,5 +1,5 @@
 #pragma once
-// What the firewall's object model stands on: the configuration held by this process
+// The firewall configuration as the object model reaches it: held by this process
 // (FirewallService, over the store) or by the system service, reached over the bus. Every
 // call reports failure by its result, with the reason as the thread's error text.
 #include <optional>
@@ -7,9 +7,9 @@
 
 #include "firewall/service/records.h"
 
-class FirewallBackend {
+class FirewallConfiguration {
  public:
-  virtual ~FirewallBackend() = default;
+  virtual ~FirewallConfiguration() = default;
 
   // Whether the firewall answers now (a service may still be starting).
   virtual HRESULT Ping() = 0;
