@@ -71,7 +71,8 @@ int Failed(const std::string& doing) {
 }
 
 // The firewall this command works on, and how it is enforced.
-HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfiguration>* firewall, std::string* enforcement) {
+HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfiguration>* firewall,
+                     std::string* enforcement) {
   // A store named on the command line is worked on here, not by the service.
   const std::string backend = command.database.empty() ? ResolveBackend(command.backend) : command.backend;
   if (backend == "service") {

@@ -14,8 +14,8 @@ class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firew
  public:
   // `enforcement` is what the Enforcement property says: "nftables" or "store". The
   // authorizer must not answer once the adaptor is gone.
-  FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr<FirewallConfiguration> firewall, Authorizer& authorizer,
-                  std::string enforcement);
+  FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr<FirewallConfiguration> firewall,
+                  Authorizer& authorizer, std::string enforcement);
   ~FirewallAdaptor();
   FirewallAdaptor(const FirewallAdaptor&) = delete;
   FirewallAdaptor& operator=(const FirewallAdaptor&) = delete;

@@ -139,4 +139,6 @@ INetFwAuthorizedApplications* NewNetFwApps(std::shared_ptr<FirewallConfiguration
   return new NetFwApps(std::move(service));
 }
 
-INetFwOpenPorts* NewNetFwPorts(std::shared_ptr<FirewallConfiguration> service) { return new NetFwPorts(std::move(service)); }
+INetFwOpenPorts* NewNetFwPorts(std::shared_ptr<FirewallConfiguration> service) {
+  return new NetFwPorts(std::move(service));
+}
