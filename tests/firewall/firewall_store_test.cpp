@@ -171,6 +171,30 @@ TEST_F(StoreFirewallTest, AStoreBusyPastTheTimeoutFailsTheChange) {
   EXPECT_EQ(firewall->AddPort(80, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_OK);
 }
 
+TEST_F(StoreFirewallTest, AStoreThatCannotBeReadFailsTheOperationsInsteadOfLookingEmpty) {
+  auto firewall = Start();
+  ASSERT_EQ(firewall->AddPort(53, NET_FW_IP_PROTOCOL_UDP, u"dns"), FW_OK);
+  ASSERT_EQ(firewall->AddApp(u"/usr/bin/a", u"a"), FW_OK);
+  // Something else damages the store behind Brenvo's back: its tables are gone.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "DROP TABLE open_ports; DROP TABLE applications", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+
+  BOOL enabled = TRUE;
+  EXPECT_EQ(firewall->QueryPortEnabled(53, NET_FW_IP_PROTOCOL_UDP, &enabled), FW_E_PORT_COLLECTION);
+  EXPECT_EQ(enabled, FALSE);
+  EXPECT_EQ(firewall->RemovePort(53, NET_FW_IP_PROTOCOL_UDP), FW_E_PORT_COLLECTION);
+  EXPECT_EQ(firewall->TogglePortEnabled(53, NET_FW_IP_PROTOCOL_UDP, 1), FW_E_PORT_COLLECTION);
+  EXPECT_EQ(firewall->AddPort(80, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_E_PORT_COLLECTION);
+  enabled = TRUE;
+  EXPECT_EQ(firewall->QueryAppEnabled(u"/usr/bin/a", &enabled), FW_E_APP_COLLECTION);
+  EXPECT_EQ(enabled, FALSE);
+  EXPECT_EQ(firewall->RemoveApp(u"/usr/bin/a"), FW_E_APP_COLLECTION);
+  EXPECT_EQ(firewall->ToggleAppEnabled(u"/usr/bin/a", 1), FW_E_APP_COLLECTION);
+}
+
 // Runs `body` in a child process; its exit status is the child's result.
 template <class Body>
 pid_t Spawn(Body body) {

@@ -105,10 +105,10 @@ TEST_F(ObjectModelTest, ItemFailsExactlyForAnAbsentKey) {
   ComPtr<INetFwOpenPort> found;
   EXPECT_EQ(m_ports->Item(80, NET_FW_IP_PROTOCOL_TCP, found.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(NameOf(found.Get()), u"web");
-  EXPECT_TRUE(FAILED(m_ports->Item(80, NET_FW_IP_PROTOCOL_UDP, found.ReleaseAndGetAddressOf())));
+  EXPECT_EQ(m_ports->Item(80, NET_FW_IP_PROTOCOL_UDP, found.ReleaseAndGetAddressOf()), HRESULT_NOT_FOUND);
   EXPECT_EQ(found.Get(), nullptr);
   ComPtr<INetFwAuthorizedApplication> app;
-  EXPECT_TRUE(FAILED(m_apps->Item(Bstr(u"/usr/bin/none").get(), app.ReleaseAndGetAddressOf())));
+  EXPECT_EQ(m_apps->Item(Bstr(u"/usr/bin/none").get(), app.ReleaseAndGetAddressOf()), HRESULT_NOT_FOUND);
   EXPECT_EQ(app.Get(), nullptr);
   EXPECT_EQ(m_ports->Remove(81, NET_FW_IP_PROTOCOL_TCP), S_OK);
 }
