@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/about_dlg.h"
 #include "app/brenvo_main.h"
 #include "app/firewall_app.h"
 #include "app/firewall_dlg.h"
@@ -21,6 +23,7 @@
 #include "tests/pages/list_rows.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
+#include "tests/support/without_net_admin.h"
 #include "tools/synthetic_traffic.h"
 
 CfirewallApp theApp;
@@ -42,7 +45,8 @@ class ProgramRunTest : public ::testing::Test {
   // Starts the program; once its main window shows, acts on it and ends it with Exit.
   int Run(std::function<void(CfirewallDlg&)> action, std::vector<std::string> extraArgs = {}) {
     const std::string db = (m_dir.path() + "/firewall.db").toStdString();
-    std::vector<std::string> args{"brenvo", "-platform", "offscreen", "--firewall=store", "--db", db};
+    std::vector<std::string> args{"brenvo", "-platform", "offscreen", "--db", db};
+    args.insert(args.end(), m_backendArgs.begin(), m_backendArgs.end());
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -55,6 +59,7 @@ class ProgramRunTest : public ::testing::Test {
     return BrenvoMain(int(argv.size()), argv.data());
   }
 
+  std::vector<std::string> m_backendArgs{"--firewall=store"};
   QTemporaryDir m_dir;
   QString m_previousDir;
   ScopedRecordingServices m_services;
@@ -78,6 +83,29 @@ TEST_F(ProgramRunTest, TheFirewallStateSurvivesARestart) {
             0);
   EXPECT_TRUE(onChecked);
   EXPECT_TRUE(openAfterEscape);
+}
+
+TEST_F(ProgramRunTest, AnAutomaticFallBackToTheStoreIsToldAtStartAndInTheAboutBox) {
+  const WithoutNetAdmin dropped;
+  m_backendArgs.clear();
+  unsetenv("BRENVO_FIREWALL");
+  QString rules;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Run([&](CfirewallDlg& window) {
+              QTimer::singleShot(0, [&] {
+                auto* about = dynamic_cast<CAboutDlg*>(QApplication::activeModalWidget());
+                ASSERT_NE(about, nullptr);
+                rules = qobject_cast<QLabel*>(about->GetDlgItem(IDC_ABOUT_RULES))->text();
+                about->close();
+              });
+              QTest::mouseClick(window.GetDlgItem(IDOK), Qt::LeftButton);
+            }),
+            0);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("brenvo: firewall backend: store (automatic: this process may not change the kernel firewall)"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(rules, QStringLiteral("Firewall rules: kept, not enforced"));
 }
 
 // Types into an edit of a page, as the user would.

@@ -9,6 +9,7 @@
 #include "firewall/service/service_registration.h"
 #include "tests/firewall/service/recording_enforcer.h"
 #include "tests/firewall/temp_dir.h"
+#include "tests/support/without_net_admin.h"
 
 namespace {
 
@@ -184,16 +185,28 @@ TEST_F(ObjectModelTest, TheFactoriesRefuseAggregation) {
 }
 
 TEST(ServiceConfigurationTest, BackendsAreChosenByNameAndDescribed) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  EXPECT_EQ(CreateEnforcer("iptables", &enforcer, &description), E_INVALIDARG);
+  BackendChoice choice;
+  EXPECT_EQ(ChooseBackend("iptables", &choice), E_INVALIDARG);
   EXPECT_NE(TakeErrorInfoText().find("iptables"), std::string::npos);
-  EXPECT_EQ(enforcer, nullptr);
-  EXPECT_EQ(CreateEnforcer("store", &enforcer, &description), S_OK);
-  EXPECT_NE(dynamic_cast<StoreOnlyEnforcer*>(enforcer.get()), nullptr);
-  EXPECT_EQ(DescribeBackend(ServiceConfig{"", "store"}).rfind("store", 0), 0u);
-  EXPECT_EQ(DescribeBackend(ServiceConfig{"", "nftables"}).rfind("nftables", 0), 0u);
+  ASSERT_EQ(ChooseBackend("store", &choice), S_OK);
+  EXPECT_NE(dynamic_cast<StoreOnlyEnforcer*>(CreateEnforcer(&choice).get()), nullptr);
+  EXPECT_EQ(DescribeBackend(ServiceConfig{"", "store"}).rfind("store (chosen)", 0), 0u);
+  EXPECT_EQ(DescribeBackend(ServiceConfig{"", "nftables"}).rfind("nftables (chosen)", 0), 0u);
   EXPECT_EQ(RegisterFirewallService(ServiceConfig{"", "pf"}), E_INVALIDARG);
+}
+
+TEST(ServiceConfigurationTest, WithoutTheRightToChangeTheKernelTheAutomaticChoiceIsTheStoreSaidAloud) {
+  const WithoutNetAdmin dropped;
+  TempDir dir;
+  ASSERT_EQ(RegisterFirewallService(ServiceConfig{dir.File("firewall.db"), ""}), S_OK);
+  const std::optional<BackendChoice> backend = RegisteredBackend();
+  ASSERT_TRUE(backend);
+  EXPECT_TRUE(backend->FellBackToStore());
+  EXPECT_EQ(backend->Description(),
+            "store (automatic: this process may not change the kernel firewall): the configuration is kept, nothing "
+            "is enforced in the kernel");
+  RevokeFirewallService();
+  EXPECT_FALSE(RegisteredBackend());
 }
 
 TEST(ServiceConfigurationTest, TheDefaultStoreDependsOnWhoRunsBrenvo) {
