@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "app/about_dlg.h"
@@ -20,6 +23,7 @@
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/firewall/store_client.h"
 #include "tests/pages/list_rows.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
@@ -115,6 +119,19 @@ void Type(CDialog& page, int id, const QString& text) {
   QTest::keyClicks(edit, text);
 }
 
+void ShowTab(CfirewallDlg& window, int index) {
+  QTabBar* tabs = window.m_tab.tabBar();
+  QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center());
+}
+
+void AddPortOnThePage(CfirewallDlg& window, const QString& name, const QString& number) {
+  ShowTab(window, 1);
+  ASSERT_TRUE(window.m_pPortPage->isVisible());
+  Type(*window.m_pPortPage, IDC_PORT_NAME, name);
+  Type(*window.m_pPortPage, IDC_PORT_NUMBER, number);
+  QTest::mouseClick(window.m_pPortPage->GetDlgItem(IDC_ADD_PORT), Qt::LeftButton);
+}
+
 TEST_F(ProgramRunTest, AProgramAndAPortAddedOnThePagesAreListedAfterARestart) {
   m_services.fileReply = QStringList{"/usr/bin/rsync"};
   EXPECT_EQ(Run([](CfirewallDlg& window) {
@@ -122,14 +139,7 @@ TEST_F(ProgramRunTest, AProgramAndAPortAddedOnThePagesAreListedAfterARestart) {
               QTest::mouseClick(programs.GetDlgItem(IDC_BROWSE), Qt::LeftButton);
               Type(programs, IDC_PROGRAM_NAME, "Backup");
               QTest::mouseClick(programs.GetDlgItem(IDC_ADD_PROGRAM), Qt::LeftButton);
-
-              QTabBar* tabs = window.m_tab.tabBar();
-              QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
-              CPortDlg& ports = *window.m_pPortPage;
-              ASSERT_TRUE(ports.isVisible());
-              Type(ports, IDC_PORT_NAME, "Backup daemon");
-              Type(ports, IDC_PORT_NUMBER, "873");
-              QTest::mouseClick(ports.GetDlgItem(IDC_ADD_PORT), Qt::LeftButton);
+              AddPortOnThePage(window, "Backup daemon", "873");
             }),
             0);
   QStringList programRows;
@@ -160,6 +170,56 @@ TEST_F(ProgramRunTest, ACaptureFileFillsTheTreeAndTheLog) {
   QFile log(m_dir.path() + "/Logger.txt");
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_EQ(log.readAll().count("\r\n"), 60);
+}
+
+// The desktop's own open-file dialog, the other services still recorded.
+class RealFileDialog final : public RecordingServices {
+ public:
+  std::optional<QStringList> OpenFileDialog(QWidget* owner, const QString& filter, bool allowMultiple) override {
+    return DesktopModalServices().OpenFileDialog(owner, filter, allowMultiple);
+  }
+};
+
+TEST_F(ProgramRunTest, EveryChangeIsKeptWhileTheFileDialogListsTheStoresFolderAndAnotherProcessUsesIt) {
+  RealFileDialog realDialog;
+  const ScopedModalServices services(realDialog);
+  const std::string db = (m_dir.path() + "/firewall.db").toStdString();
+  const QStringList storeFiles{"firewall.db", "firewall.db-wal", "firewall.db-shm"};
+  bool listed = false;
+  std::vector<int> others;  // what the other process reported, in turn
+  EXPECT_EQ(Run([&](CfirewallDlg& window) {
+              AddPortOnThePage(window, "Port 53", "53");
+              // "Browse.." opens where the store is, the working directory; while it lists
+              // the store's files, the other process reads the store. Then it is cancelled.
+              QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                ASSERT_NE(dialog, nullptr);
+                const auto* model = dialog->findChild<QFileSystemModel*>();
+                ASSERT_NE(model, nullptr);
+                listed = QTest::qWaitFor(
+                    [&] {
+                      return std::all_of(storeFiles.begin(), storeFiles.end(), [&](const QString& name) {
+                        return !model->type(model->index(m_dir.filePath(name))).isEmpty();
+                      });
+                    },
+                    5000);
+                others.push_back(RunStoreClient(db, {"has", "53"}));
+                dialog->reject();
+              });
+              ShowTab(window, 0);
+              QTest::mouseClick(window.m_pProgramPage->GetDlgItem(IDC_BROWSE), Qt::LeftButton);
+              others.push_back(RunStoreClient(db, {"has", "53"}));
+              AddPortOnThePage(window, "Port 54", "54");
+              others.push_back(RunStoreClient(db, {"has", "54"}));
+              others.push_back(RunStoreClient(db, {"add", "9999"}));
+              AddPortOnThePage(window, "Port 55", "55");
+              others.push_back(RunStoreClient(db, {"has", "55"}));
+            }),
+            0);
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(others, std::vector<int>(5, 0)) << "1: a port of the window that the other process does not see";
+  EXPECT_EQ(RunStoreClient(db, {"has", "53", "54", "55", "9999"}), 0);
+  EXPECT_EQ(IntegrityCheck(db), "ok");
 }
 
 }  // namespace
