@@ -3,15 +3,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 #include <functional>
 
 #include "app/about_dlg.h"
@@ -25,6 +22,7 @@
 #include "resources/resource.h"
 #include "tests/firewall/store_client.h"
 #include "tests/pages/list_rows.h"
+#include "tests/support/file_dialog_listing.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
 #include "tests/support/without_net_admin.h"
@@ -191,20 +189,8 @@ TEST_F(ProgramRunTest, EveryChangeIsKeptWhileTheFileDialogListsTheStoresFolderAn
               AddPortOnThePage(window, "Port 53", "53");
               // "Browse.." opens where the store is, the working directory; while it lists
               // the store's files, the other process reads the store. Then it is cancelled.
-              QTimer::singleShot(0, [&] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                ASSERT_NE(dialog, nullptr);
-                const auto* model = dialog->findChild<QFileSystemModel*>();
-                ASSERT_NE(model, nullptr);
-                listed = QTest::qWaitFor(
-                    [&] {
-                      return std::all_of(storeFiles.begin(), storeFiles.end(), [&](const QString& name) {
-                        return !model->type(model->index(m_dir.filePath(name))).isEmpty();
-                      });
-                    },
-                    5000);
+              CancelFileDialogOnceListed(QDir(m_dir.path()), storeFiles, &listed, [&] {
                 others.push_back(RunStoreClient(db, {"has", "53"}));
-                dialog->reject();
               });
               ShowTab(window, 0);
               QTest::mouseClick(window.m_pProgramPage->GetDlgItem(IDC_BROWSE), Qt::LeftButton);

@@ -3,17 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QDir>
-#include <QFileDialog>
-#include <QFileSystemModel>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 
 #include "framework/file_dialog.h"
 #include "framework/modal_services.h"
 #include "resources/resource.h"
+#include "tests/support/file_dialog_listing.h"
 #include "tests/support/recording_services.h"
 
 namespace {
@@ -80,21 +76,7 @@ TEST(FileDialog, ListsAFolderWithoutOpeningTheFilesInIt) {
   const QString previousDir = QDir::currentPath();
   QDir::setCurrent(dir.path());
   bool listed = false;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    const auto* model = dialog->findChild<QFileSystemModel*>();
-    ASSERT_NE(model, nullptr);
-    // Once every file has its type, the dialog has learnt all it shows of them.
-    listed = QTest::qWaitFor(
-        [&] {
-          return std::all_of(names.begin(), names.end(), [&](const QString& name) {
-            return !model->type(model->index(dir.filePath(name))).isEmpty();
-          });
-        },
-        5000);
-    dialog->reject();
-  });
+  CancelFileDialogOnceListed(QDir(dir.path()), names, &listed);
   EXPECT_FALSE(Services().OpenFileDialog(nullptr, QStringLiteral("All Files (*.*) (*)"), false));
   QDir::setCurrent(previousDir);
   EXPECT_TRUE(listed);
