@@ -9,7 +9,6 @@
 #include "firewall/service/service_registration.h"
 #include "tests/firewall/service/recording_enforcer.h"
 #include "tests/firewall/temp_dir.h"
-#include "tests/support/without_net_admin.h"
 
 namespace {
 
@@ -193,20 +192,6 @@ TEST(ServiceConfigurationTest, BackendsAreChosenByNameAndDescribed) {
   EXPECT_EQ(DescribeBackend(ServiceConfig{"", "store"}).rfind("store (chosen)", 0), 0u);
   EXPECT_EQ(DescribeBackend(ServiceConfig{"", "nftables"}).rfind("nftables (chosen)", 0), 0u);
   EXPECT_EQ(RegisterFirewallService(ServiceConfig{"", "pf"}), E_INVALIDARG);
-}
-
-TEST(ServiceConfigurationTest, WithoutTheRightToChangeTheKernelTheAutomaticChoiceIsTheStoreSaidAloud) {
-  const WithoutNetAdmin dropped;
-  TempDir dir;
-  ASSERT_EQ(RegisterFirewallService(ServiceConfig{dir.File("firewall.db"), ""}), S_OK);
-  const std::optional<BackendChoice> backend = RegisteredBackend();
-  ASSERT_TRUE(backend);
-  EXPECT_TRUE(backend->FellBackToStore());
-  EXPECT_EQ(backend->Description(),
-            "store (automatic: this process may not change the kernel firewall): the configuration is kept, nothing "
-            "is enforced in the kernel");
-  RevokeFirewallService();
-  EXPECT_FALSE(RegisteredBackend());
 }
 
 TEST(ServiceConfigurationTest, TheDefaultStoreDependsOnWhoRunsBrenvo) {
