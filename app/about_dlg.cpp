@@ -9,7 +9,7 @@ CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX, nullptr) {}
 
 BOOL CAboutDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  // Without a backend of the service's own choosing, nothing reaches the kernel.
+  // A firewall registered over a given enforcer, as tests do, counts as the store alone.
   const std::optional<BackendChoice> backend = RegisteredBackend();
   if (auto* rules = qobject_cast<QLabel*>(GetDlgItem(IDC_ABOUT_RULES)))
     rules->setText(QString::fromStdString(RulesText(backend ? backend->backend : FirewallBackend::kStore)));
