@@ -51,6 +51,9 @@ int BrenvoMain(int argc, char** argv) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;
   }
+  // The user asked for no backend and may expect the kernel to enforce the rules.
+  if (const auto backend = RegisteredBackend(); backend && backend->FellBackToStore())
+    std::fprintf(stderr, "brenvo: firewall backend: %s\n", backend->Description().c_str());
   if (options->apply) {
     if (SUCCEEDED(ApplyFirewallConfiguration(config))) return 0;
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());

@@ -18,7 +18,7 @@ constexpr const char* kFont = "MS Shell Dlg";
 constexpr std::array kAboutControls{
     ControlTemplate{StaticIcon, IDC_STATIC, "", kControl, 11, 17, 20, 20, IDR_MAINFRAME},
     ControlTemplate{StaticText, IDC_STATIC, "Brenvo Version 4.0.3", kControl | SS_NOPREFIX, 40, 16, 119, 8},
-    ControlTemplate{StaticText, IDC_STATIC, "Firewall manager and traffic monitor", kControl, 40, 31, 119, 8},
+    ControlTemplate{StaticText, IDC_ABOUT_RULES, "", kControl, 40, 31, 119, 8},
     ControlTemplate{DefPushButton, IDOK, "OK", kButton | WS_GROUP, 145, 19, 50, 16},
 };
 

@@ -31,6 +31,7 @@ class ClassFactory final : public ComObject<IClassFactory> {
 };
 
 std::vector<DWORD> g_cookies;
+std::optional<BackendChoice> g_backend;
 
 HRESULT OpenService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer, int busyTimeoutMs,
                     std::shared_ptr<FirewallService>* service) {
@@ -68,11 +69,12 @@ std::string DefaultDatabasePath() {
 }
 
 HRESULT RegisterFirewallService(const ServiceConfig& config) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  const HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
+  BackendChoice choice;
+  HRESULT hr = ChooseBackend(config.backend, &choice);
   if (FAILED(hr)) return hr;
-  return RegisterFirewallService(ResolvedPath(config), std::move(enforcer));
+  hr = RegisterFirewallService(ResolvedPath(config), CreateEnforcer(&choice));
+  if (SUCCEEDED(hr)) g_backend = std::move(choice);
+  return hr;
 }
 
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
@@ -92,21 +94,22 @@ HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr
 void RevokeFirewallService() {
   for (const DWORD cookie : g_cookies) CoRevokeClassObject(cookie);
   g_cookies.clear();
+  g_backend.reset();
 }
 
+std::optional<BackendChoice> RegisteredBackend() { return g_backend; }
+
 HRESULT ApplyFirewallConfiguration(const ServiceConfig& config) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
+  BackendChoice choice;
+  HRESULT hr = ChooseBackend(config.backend, &choice);
   std::shared_ptr<FirewallService> service;
   if (SUCCEEDED(hr))
-    hr = OpenService(ResolvedPath(config), std::move(enforcer), FirewallStore::kDefaultBusyTimeoutMs, &service);
+    hr = OpenService(ResolvedPath(config), CreateEnforcer(&choice), FirewallStore::kDefaultBusyTimeoutMs, &service);
   return hr;
 }
 
 std::string DescribeBackend(const ServiceConfig& config) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  const HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
-  return SUCCEEDED(hr) ? description : TakeErrorInfoText();
+  BackendChoice choice;
+  const HRESULT hr = ChooseBackend(config.backend, &choice);
+  return SUCCEEDED(hr) ? choice.Description() : TakeErrorInfoText();
 }

@@ -2,9 +2,11 @@
 // What the application calls at start: where the store is, which enforcement to use, and
 // the registration of the firewall's classes.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "firewall/com/hresult.h"
+#include "firewall/service/backend_choice.h"
 #include "firewall/service/firewall_store.h"
 
 class Enforcer;
@@ -32,5 +34,10 @@ void RevokeFirewallService();
 // Applies the stored configuration to the kernel in one atomic step (for `brenvo --apply`).
 HRESULT ApplyFirewallConfiguration(const ServiceConfig& config);
 
-// One line saying which backend `config` selects and why (for `brenvo --help`).
+// One line saying which backend `config` selects and why (for `brenvo --help`), found
+// without touching the kernel.
 std::string DescribeBackend(const ServiceConfig& config);
+
+// The backend that the last RegisterFirewallService(config) took, and why; nothing after a
+// registration over a given enforcer or a revocation.
+std::optional<BackendChoice> RegisteredBackend();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTabBar>
@@ -158,6 +160,32 @@ TEST_F(MainWindowTest, EnterAndTheWindowMenuOpenTheAboutBoxEscapeDoesNothing) {
   });
   EXPECT_EQ(opened, (std::vector<QString>{"About Brenvo", "About Brenvo"}));
   EXPECT_TRUE(visibleAfterEscape);
+}
+
+TEST_F(MainWindowTest, TheAboutBoxSaysWhatBecomesOfTheRulesAndEveryLineHoldsItsText) {
+  TestableMainWindow window;
+  QString rules;
+  Run(window, [&] {
+    OnNextModal([&](QWidget* modal) {
+      auto* about = dynamic_cast<CAboutDlg*>(modal);
+      ASSERT_NE(about, nullptr);
+      for (const QLabel* label : about->findChildren<QLabel*>()) {
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->contentsRect().width())
+            << label->text().toStdString();
+      }
+      // Whichever backend a run takes, its line fits.
+      auto* line = qobject_cast<QLabel*>(about->GetDlgItem(IDC_ABOUT_RULES));
+      ASSERT_NE(line, nullptr);
+      rules = line->text();
+      for (const FirewallBackend backend : kFirewallBackends) {
+        const QString text = QString::fromStdString(RulesText(backend));
+        EXPECT_LE(QFontMetrics(line->font()).horizontalAdvance(text), line->contentsRect().width())
+            << text.toStdString();
+      }
+    });
+    QTest::mouseClick(window.GetDlgItem(IDOK), Qt::LeftButton);
+  });
+  EXPECT_EQ(rules, QStringLiteral("Firewall rules: kept, not enforced"));
 }
 
 TEST_F(MainWindowTest, WindowMenuEndsWithASeparatorAndTheAboutItem) {
