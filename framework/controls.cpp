@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <utility>
 
 #include "framework/dialog.h"
 #include "framework/dialog_units.h"
@@ -77,11 +78,21 @@ void CStatic::PreSubclassWindow() {
   setAttribute(Qt::WA_TransparentForMouseEvents, !(style & SS_NOTIFY));
 }
 
+void CStatic::mousePressEvent(QMouseEvent* event) {
+  QLabel::mousePressEvent(event);
+  m_bPressed = event->button() == Qt::LeftButton;
+}
+
+void CStatic::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The base takes the double click for a press; here it starts no click.
+  QLabel::mouseDoubleClickEvent(event);
+  m_bPressed = false;
+}
+
 void CStatic::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-    NotifyParent(this, STN_CLICKED);
-  }
+  if (event->button() != Qt::LeftButton || !std::exchange(m_bPressed, false)) return;
+  if (rect().contains(event->position().toPoint())) NotifyParent(this, STN_CLICKED);
 }
 
 CTabCtrl::CTabCtrl() {

@@ -18,13 +18,20 @@ class CButton : public QPushButton, public CControlWnd {
   void PreSubclassWindow() override;
 };
 
-// Static text or picture. With SS_NOTIFY a click is reported to the dialog (STN_CLICKED).
+// Static text or picture. With SS_NOTIFY a click is reported to the dialog (STN_CLICKED):
+// a press and a release of the left button on it. The second press of a double click is a
+// double click, not a click, so a double click reports one click.
 class CStatic : public QLabel, public CControlWnd {
  public:
   void PreSubclassWindow() override;
 
  protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  bool m_bPressed = false;
 };
 
 // Tab strip with its pane. Only the user's changes of tab are reported (TCN_SELCHANGE),

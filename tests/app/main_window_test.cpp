@@ -197,6 +197,19 @@ TEST_F(MainWindowTest, BannerShowsAHandAndOpensTheHomePage) {
   EXPECT_TRUE(QString(CfirewallDlg::kForumPage).endsWith(u"/newbb+index.cat+2.htm"));
 }
 
+TEST_F(MainWindowTest, ADoubleClickOnTheBannerOpensTheHomePageOnce) {
+  TestableMainWindow window;
+  Run(window, [&] {
+    QWidget* picture = window.m_pBanner->GetDlgItem(IDC_BANNER_BITMAP);
+    const QPoint centre = picture->rect().center();
+    // The platform's double click: press, release, then the second press as a double click.
+    QTest::mouseClick(picture, Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(picture, Qt::LeftButton, {}, centre);
+    QTest::mouseRelease(picture, Qt::LeftButton, {}, centre);
+  });
+  EXPECT_EQ(m_services.urls, QStringList{CBannerDlg::kHomePage});
+}
+
 // A manager class that notes what the window had built when the manager was asked for,
 // then hands over to the real one.
 class ObservingManagerFactory final : public ComObject<IClassFactory> {
