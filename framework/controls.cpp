@@ -210,6 +210,9 @@ QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QW
   if (control.kind == ControlKind::StaticText || control.kind == ControlKind::StaticIcon ||
       control.kind == ControlKind::StaticBitmap) {
     widget->setFocusPolicy(Qt::NoFocus);
+  } else if (!(control.style & WS_TABSTOP) && widget->focusPolicy() != Qt::NoFocus) {
+    // Tab reaches only the tab stops; a click still gives the others the focus.
+    widget->setFocusPolicy(Qt::ClickFocus);
   }
   if (auto* wnd = dynamic_cast<CControlWnd*>(widget)) wnd->PreSubclassWindow();
   widget->setVisible(control.style & WS_VISIBLE);

@@ -22,6 +22,7 @@
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
 #include "tests/firewall/fake_firewall.h"
+#include "tests/support/keyboard_focus.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
 
@@ -158,6 +159,34 @@ TEST_F(MainWindowTest, EnterAndTheWindowMenuOpenTheAboutBoxEscapeDoesNothing) {
   });
   EXPECT_EQ(opened, (std::vector<QString>{"About Brenvo", "About Brenvo"}));
   EXPECT_TRUE(visibleAfterEscape);
+}
+
+TEST_F(MainWindowTest, TabGoesRoundTheTabStopsAndArrowsRoundTheRadioGroup) {
+  TestableMainWindow window;
+  int first = 0;
+  std::vector<int> tabs, backTabs, arrows;
+  bool onAfterArrows = false;
+  Run(window, [&] {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    first = FocusedControlId();
+    // Neither the radio buttons nor the pages' controls are on the way.
+    tabs = PressAndFollowFocus(Qt::Key_Tab, 4);
+    backTabs = PressAndFollowFocus(Qt::Key_Backtab, 4, Qt::ShiftModifier);
+
+    // The arrows go round the group that starts at "On" and check each button they reach,
+    // which switches the firewall as a click does.
+    QTest::mouseClick(window.GetDlgItem(IDC_FIREWALL_OFF), Qt::LeftButton);
+    arrows = PressAndFollowFocus(Qt::Key_Right, 2);
+    arrows.push_back(PressAndFollowFocus(Qt::Key_Up, 1).back());
+    BOOL on = 0;
+    window.QueryFirewallOn(&on);
+    onAfterArrows = on == 1 && IsChecked(window, IDC_FIREWALL_ON);
+  });
+  EXPECT_EQ(first, IDOK);
+  EXPECT_EQ(tabs, (std::vector<int>{IDCANCEL, IDC_TAB, IDC_FORUM, IDOK}));
+  EXPECT_EQ(backTabs, (std::vector<int>{IDC_FORUM, IDC_TAB, IDCANCEL, IDOK}));
+  EXPECT_EQ(arrows, (std::vector<int>{IDC_FIREWALL_ON, IDC_FIREWALL_OFF, IDC_FIREWALL_ON}));
+  EXPECT_TRUE(onAfterArrows);
 }
 
 TEST_F(MainWindowTest, WindowMenuEndsWithASeparatorAndTheAboutItem) {
