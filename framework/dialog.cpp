@@ -110,7 +110,7 @@ QFont DialogFont(const DialogTemplate& t) {
   return font;
 }
 
-// A child window with WS_BORDER draws a one-pixel frame around its client area. (On a
+// A child window with WS_BORDER has a one-pixel frame around its client area. (On a
 // top-level window the same bit is part of the caption, which the window manager draws.)
 bool HasThinBorder(DWORD style) { return (style & WS_CHILD) && (style & WS_BORDER); }
 
@@ -119,6 +119,27 @@ QSize TemplateClientSize(const DialogTemplate& t) {
 }
 
 }  // namespace
+
+// The frame lies outside the client area, where no child of the window may paint; as Qt
+// lets children paint over all of their parent, the frame is a widget of its own that
+// stays above them and takes only the frame's pixels (and the clicks on them).
+class CDialog::ThinBorder final : public QWidget {
+ public:
+  explicit ThinBorder(QWidget* window) : QWidget(window) { Fit(); }
+
+  void Fit() {
+    setGeometry(parentWidget()->rect());
+    setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(1, 1, -1, -1))));
+    raise();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Shadow));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+};
 
 QPoint ClientOrigin(const QWidget* window) {
   auto* dialog = dynamic_cast<const CDialog*>(window);
@@ -151,6 +172,7 @@ BOOL CDialog::Create(int templateId, QWidget* parent) {
   setFont(DialogFont(*t));
   const QPoint border = ClientOrigin(this);
   resize(TemplateClientSize(*t) + QSize(2 * border.x(), 2 * border.y()));
+  if (HasThinBorder(m_dwStyle) && !m_pBorder) m_pBorder = new ThinBorder(this);
   CreateControls();
   OnInitDialog();
   setVisible(m_dwStyle & WS_VISIBLE);
@@ -351,13 +373,6 @@ LRESULT CDialog::DefWindowProc(const Message& message) {
       if ((message.wParam & 0xFFF0) == SC_CLOSE) SendMessage(WM_CLOSE);
       return 0;
     case WM_CLOSE: return SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    case WM_PAINT:
-      if (HasThinBorder(m_dwStyle)) {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::Shadow));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-      }
-      return 0;
     default: return 0;
   }
 }
@@ -366,6 +381,7 @@ void CDialog::paintEvent(QPaintEvent* event) { Dispatch({WM_PAINT, 0, 0, event})
 
 void CDialog::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
+  if (m_pBorder) m_pBorder->Fit();
   const CRect client = GetClientRect();
   SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.Width(), client.Height()));
 }
@@ -404,6 +420,8 @@ void CDialog::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool CDialog::event(QEvent* event) {
+  // A window's frame stays above the children it gets.
+  if (event->type() == QEvent::ChildAdded && m_pBorder) m_pBorder->raise();
   if (event->type() == QEvent::Enter) {
     SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(static_cast<QWidget*>(this)),
                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));

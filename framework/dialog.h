@@ -87,6 +87,8 @@ class CDialog : public QDialog {
     QEvent* event = nullptr;
   };
 
+  class ThinBorder;
+
   void CreateControls();
   LRESULT DefWindowProc(const Message& message);
   LRESULT Dispatch(const Message& message);
@@ -98,6 +100,8 @@ class CDialog : public QDialog {
   // Every control of the template, in its order.
   std::vector<QWidget*> m_templateOrder;
   std::unique_ptr<CMenu> m_pSystemMenu;
+  // The frame of a child window with WS_BORDER; nullptr without one.
+  ThinBorder* m_pBorder = nullptr;
   Message m_current;
   bool m_bEnded = false;
   bool m_bEnding = false;

@@ -11,6 +11,7 @@
 #include "app/about_dlg.h"
 #include "app/banner_dlg.h"
 #include "app/firewall_dlg.h"
+#include "app/skin/skin.h"
 #include "app/tab_dialog.h"
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_ptr.h"
@@ -331,6 +332,34 @@ TEST(BannerContainer, HasAThinBorderAroundItsClientArea) {
   host.AddPage(&banner);
   host.LayoutBanners();
   EXPECT_EQ(banner.geometry(), QRect(1, 1, 1000, 64));  // inside the border, cut by the container
+
+  // The banner, in the program's skin, paints its face over the container's client area and
+  // beyond, but not over the container's frame.
+  struct SkinForThisTest {
+    SkinForThisTest() {
+      SkinInitialize(AfxGetInstanceHandle(), "SCRIBBLE", nullptr, nullptr);
+      SkinLoadFromResource(AfxGetInstanceHandle(), "DEFAULT", "SKINMAGIC");
+      SkinSelectWindowSkin("Dialog");
+    }
+    ~SkinForThisTest() { SkinShutdown(); }
+  } skin;
+  main.show();
+  host.show();
+  const QImage image = host.grab().toImage();
+  ASSERT_EQ(image.size(), QSize(535, 64));
+  const QRgb frame = host.palette().color(QPalette::Shadow).rgb();
+  const auto framePixels = [&](QRect line) {
+    int count = 0;
+    for (int y = line.top(); y <= line.bottom(); ++y) {
+      for (int x = line.left(); x <= line.right(); ++x) count += image.pixel(x, y) == frame;
+    }
+    return count;
+  };
+  EXPECT_EQ(framePixels(QRect(0, 0, 535, 1)), 535) << "top";
+  EXPECT_EQ(framePixels(QRect(0, 63, 535, 1)), 535) << "bottom";
+  EXPECT_EQ(framePixels(QRect(0, 0, 1, 64)), 64) << "left";
+  EXPECT_EQ(framePixels(QRect(534, 0, 1, 64)), 64) << "right";
+  EXPECT_EQ(framePixels(QRect(1, 1, 533, 62)), 0) << "inside";
 }
 
 }  // namespace
