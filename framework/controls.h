@@ -58,12 +58,17 @@ class CComboBox : public QComboBox, public CControlWnd {
   QString GetLBText(int index) const { return itemText(index); }
 };
 
-// Tree view. Without TVS_LINESATROOT the top-level items have no expand buttons.
+// Tree view. With TVS_HASLINES dotted lines join every item to its parent and its siblings,
+// with TVS_HASBUTTONS a boxed plus or minus stands before every item that has children;
+// without TVS_LINESATROOT the top-level items have neither.
 class CTreeCtrl : public QTreeView, public CControlWnd {
  public:
   void PreSubclassWindow() override;
   // The items' images are drawn at the size of the list's images; the model supplies them.
   void SetImageList(const CImageList* images);
+
+ protected:
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 };
 
 struct ControlTemplate;
