@@ -22,6 +22,7 @@
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/controls/pixels.h"
 #include "tests/firewall/fake_firewall.h"
 #include "tests/support/keyboard_focus.h"
 #include "tests/support/recording_services.h"
@@ -348,18 +349,11 @@ TEST(BannerContainer, HasAThinBorderAroundItsClientArea) {
   const QImage image = host.grab().toImage();
   ASSERT_EQ(image.size(), QSize(535, 64));
   const QRgb frame = host.palette().color(QPalette::Shadow).rgb();
-  const auto framePixels = [&](QRect line) {
-    int count = 0;
-    for (int y = line.top(); y <= line.bottom(); ++y) {
-      for (int x = line.left(); x <= line.right(); ++x) count += image.pixel(x, y) == frame;
-    }
-    return count;
-  };
-  EXPECT_EQ(framePixels(QRect(0, 0, 535, 1)), 535) << "top";
-  EXPECT_EQ(framePixels(QRect(0, 63, 535, 1)), 535) << "bottom";
-  EXPECT_EQ(framePixels(QRect(0, 0, 1, 64)), 64) << "left";
-  EXPECT_EQ(framePixels(QRect(534, 0, 1, 64)), 64) << "right";
-  EXPECT_EQ(framePixels(QRect(1, 1, 533, 62)), 0) << "inside";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(0, 0, 535, 1)), 0) << "top";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(0, 63, 535, 1)), 0) << "bottom";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(0, 0, 1, 64)), 0) << "left";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(534, 0, 1, 64)), 0) << "right";
+  EXPECT_EQ(BoundsOf(image, frame, QRect(1, 1, 533, 62)), QRect()) << "inside";
 }
 
 }  // namespace
