@@ -39,7 +39,7 @@ class LineBuilder {
 
 }  // namespace
 
-CTrafficMonitor::CTrafficMonitor(const std::string& logDirectory) {
+CTrafficMonitor::CTrafficMonitor(PacketSink& packets, const std::string& logDirectory) : m_packets(packets) {
   try {
     m_logFile.Open(logDirectory + "/Logger.txt");
     ws::WSADATA data;
@@ -92,11 +92,12 @@ std::uint32_t CTrafficMonitor::CaptureThreadProc(void* monitor) {
 
 void CTrafficMonitor::StopCapture() {
   m_bStop = true;
+  if (!m_hThread.joinable()) return;
   // The loop publishes its socket before its first look at the stop flag, so either it
   // sees the flag or we see the socket and wake its receive.
   if (const ws::SOCKET s = m_socket.load(); s != ws::INVALID_SOCKET) ws::shutdown(s, ws::SD_RECEIVE);
-  ReleaseCaptureThread();
-  if (m_hThread.joinable()) m_hThread.join();
+  m_packets.CancelDelivery();
+  m_hThread.join();
 }
 
 bool CTrafficMonitor::CaptureLoop() {
@@ -242,7 +243,7 @@ void CTrafficMonitor::LogTcpSegment(const std::string& srcAddress, const std::st
   // The tree shows only what the log holds: a failed write drops the segment.
   if (!m_logFile.Write(line.text())) return;
 
-  AddPacketToTree(
+  m_packets.AddPacketToTree(
       {srcAddress, dstAddress, DecimalText(srcPort), DecimalText(dstPort), DecimalText(size), flags, seq, ack});
 }
 

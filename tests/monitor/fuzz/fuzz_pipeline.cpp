@@ -14,11 +14,8 @@
 
 namespace {
 
-class FuzzMonitor : public CTrafficMonitor {
+class FuzzTree : public PacketSink {
  public:
-  explicit FuzzMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
-  ~FuzzMonitor() override { StopCapture(); }
-
   void AddPacketToTree(const PacketFields& fields) override {
     const auto record = PacketRecord::FromFields(fields);
     if (!record) std::abort();  // the log step made texts the tree cannot take
@@ -45,13 +42,14 @@ class DetachedLog {
   DetachedLog() {
     std::string pattern = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    m_monitor.emplace(pattern);
+    m_monitor.emplace(m_tree, pattern);
     std::filesystem::remove_all(pattern);
   }
-  FuzzMonitor& monitor() { return *m_monitor; }
+  CTrafficMonitor& monitor() { return *m_monitor; }
 
  private:
-  std::optional<FuzzMonitor> m_monitor;
+  FuzzTree m_tree;
+  std::optional<CTrafficMonitor> m_monitor;
 };
 
 }  // namespace
@@ -59,7 +57,7 @@ class DetachedLog {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A monitor per input keeps every run reproducible from its input alone.
   DetachedLog log;
-  FuzzMonitor& monitor = log.monitor();
+  CTrafficMonitor& monitor = log.monitor();
   while (size >= 2) {
     std::size_t length = std::size_t(data[0]) << 8 | data[1];
     data += 2;
