@@ -13,35 +13,53 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <system_error>
 
 namespace {
 
-// A log line is at most about 180 bytes: two addresses, five numbers, the longest flags
-// text (36) and a marker.
+// One log line, made in place without allocating. A line is at most about 180 bytes: two
+// addresses, five numbers, the longest flags text (36) and a marker. Should a field ever
+// make it longer, the line is refused rather than written past the end.
 class LineBuilder {
  public:
   LineBuilder& operator<<(std::string_view text) {
-    m_end = std::copy(text.begin(), text.end(), m_end);
+    if (text.size() > static_cast<std::size_t>(std::end(m_text) - m_end))
+      m_overflowed = true;
+    else
+      m_end = std::copy(text.begin(), text.end(), m_end);
     return *this;
   }
   template <typename Number>
   LineBuilder& number(Number value) {
-    m_end = std::to_chars(m_end, m_text + sizeof m_text, value).ptr;
+    const auto [end, error] = std::to_chars(m_end, std::end(m_text), value);
+    if (error == std::errc())
+      m_end = end;
+    else
+      m_overflowed = true;
     return *this;
   }
-  std::string_view text() const { return {m_text, static_cast<std::size_t>(m_end - m_text)}; }
+  // Nothing when a part did not fit.
+  std::optional<std::string_view> text() const {
+    if (m_overflowed) return std::nullopt;
+    return std::string_view(m_text, static_cast<std::size_t>(m_end - m_text));
+  }
 
  private:
   char m_text[256];
   char* m_end = m_text;
+  bool m_overflowed = false;
 };
 
 }  // namespace
 
-CTrafficMonitor::CTrafficMonitor(PacketSink& packets, const std::string& logDirectory) : m_packets(packets) {
+CTrafficMonitor::CTrafficMonitor(PacketSink& packets, const std::string& logDirectory)
+    : CTrafficMonitor(packets, LogFile::Open(logDirectory + "/Logger.txt")) {}
+
+CTrafficMonitor::CTrafficMonitor(PacketSink& packets, LogFile log) : m_logFile(std::move(log)), m_packets(packets) {
   try {
-    m_logFile.Open(logDirectory + "/Logger.txt");
     ws::WSADATA data;
     if (const int result = ws::WSAStartup(0x0202, &data)) {
       std::printf("WSAStartup() failed: %d\n", result);
@@ -240,8 +258,9 @@ void CTrafficMonitor::LogTcpSegment(const std::string& srcAddress, const std::st
   line.number(srcPort) << "-";
   line.number(dstPort) << "}, len: ";
   line.number(size) << ", seq: " << seq << ",ack: " << ack << ", Flags: " << flags << " " << marker << "\r\n";
-  // The tree shows only what the log holds: a failed write drops the segment.
-  if (!m_logFile.Write(line.text())) return;
+  // The tree shows only what the log holds: a line that cannot be written drops the segment.
+  const auto text = line.text();
+  if (!text || !m_logFile.Write(*text)) return;
 
   m_packets.AddPacketToTree(
       {srcAddress, dstAddress, DecimalText(srcPort), DecimalText(dstPort), DecimalText(size), flags, seq, ack});

@@ -24,6 +24,8 @@ class CTrafficMonitor {
   // Empties "Logger.txt" in `logDirectory`, starts the socket layer and lists the
   // addresses to capture.
   explicit CTrafficMonitor(PacketSink& packets, const std::string& logDirectory = ".");
+  // The same with a log opened elsewhere (in memory, for instance).
+  CTrafficMonitor(PacketSink& packets, LogFile log);
   virtual ~CTrafficMonitor();
   CTrafficMonitor(const CTrafficMonitor&) = delete;
   CTrafficMonitor& operator=(const CTrafficMonitor&) = delete;
