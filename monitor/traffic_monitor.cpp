@@ -53,6 +53,9 @@ class LineBuilder {
   bool m_overflowed = false;
 };
 
+// Set while captures read a file rather than an interface.
+std::atomic<bool> g_readingCaptureFile{false};
+
 }  // namespace
 
 CTrafficMonitor::CTrafficMonitor(PacketSink& packets, const std::string& logDirectory)
@@ -75,6 +78,7 @@ CTrafficMonitor::CTrafficMonitor(PacketSink& packets, LogFile log) : m_logFile(s
 CTrafficMonitor::~CTrafficMonitor() { StopCapture(); }
 
 void CTrafficMonitor::SetCaptureFile(const std::string& path) {
+  g_readingCaptureFile = !path.empty();
   if (path.empty())
     ws::SetSourceFactory(nullptr);
   else
@@ -95,8 +99,12 @@ std::string CTrafficMonitor::SelectedInterface() const {
 void CTrafficMonitor::StartCapture() {
   if (m_captureStarted || m_bStop) return;
   m_bindAddress = SelectedInterface();
-  // Without an address there is nothing to bind: the capture stays off.
-  if (m_bindAddress.empty()) return;
+  if (m_bindAddress.empty()) {
+    // A live capture without an address has nothing to bind and stays off; a capture
+    // file shows its own traffic, whatever the host's interfaces.
+    if (!g_readingCaptureFile) return;
+    m_bindAddress = "0.0.0.0";
+  }
   m_captureStarted = true;
   m_hThread = std::thread(CaptureThreadProc, this);
 }

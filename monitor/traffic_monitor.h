@@ -37,7 +37,8 @@ class CTrafficMonitor {
 
   static bool ListLocalAddresses(std::vector<std::string>& addresses);
   // Binds the selected address and starts the capture thread, once per object: a
-  // capture that has ended stays off.
+  // capture that has ended stays off. A live capture needs an address; a capture file
+  // is read whole whatever the host's addresses.
   void StartCapture();
   // Wakes the capture thread and joins it; returns within about 100 ms whether or not
   // traffic flows. Never kills the thread. Any thread but the capture thread.
