@@ -20,6 +20,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/menu.h"
+#include "framework/win_app.h"
 #include "monitor/sniffer_dlg.h"
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
@@ -32,7 +33,8 @@
 
 namespace {
 
-// The main window, with the process's end recorded instead of carried out.
+// The main window, with the process's end recorded instead of carried out, and retries
+// that do not wait.
 class TestableMainWindow : public CfirewallDlg {
  public:
   int exitStatus = -1;
@@ -42,6 +44,7 @@ class TestableMainWindow : public CfirewallDlg {
     exitStatus = status;
     EndDialog(status);
   }
+  void WaitBeforeRetry(unsigned) override {}
 };
 
 // A temporary store and working directory, no live capture and no real modal dialogs.
@@ -305,6 +308,17 @@ TEST_F(MainWindowTest, AnUnopenableStoreShowsTheMessageAndEndsWithStatusOne) {
   EXPECT_EQ(m_services.boxes[0].text, QStringLiteral("Brenvo works only under Windows XP"));
   EXPECT_EQ(m_services.boxes[0].caption, QStringLiteral("Error"));
   EXPECT_EQ(m_services.boxes[0].type & MB_ICONMASK, MB_ICONERROR);
+}
+
+TEST_F(MainWindowTest, AFirewallThatNeverAnswersEndsTheRunAsAFailure) {
+  FakeFirewall firewall;
+  firewall.Fail("INetFwMgr::get_LocalPolicy");
+  CWinApp app;
+  TestableMainWindow window;
+  EXPECT_EQ(window.DoModal(), 0);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(app.ExitInstance(), 1);
+  EXPECT_EQ(m_services.boxes.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ARefusedSwitchLeavesTheButtonsShowingTheRealState) {
