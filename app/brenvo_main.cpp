@@ -20,18 +20,9 @@ std::string Setting(const std::string& option, const char* variable) {
   return value ? value : "";
 }
 
-constexpr const char* kServiceBackend =
-    "service: the system service brenvod keeps the configuration and enforces it in the kernel";
-
 // The window takes the documented failure paths, which show nothing; the reason a change
 // was refused goes to standard error.
 void ReportServiceFailure(const std::string& reason) { std::fprintf(stderr, "brenvo: %s\n", reason.c_str()); }
-
-HRESULT ApplyThroughService() {
-  std::shared_ptr<FirewallBusClient> client;
-  const HRESULT hr = FirewallBusClient::Connect(&client);
-  return FAILED(hr) ? hr : client->ApplyAll();
-}
 
 }  // namespace
 
@@ -46,11 +37,11 @@ int BrenvoMain(int argc, char** argv) {
     std::printf("%s %s\n", kVersion.productName, kVersion.productVersion);
     return 0;
   }
-  ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
-  config.backend = ResolveBackend(config.backend);
-  const bool service = config.backend == "service";
+  const ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
   if (options->help) {
-    std::printf("%s", UsageText(service ? kServiceBackend : DescribeBackend(config)).c_str());
+    BackendChoice choice;
+    const HRESULT hr = ChooseFirewallBackend(config.backend, &choice);
+    std::printf("%s", UsageText(SUCCEEDED(hr) ? choice.Description() : TakeErrorInfoText()).c_str());
     return 0;
   }
   if (!options->captureFile.empty()) {
@@ -63,12 +54,15 @@ int BrenvoMain(int argc, char** argv) {
     }
     CTrafficMonitor::SetCaptureFile(options->captureFile);
   }
-  if (FAILED(service ? RegisterFirewallBusClient(ReportServiceFailure) : RegisterFirewallService(config))) {
+  if (FAILED(RegisterFirewall(config, ReportServiceFailure))) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;
   }
+  // The user asked for no backend and may expect the kernel to enforce the rules.
+  if (const auto backend = RegisteredBackend(); backend && backend->FellBackToStore())
+    std::fprintf(stderr, "brenvo: firewall backend: %s\n", backend->Description().c_str());
   if (options->apply) {
-    if (SUCCEEDED(service ? ApplyThroughService() : ApplyFirewallConfiguration(config))) return 0;
+    if (SUCCEEDED(ApplyFirewall(config))) return 0;
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 1;
   }

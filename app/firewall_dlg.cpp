@@ -28,6 +28,9 @@ constexpr QPoint kBannerHostCorrection(6, 32);
 constexpr int kPageWidth = 505;
 constexpr int kPageHeight = 230;
 
+// The exit status of a run that could not open the firewall.
+constexpr int kFirewallUnavailableStatus = 1;
+
 void PlaceOverPlaceholder(CDialog* container, const QWidget& placeholder, QPoint correction) {
   const QPoint topLeft = placeholder.geometry().topLeft() + kFrameAndCaption - correction;
   container->SetWindowPos(topLeft.x(), topLeft.y(), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
@@ -140,7 +143,13 @@ void CfirewallDlg::ShowFirewallUnavailable() {
   MessageBox(QStringLiteral("Brenvo works only under Windows XP"), QStringLiteral("Error"), MB_ICONERROR | MB_OK);
 }
 
-void CfirewallDlg::EndMainDialog(int result) { EndDialog(result); }
+void CfirewallDlg::EndMainDialog(int result) {
+  // A firewall that never answered is a failure, as much as one whose manager could not be made.
+  AfxPostQuitMessage(kFirewallUnavailableStatus);
+  EndDialog(result);
+}
+
+void CfirewallDlg::ExitProcess(int status) { AfxPostQuitMessage(status); }
 
 IProgramRowSink* CfirewallDlg::ProgramRows() { return m_pProgramPage; }
 

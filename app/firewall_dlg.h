@@ -37,7 +37,10 @@ class CfirewallDlg : public CEscapeProofDialog, public CFirewall {
 
   // The window's part of the firewall operations.
   void ShowFirewallUnavailable() override;
+  // Both end the run rather than the process, so that the windows close, and the traffic
+  // page's capture thread stops, before anything it uses is destroyed.
   void EndMainDialog(int result) override;
+  void ExitProcess(int status) override;
   IProgramRowSink* ProgramRows() override;
   IPortRowSink* PortRows() override;
 

@@ -73,22 +73,23 @@ int Failed(const std::string& doing) {
 // The firewall this command works on, and how it is enforced.
 HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfiguration>* firewall,
                      std::string* enforcement) {
+  BackendChoice choice;
   // A store named on the command line is worked on here, not by the service.
-  const std::string backend = command.database.empty() ? ResolveBackend(command.backend) : command.backend;
-  if (backend == "service") {
+  HRESULT hr = command.database.empty() ? ChooseFirewallBackend(command.backend, &choice)
+                                        : ChooseBackend(command.backend, &choice);
+  if (FAILED(hr)) return hr;
+  if (choice.backend == FirewallBackend::kService) {
     std::shared_ptr<FirewallBusClient> client;
-    HRESULT hr = FirewallBusClient::Connect(&client);
+    hr = FirewallBusClient::Connect(&client);
     if (SUCCEEDED(hr)) hr = client->Enforcement(enforcement);
     if (SUCCEEDED(hr)) *enforcement += ", by the service brenvod";
     *firewall = client;
     return hr;
   }
-  std::shared_ptr<Enforcer> enforcer;
   std::shared_ptr<FirewallService> service;
-  HRESULT hr = CreateEnforcer(backend, &enforcer, enforcement);
-  if (SUCCEEDED(hr))
-    hr = OpenFirewallService(command.database.empty() ? DefaultDatabasePath() : command.database, std::move(enforcer),
-                             &service);
+  const std::shared_ptr<Enforcer> enforcer = CreateEnforcer(&choice);
+  *enforcement = choice.Description();
+  hr = OpenFirewallService(command.database.empty() ? DefaultDatabasePath() : command.database, enforcer, &service);
   *firewall = service;
   return hr;
 }

@@ -114,11 +114,10 @@ int main(int argc, char** argv) {
   if (const int status = ParseCommandLine(argc, argv, &settings)) return status < 0 ? 0 : status;
   const int signals = BlockedSignals();
 
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
+  BackendChoice choice;
   std::shared_ptr<FirewallService> firewall;
-  HRESULT hr = CreateEnforcer(settings.backend, &enforcer, &description);
-  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, std::move(enforcer), &firewall);
+  HRESULT hr = ChooseBackend(settings.backend, &choice);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice), &firewall);
   if (FAILED(hr)) {
     std::fprintf(stderr, "brenvod: %s\n", TakeErrorInfoText().c_str());
     return 1;
@@ -129,7 +128,7 @@ int main(int argc, char** argv) {
     FirewallAdaptor adaptor(*bus, firewall, authorizer, settings.backend);
     bus->requestName(bus::kServiceName);
     std::fprintf(stderr, "brenvod: serving %s on the system bus; store %s; %s\n", bus::kServiceName,
-                 settings.database.c_str(), description.c_str());
+                 settings.database.c_str(), choice.Description().c_str());
     sd_notify(0, "READY=1");
     Serve(*bus, signals, *firewall);
     sd_notify(0, "STOPPING=1");

@@ -57,7 +57,7 @@ class CFirewall {
   FW_ERROR_CODE OpenCurrentProfile(INetFwMgr* manager);
   FW_ERROR_CODE SwitchFirewall(BOOL on);
   // The first steps of a query and a toggle: the entry with this key, left null when the
-  // collection has none.
+  // collection has none. A collection that cannot be read fails with its collection's code.
   FW_ERROR_CODE FindApp(const OLECHAR* path, ComPtr<INetFwAuthorizedApplication>* app);
   FW_ERROR_CODE FindPort(LONG number, LONG protocol, ComPtr<INetFwOpenPort>* port);
 };

@@ -12,8 +12,12 @@ FW_ERROR_CODE CFirewall::FindApp(const OLECHAR* path, ComPtr<INetFwAuthorizedApp
     if (FAILED(m_pProfile->get_AuthorizedApplications(apps.ReleaseAndGetAddressOf()))) throw FW_E_APP_COLLECTION;
     const UniqueBstr imagePath(SysAllocString(path));
     if (SysStringLen(imagePath.get()) == 0) throw FW_E_STRING_ALLOC;
-    // A failing Item means the application is not authorized: that is no error.
-    if (FAILED(apps->Item(imagePath.get(), app->ReleaseAndGetAddressOf()))) app->Reset();
+    // An application that is not authorized is no error; a collection that cannot be read is.
+    const HRESULT hr = apps->Item(imagePath.get(), app->ReleaseAndGetAddressOf());
+    if (hr == HRESULT_NOT_FOUND)
+      app->Reset();
+    else if (FAILED(hr))
+      throw FW_E_APP_COLLECTION;
   } catch (FW_ERROR_CODE code) {
     return code;
   }

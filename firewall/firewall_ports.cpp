@@ -11,9 +11,12 @@ FW_ERROR_CODE CFirewall::FindPort(LONG number, LONG protocol, ComPtr<INetFwOpenP
     if (!m_pProfile) throw FW_E_PROFILE_STATE;
     ComPtr<INetFwOpenPorts> ports;
     if (FAILED(m_pProfile->get_GloballyOpenPorts(ports.ReleaseAndGetAddressOf()))) throw FW_E_PORT_COLLECTION;
-    // A failing Item means the port is not open: that is no error.
-    if (FAILED(ports->Item(number, static_cast<NET_FW_IP_PROTOCOL>(protocol), port->ReleaseAndGetAddressOf())))
+    // A port that is not open is no error; a collection that cannot be read is.
+    const HRESULT hr = ports->Item(number, static_cast<NET_FW_IP_PROTOCOL>(protocol), port->ReleaseAndGetAddressOf());
+    if (hr == HRESULT_NOT_FOUND)
       port->Reset();
+    else if (FAILED(hr))
+      throw FW_E_PORT_COLLECTION;
   } catch (FW_ERROR_CODE code) {
     return code;
   }

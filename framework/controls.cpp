@@ -3,7 +3,9 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QRadioButton>
+#include <utility>
 
 #include "framework/dialog.h"
 #include "framework/dialog_units.h"
@@ -77,11 +79,21 @@ void CStatic::PreSubclassWindow() {
   setAttribute(Qt::WA_TransparentForMouseEvents, !(style & SS_NOTIFY));
 }
 
+void CStatic::mousePressEvent(QMouseEvent* event) {
+  QLabel::mousePressEvent(event);
+  m_bPressed = event->button() == Qt::LeftButton;
+}
+
+void CStatic::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The base takes the double click for a press; here it starts no click.
+  QLabel::mouseDoubleClickEvent(event);
+  m_bPressed = false;
+}
+
 void CStatic::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-    NotifyParent(this, STN_CLICKED);
-  }
+  if (event->button() != Qt::LeftButton || !std::exchange(m_bPressed, false)) return;
+  if (rect().contains(event->position().toPoint())) NotifyParent(this, STN_CLICKED);
 }
 
 CTabCtrl::CTabCtrl() {
@@ -133,6 +145,54 @@ void CTreeCtrl::PreSubclassWindow() {
 
 void CTreeCtrl::SetImageList(const CImageList* images) {
   if (images) setIconSize(images->ImageSize());
+}
+
+void CTreeCtrl::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
+  const DWORD style = GetWindowStyle(this);
+  const int indent = indentation();
+  const int middle = rect.top() + rect.height() / 2;
+  // The lines are dotted on the points whose content coordinates add up to an even number,
+  // so that the dots of neighbouring rows and levels meet whatever the scrolling.
+  const QPoint content(horizontalOffset(), verticalOffset());
+  QList<QPoint> dots;
+  const auto dotted = [&](QPoint from, QPoint to) {
+    for (int x = from.x(); x <= to.x(); ++x) {
+      for (int y = from.y(); y <= to.y(); ++y) {
+        if (((x + content.x() + y + content.y()) & 1) == 0) dots << QPoint(x, y);
+      }
+    }
+  };
+
+  // rect holds one column per level of the item's indentation, its own at the right; a
+  // level left out of the indentation (the top level without TVS_LINESATROOT) draws nothing.
+  const int ownLeft = rect.right() + 1 - indent;
+  QModelIndex level = index;
+  for (int left = ownLeft; (style & TVS_HASLINES) && left >= rect.left() && level.isValid();
+       left -= indent, level = level.parent()) {
+    const int centre = left + indent / 2;
+    const bool lastSibling = level.row() + 1 >= model()->rowCount(level.parent());
+    if (left == ownLeft) {
+      dotted({centre, rect.top()}, {centre, lastSibling ? middle : rect.bottom()});
+      dotted({centre, middle}, {left + indent - 1, middle});
+    } else if (!lastSibling) {
+      dotted({centre, rect.top()}, {centre, rect.bottom()});
+    }
+  }
+  painter->save();
+  painter->setPen(palette().color(QPalette::Dark));
+  painter->drawPoints(dots);
+
+  if ((style & TVS_HASBUTTONS) && ownLeft >= rect.left() && model()->hasChildren(index)) {
+    // A 9-pixel box over the lines, with a minus, and a plus while the item is collapsed.
+    const QPoint centre(ownLeft + indent / 2, middle);
+    const QRect box(centre - QPoint(4, 4), QSize(9, 9));
+    painter->fillRect(box, palette().color(QPalette::Base));
+    painter->drawRect(box.adjusted(0, 0, -1, -1));
+    painter->setPen(palette().color(QPalette::Text));
+    painter->drawLine(centre - QPoint(2, 0), centre + QPoint(2, 0));
+    if (!isExpanded(index)) painter->drawLine(centre - QPoint(0, 2), centre + QPoint(0, 2));
+  }
+  painter->restore();
 }
 
 QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QWidget* bound) {
@@ -199,6 +259,9 @@ QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QW
   if (control.kind == ControlKind::StaticText || control.kind == ControlKind::StaticIcon ||
       control.kind == ControlKind::StaticBitmap) {
     widget->setFocusPolicy(Qt::NoFocus);
+  } else if (!(control.style & WS_TABSTOP) && widget->focusPolicy() != Qt::NoFocus) {
+    // Tab reaches only the tab stops; a click still gives the others the focus.
+    widget->setFocusPolicy(Qt::ClickFocus);
   }
   if (auto* wnd = dynamic_cast<CControlWnd*>(widget)) wnd->PreSubclassWindow();
   widget->setVisible(control.style & WS_VISIBLE);

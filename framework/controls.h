@@ -18,13 +18,20 @@ class CButton : public QPushButton, public CControlWnd {
   void PreSubclassWindow() override;
 };
 
-// Static text or picture. With SS_NOTIFY a click is reported to the dialog (STN_CLICKED).
+// Static text or picture. With SS_NOTIFY a click is reported to the dialog (STN_CLICKED):
+// a press and a release of the left button on it. The second press of a double click is a
+// double click, not a click, so a double click reports one click.
 class CStatic : public QLabel, public CControlWnd {
  public:
   void PreSubclassWindow() override;
 
  protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  bool m_bPressed = false;
 };
 
 // Tab strip with its pane. Only the user's changes of tab are reported (TCN_SELCHANGE),
@@ -51,12 +58,17 @@ class CComboBox : public QComboBox, public CControlWnd {
   QString GetLBText(int index) const { return itemText(index); }
 };
 
-// Tree view. Without TVS_LINESATROOT the top-level items have no expand buttons.
+// Tree view. With TVS_HASLINES dotted lines join every item to its parent and its siblings,
+// with TVS_HASBUTTONS a boxed plus or minus stands before every item that has children;
+// without TVS_LINESATROOT the top-level items have neither.
 class CTreeCtrl : public QTreeView, public CControlWnd {
  public:
   void PreSubclassWindow() override;
   // The items' images are drawn at the size of the list's images; the model supplies them.
   void SetImageList(const CImageList* images);
+
+ protected:
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 };
 
 struct ControlTemplate;

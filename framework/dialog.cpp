@@ -8,6 +8,9 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QRadioButton>
+#include <algorithm>
+#include <span>
 
 #include "framework/controls.h"
 #include "framework/data_exchange.h"
@@ -23,12 +26,37 @@ constexpr UINT HTCLIENT = 1;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
 
 WPARAM VirtualKey(const QKeyEvent* event) {
-  switch (event->key()) {
+  const int key = event->key();
+  switch (key) {
     case Qt::Key_Escape: return VK_ESCAPE;
     case Qt::Key_Return:
     case Qt::Key_Enter: return VK_RETURN;
-    default: return WPARAM(event->key());
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Down: return VK_DOWN;
+    default:
+      // Digits and letters have the same codes in both; no other key is the dialogs' business.
+      return (key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z) ? WPARAM(key) : 0;
   }
+}
+
+bool CanTakeFocus(const QWidget* control) {
+  return !control->isHidden() && control->isEnabled() && control->focusPolicy() != Qt::NoFocus;
+}
+
+// The first control after controls[from] (before it, with previous) that passes the test,
+// going round; from may lie one past either end. nullptr when none passes.
+template <class Test>
+QWidget* NextRound(std::span<QWidget* const> controls, std::ptrdiff_t from, bool previous, Test test) {
+  const auto n = std::ssize(controls);
+  for (std::ptrdiff_t step = 1; step <= n; ++step) {
+    QWidget* candidate = controls[size_t((from + (previous ? n - step : step)) % n)];
+    if (test(candidate)) return candidate;
+  }
+  return nullptr;
 }
 
 // Gives every dialog the first look at key presses meant for it or its controls, innermost
@@ -82,7 +110,7 @@ QFont DialogFont(const DialogTemplate& t) {
   return font;
 }
 
-// A child window with WS_BORDER draws a one-pixel frame around its client area. (On a
+// A child window with WS_BORDER has a one-pixel frame around its client area. (On a
 // top-level window the same bit is part of the caption, which the window manager draws.)
 bool HasThinBorder(DWORD style) { return (style & WS_CHILD) && (style & WS_BORDER); }
 
@@ -91,6 +119,27 @@ QSize TemplateClientSize(const DialogTemplate& t) {
 }
 
 }  // namespace
+
+// The frame lies outside the client area, where no child of the window may paint; as Qt
+// lets children paint over all of their parent, the frame is a widget of its own that
+// stays above them and takes only the frame's pixels (and the clicks on them).
+class CDialog::ThinBorder final : public QWidget {
+ public:
+  explicit ThinBorder(QWidget* window) : QWidget(window) { Fit(); }
+
+  void Fit() {
+    setGeometry(parentWidget()->rect());
+    setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(1, 1, -1, -1))));
+    raise();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Shadow));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+};
 
 QPoint ClientOrigin(const QWidget* window) {
   auto* dialog = dynamic_cast<const CDialog*>(window);
@@ -123,6 +172,7 @@ BOOL CDialog::Create(int templateId, QWidget* parent) {
   setFont(DialogFont(*t));
   const QPoint border = ClientOrigin(this);
   resize(TemplateClientSize(*t) + QSize(2 * border.x(), 2 * border.y()));
+  if (HasThinBorder(m_dwStyle) && !m_pBorder) m_pBorder = new ThinBorder(this);
   CreateControls();
   OnInitDialog();
   setVisible(m_dwStyle & WS_VISIBLE);
@@ -166,6 +216,7 @@ void CDialog::CreateControls() {
     // The first control of a template lies on top of the others.
     widget->lower();
     if (control.id != IDC_STATIC) m_controls[control.id] = widget;
+    m_templateOrder.push_back(widget);
   }
 }
 
@@ -183,6 +234,26 @@ BOOL CDialog::UpdateData(BOOL saveAndValidate) {
 QWidget* CDialog::GetDlgItem(int id) const {
   const auto found = m_controls.find(id);
   return found == m_controls.end() ? nullptr : found->second;
+}
+
+QWidget* CDialog::GetNextDlgTabItem(const QWidget* control, BOOL previous) const {
+  const auto found = std::ranges::find(m_templateOrder, control);
+  std::ptrdiff_t from = found - m_templateOrder.begin();
+  // From outside the controls, the search enters at the first control (going back, the last).
+  if (found == m_templateOrder.end()) from = previous ? std::ssize(m_templateOrder) : -1;
+  return NextRound(m_templateOrder, from, previous,
+                   [](const QWidget* w) { return (GetWindowStyle(w) & WS_TABSTOP) && CanTakeFocus(w); });
+}
+
+QWidget* CDialog::GetNextDlgGroupItem(const QWidget* control, BOOL previous) const {
+  const auto found = std::ranges::find(m_templateOrder, control);
+  if (found == m_templateOrder.end()) return nullptr;
+  const auto startsGroup = [](const QWidget* w) { return (GetWindowStyle(w) & WS_GROUP) != 0; };
+  auto first = found;
+  while (first != m_templateOrder.begin() && !startsGroup(*first)) --first;
+  auto last = found + 1;
+  while (last != m_templateOrder.end() && !startsGroup(*last)) ++last;
+  return NextRound(std::span(first, last), found - first, previous, CanTakeFocus);
 }
 
 void CDialog::CheckRadioButton(int firstId, int lastId, int checkId) {
@@ -227,7 +298,39 @@ CRect CDialog::GetClientRect() const {
   return CRect(0, 0, width() - 2 * border.x(), height() - 2 * border.y());
 }
 
-BOOL CDialog::PreTranslateMessage(MSG*) { return 0; }
+BOOL CDialog::PreTranslateMessage(MSG* msg) { return IsDialogMessage(msg); }
+
+BOOL CDialog::IsDialogMessage(MSG* msg) {
+  const Qt::KeyboardModifiers modifiers = QGuiApplication::keyboardModifiers();
+  if (msg->message != WM_KEYDOWN || (modifiers & (Qt::ControlModifier | Qt::AltModifier)) ||
+      !(msg->hwnd == this || isAncestorOf(msg->hwnd))) {
+    return 0;
+  }
+  // The control the key went to; the key's target may be a part of it, such as a tab bar.
+  const auto holder = std::ranges::find_if(m_templateOrder, [&](const QWidget* control) {
+    return control == msg->hwnd || control->isAncestorOf(msg->hwnd);
+  });
+  QWidget* focus = holder == m_templateOrder.end() ? nullptr : *holder;
+
+  if (msg->wParam == VK_TAB) {
+    const bool previous = modifiers & Qt::ShiftModifier;
+    QWidget* next = GetNextDlgTabItem(focus, previous);
+    if (!next) return 0;
+    next->setFocus(previous ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    return 1;
+  }
+  // Edits, lists, trees, tab and combo boxes move with the arrows themselves; buttons leave
+  // them to the dialog, which moves within the button's group.
+  const bool arrow =
+      msg->wParam == VK_LEFT || msg->wParam == VK_UP || msg->wParam == VK_RIGHT || msg->wParam == VK_DOWN;
+  if (!arrow || !qobject_cast<QAbstractButton*>(focus)) return 0;
+  QWidget* next = GetNextDlgGroupItem(focus, msg->wParam == VK_LEFT || msg->wParam == VK_UP);
+  if (!next) return 0;
+  next->setFocus(Qt::OtherFocusReason);
+  // An automatic radio button that the arrows reach is checked, as a click would check it.
+  if (auto* radio = qobject_cast<QRadioButton*>(next); radio && !radio->isChecked()) radio->click();
+  return 1;
+}
 
 const MessageMap* CDialog::GetMessageMap() const {
   static const MessageMap map{nullptr, {}};
@@ -270,13 +373,6 @@ LRESULT CDialog::DefWindowProc(const Message& message) {
       if ((message.wParam & 0xFFF0) == SC_CLOSE) SendMessage(WM_CLOSE);
       return 0;
     case WM_CLOSE: return SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    case WM_PAINT:
-      if (HasThinBorder(m_dwStyle)) {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::Shadow));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-      }
-      return 0;
     default: return 0;
   }
 }
@@ -285,6 +381,7 @@ void CDialog::paintEvent(QPaintEvent* event) { Dispatch({WM_PAINT, 0, 0, event})
 
 void CDialog::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
+  if (m_pBorder) m_pBorder->Fit();
   const CRect client = GetClientRect();
   SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.Width(), client.Height()));
 }
@@ -323,6 +420,8 @@ void CDialog::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool CDialog::event(QEvent* event) {
+  // A window's frame stays above the children it gets.
+  if (event->type() == QEvent::ChildAdded && m_pBorder) m_pBorder->raise();
   if (event->type() == QEvent::Enter) {
     SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(static_cast<QWidget*>(this)),
                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));

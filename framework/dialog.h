@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "framework/message_map.h"
 #include "framework/win_types.h"
@@ -24,6 +25,14 @@ class CDialog : public QDialog {
 
   BOOL UpdateData(BOOL saveAndValidate = 1);
   QWidget* GetDlgItem(int id) const;
+  // The control that Tab (previous: Shift+Tab) moves to from control: the next visible,
+  // enabled control with WS_TABSTOP in template order, round from the last to the first.
+  // From nullptr or a widget that is no control of this dialog, the first (or last) one.
+  QWidget* GetNextDlgTabItem(const QWidget* control, BOOL previous = 0) const;
+  // The control that an arrow key moves to: the next one of control's group that can take
+  // the focus, round within the group. A group starts at a control with WS_GROUP (or the
+  // first control) and ends before the next one that has it.
+  QWidget* GetNextDlgGroupItem(const QWidget* control, BOOL previous = 0) const;
   void CheckRadioButton(int firstId, int lastId, int checkId);
   UINT IsDlgButtonChecked(int id) const;
   // caption empty: the application's name.
@@ -46,7 +55,9 @@ class CDialog : public QDialog {
   // Dispatches a message through the message table, or to the default processing.
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
+  // The dialog's own keys: Tab and Shift+Tab, and the arrows on a button.
   virtual BOOL PreTranslateMessage(MSG* msg);
+  BOOL IsDialogMessage(MSG* msg);
 
  protected:
   virtual BOOL OnInitDialog();
@@ -76,6 +87,8 @@ class CDialog : public QDialog {
     QEvent* event = nullptr;
   };
 
+  class ThinBorder;
+
   void CreateControls();
   LRESULT DefWindowProc(const Message& message);
   LRESULT Dispatch(const Message& message);
@@ -84,7 +97,11 @@ class CDialog : public QDialog {
   QWidget* m_pParentWnd;
   DWORD m_dwStyle = 0;
   std::map<int, QWidget*> m_controls;
+  // Every control of the template, in its order.
+  std::vector<QWidget*> m_templateOrder;
   std::unique_ptr<CMenu> m_pSystemMenu;
+  // The frame of a child window with WS_BORDER; nullptr without one.
+  ThinBorder* m_pBorder = nullptr;
   Message m_current;
   bool m_bEnded = false;
   bool m_bEnding = false;

@@ -334,23 +334,39 @@ LRESULT CListCtrl::SendCustomDraw(DWORD stage, CDC* dc, int item, int subItem) c
 }
 
 void CListCtrl::mousePressEvent(QMouseEvent* event) {
-  m_bDoubleClick = false;
+  m_pressed.reset();
+  if (event->button() == Qt::LeftButton) {
+    LVHITTESTINFO hit;
+    hit.pt = event->position().toPoint();
+    SubItemHitTest(&hit);
+    m_pressed = hit;
+  }
   QTreeView::mousePressEvent(event);
 }
 
 void CListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeView::mouseDoubleClickEvent(event);
-  // The second click of a double click is not a click of its own.
-  if (event->button() == Qt::LeftButton) m_bDoubleClick = true;
+  // The second press of a double click starts no click of its own.
+  if (event->button() == Qt::LeftButton) m_pressed.reset();
 }
 
 void CListCtrl::mouseReleaseEvent(QMouseEvent* event) {
   QTreeView::mouseReleaseEvent(event);
-  const bool secondOfDouble = std::exchange(m_bDoubleClick, false);
-  if (event->button() != Qt::LeftButton || secondOfDouble) return;
+  if (event->button() != Qt::LeftButton) return;
+  const std::optional<LVHITTESTINFO> pressed = std::exchange(m_pressed, std::nullopt);
   LVHITTESTINFO hit;
   hit.pt = event->position().toPoint();
   SubItemHitTest(&hit);
-  NMITEMACTIVATE click{{this, UINT(GetDlgCtrlID(this)), NM_CLICK}, hit.iItem, hit.iSubItem, hit.pt};
-  SendNotify(&click.hdr);
+  // A press on one cell and a release on another, or outside the list after a drag, is no
+  // click on either: what lies under the release may not be what the user aimed at.
+  if (pressed && viewport()->rect().contains(hit.pt) && hit.iItem == pressed->iItem &&
+      hit.iSubItem == pressed->iSubItem) {
+    NMITEMACTIVATE click{{this, UINT(GetDlgCtrlID(this)), NM_CLICK}, hit.iItem, hit.iSubItem, hit.pt};
+    SendNotify(&click.hdr);
+  }
+  scrollTo(currentIndex());
+}
+
+void CListCtrl::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  if (!m_pressed) QTreeView::scrollTo(index, hint);
 }

@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QTreeView>
+#include <optional>
 
 #include "framework/control_wnd.h"
 #include "framework/win_types.h"
@@ -79,8 +80,9 @@ struct LVHITTESTINFO {
 //
 // Notifications go first to the list itself (OnChildNotify, as reflected notifications do)
 // and then, unless it consumes them, to the dialog it lies in: NM_CLICK when the left button
-// goes up over the rows' area, LVN_COLUMNCLICK for a click on a header item, NM_CUSTOMDRAW
-// while painting (before the paint, before each row and, when asked, before each cell).
+// goes down and up on one cell of one row (or both times on no row), LVN_COLUMNCLICK for a
+// click on a header item, NM_CUSTOMDRAW while painting (before the paint, before each row
+// and, when asked, before each cell).
 class CListCtrl : public QTreeView, public CControlWnd {
  public:
   CListCtrl();
@@ -108,6 +110,10 @@ class CListCtrl : public QTreeView, public CControlWnd {
   int SubItemHitTest(LVHITTESTINFO* info) const;
 
   CHeaderCtrl* GetHeaderCtrl() const;
+
+  // While the left button is down the rows stay where the press found them, so that the
+  // release meets the cell that was pressed; the current row is brought into view after.
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
  protected:
   // A notification on its way to the parent; TRUE consumes it with *result.
@@ -149,6 +155,7 @@ class CListCtrl : public QTreeView, public CControlWnd {
   mutable LRESULT m_paintAnswer = -1;
   mutable LRESULT m_rowAnswer = CDRF_DODEFAULT;
   QRect m_paintClip;
-  bool m_bDoubleClick = false;
+  // The cell the left button went down on, until it goes up.
+  std::optional<LVHITTESTINFO> m_pressed;
   bool m_bHeaderSubclassed = false;
 };

@@ -2,13 +2,40 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QUrl>
 
 #include "resources/resource.h"
 
 namespace {
+
+// Tells a listed file's type and icon from its name alone. The toolkit's own provider reads
+// the start of every file it lists, and a process that holds the firewall store must never
+// open that store's files: closing any descriptor of a file drops every POSIX lock the
+// process holds on it, SQLite's included, and another process may then take the store for
+// unused and delete its write-ahead log under this one.
+class TypeByNameIconProvider final : public QFileIconProvider {
+ public:
+  using QFileIconProvider::icon;
+  QIcon icon(const QFileInfo& info) const override {
+    if (!info.isFile()) return QFileIconProvider::icon(info);
+    const QMimeType type = TypeOf(info);
+    return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName(), icon(File)));
+  }
+  QString type(const QFileInfo& info) const override {
+    if (!info.isFile()) return QFileIconProvider::type(info);
+    const QMimeType type = TypeOf(info);
+    return type.comment().isEmpty() ? type.name() : type.comment();
+  }
+
+ private:
+  static QMimeType TypeOf(const QFileInfo& info) {
+    return QMimeDatabase().mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+  }
+};
 
 class DesktopServices final : public ModalServices {
  public:
@@ -28,7 +55,12 @@ class DesktopServices final : public ModalServices {
   }
 
   std::optional<QStringList> OpenFileDialog(QWidget* owner, const QString& filter, bool allowMultiple) override {
+    // Made first, the provider outlives the dialog and the thread that gathers its details.
+    TypeByNameIconProvider icons;
     QFileDialog dialog(owner, QString(), QString(), filter);
+    // A dialog of the desktop's own, run in this process, would read the files it lists.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setIconProvider(&icons);
     dialog.setFileMode(allowMultiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -44,14 +76,14 @@ class DesktopServices final : public ModalServices {
 
 ModalServices* g_services = nullptr;
 
-ModalServices& DefaultServices() {
+}  // namespace
+
+ModalServices& Services() { return g_services ? *g_services : DesktopModalServices(); }
+
+ModalServices& DesktopModalServices() {
   static DesktopServices services;
   return services;
 }
-
-}  // namespace
-
-ModalServices& Services() { return g_services ? *g_services : DefaultServices(); }
 
 ScopedModalServices::ScopedModalServices(ModalServices& replacement) : m_previous(g_services) {
   g_services = &replacement;

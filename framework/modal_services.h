@@ -23,6 +23,8 @@ class ModalServices {
 };
 
 ModalServices& Services();
+// The desktop's own services, whatever is put in their place (tests that need one real part).
+ModalServices& DesktopModalServices();
 
 // Puts other services in place for the life of this object (tests).
 class ScopedModalServices {

@@ -4,25 +4,66 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <utility>
+
 LogFile::~LogFile() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
-bool LogFile::Open(const std::string& path) {
+LogFile::LogFile(LogFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_inMemory(std::exchange(other.m_inMemory, false)),
+      m_memory(std::move(other.m_memory)) {}
+
+LogFile& LogFile::operator=(LogFile&& other) noexcept {
+  if (this != &other) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = std::exchange(other.m_fd, -1);
+    m_inMemory = std::exchange(other.m_inMemory, false);
+    m_memory = std::move(other.m_memory);
+  }
+  return *this;
+}
+
+LogFile LogFile::Open(const std::string& path) {
+  // A write past the process's file-size limit must fail with EFBIG and drop its line,
+  // not end the whole program with SIGXFSZ.
+  std::signal(SIGXFSZ, SIG_IGN);
+  LogFile log;
   // O_NONBLOCK keeps a planted FIFO from blocking the open; it means nothing for the
   // regular file we accept. Truncation waits until we know what we opened.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) return log;
   struct stat info;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd, 0) != 0) {
     ::close(fd);
-    return false;
+    return log;
   }
-  m_fd = fd;
-  return true;
+  log.m_fd = fd;
+  return log;
 }
 
-bool LogFile::Write(std::string_view line) const {
+LogFile LogFile::InMemory() {
+  LogFile log;
+  log.m_inMemory = true;
+  return log;
+}
+
+bool LogFile::Write(std::string_view line) {
+  if (m_inMemory) {
+    m_memory += line;
+    return true;
+  }
   if (m_fd < 0) return false;
-  return ::write(m_fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  const ssize_t written = ::write(m_fd, line.data(), line.size());
+  if (written == static_cast<ssize_t>(line.size())) return true;
+  // A full disk or a file-size limit took part of the line: cut the file back to the end
+  // of the last whole line, where the next line will start.
+  if (written > 0) {
+    const off_t lineStart = ::lseek(m_fd, -written, SEEK_CUR);
+    // Should the cut fail, the next line still starts where this one did, over the part.
+    [[maybe_unused]] const bool cut = lineStart >= 0 && ::ftruncate(m_fd, lineStart) == 0;
+  }
+  return false;
 }

@@ -50,6 +50,10 @@ bool PacketHandoff::Deliver(const PacketRecord& record) {
   return added;
 }
 
+void PacketHandoff::AddPacketToTree(const PacketFields& fields) {
+  if (const auto record = PacketRecord::FromFields(fields)) Deliver(*record);
+}
+
 void PacketHandoff::ServePending() {
   if (m_pending == nullptr) return;
   m_model.Append(*m_pending);
@@ -77,7 +81,7 @@ void PacketHandoff::Serve() {
   ServePending();
 }
 
-void PacketHandoff::Cancel() {
+void PacketHandoff::CancelDelivery() {
   std::lock_guard lock(m_mutex);
   m_cancelled = true;
   m_served.notify_all();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/packet_record.h"
+#include "monitor/packet_sink.h"
 
 #include <QObject>
 
@@ -12,7 +13,7 @@
 class PacketTreeModel;
 
 // Carries each segment from the capture thread to the model on the GUI thread with one
-// blocking call, so that a segment is in the tree once the capture goes on. Cancel()
+// blocking call, so that a segment is in the tree once the capture goes on. CancelDelivery()
 // releases a waiting capture thread without adding, so that a stop can join it while the
 // GUI thread waits and serves nothing.
 //
@@ -20,7 +21,7 @@ class PacketTreeModel;
 // the segment itself: each side first waits briefly by spinning, and the GUI thread
 // serves the segments that follow in quick succession (for a few milliseconds at most,
 // so that it still paints and takes input).
-class PacketHandoff : public QObject {
+class PacketHandoff : public QObject, public PacketSink {
   Q_OBJECT
  public:
   explicit PacketHandoff(PacketTreeModel& model, QObject* parent = nullptr);
@@ -28,8 +29,10 @@ class PacketHandoff : public QObject {
   // Any thread; returns once the record is in the model (true) or the hand-off has been
   // cancelled (false).
   bool Deliver(const PacketRecord& record);
+  // The monitor's side: delivers the segment's record (texts the tree cannot take are dropped).
+  void AddPacketToTree(const PacketFields& fields) override;
   // GUI thread: the current and every later Deliver return without adding.
-  void Cancel();
+  void CancelDelivery() override;
 
  private:
   void Serve();

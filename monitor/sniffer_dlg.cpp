@@ -24,10 +24,12 @@ bool IsMonospaced(const QFont& font) {
 }  // namespace
 
 CSnifferDlg::CSnifferDlg(QWidget* parent, const std::string& logDirectory)
-    : CEscapeProofDialog(IDD_SNIFFER_PAGE, parent), CTrafficMonitor(logDirectory) {}
+    // The hand-off is made after the engine, which only keeps its address until the
+    // capture starts in OnInitDialog.
+    : CEscapeProofDialog(IDD_SNIFFER_PAGE, parent), CTrafficMonitor(m_handoff, logDirectory) {}
 
 CSnifferDlg::~CSnifferDlg() {
-  // The capture thread uses the tree and the model: it ends before they do.
+  // The capture thread uses the hand-off and the model: it ends before they do.
   CTrafficMonitor::StopCapture();
 }
 
@@ -100,12 +102,6 @@ std::string CSnifferDlg::SelectedInterface() const {
   const int selected = m_interfaceCombo.GetCurSel();
   return selected < 0 ? std::string() : m_interfaceCombo.GetLBText(selected).toStdString();
 }
-
-void CSnifferDlg::AddPacketToTree(const PacketFields& fields) {
-  if (const auto record = PacketRecord::FromFields(fields)) m_handoff.Deliver(*record);
-}
-
-void CSnifferDlg::ReleaseCaptureThread() { m_handoff.Cancel(); }
 
 void CSnifferDlg::StopCapture() {
   CTrafficMonitor::StopCapture();

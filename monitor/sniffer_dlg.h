@@ -12,7 +12,9 @@
 
 // The "View Traffic" page: one tree of the decoded TCP segments. The page owns the whole
 // traffic monitor (its engine part lives in CTrafficMonitor), which starts with the page,
-// whether or not the page is ever shown.
+// whether or not the page is ever shown. The capture thread hands its segments to the
+// page's hand-off, never to the page itself, and the page stops the capture first thing
+// in its destructor, while the hand-off and the model still live.
 class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
  public:
   // "Logger.txt" goes to `logDirectory`, the current directory unless a test says otherwise.
@@ -24,7 +26,6 @@ class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
   static constexpr const char* kUpdaterArguments = "\"Brenvo\" \"41\" \"4.0.3\"";
   static constexpr int kSelectorBand = 100;
 
-  void AddPacketToTree(const PacketFields& fields) override;
   void LayoutControls();
   // The close request: stops the capture, then the default close handling.
   void StopCapture();
@@ -39,7 +40,6 @@ class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
   BOOL OnInitDialog() override;
   const MessageMap* GetMessageMap() const override;
   std::string SelectedInterface() const override;
-  void ReleaseCaptureThread() override;
 
  private:
   void StartUpdater();

@@ -13,35 +13,56 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <system_error>
 
 namespace {
 
-// A log line is at most about 180 bytes: two addresses, five numbers, the longest flags
-// text (36) and a marker.
+// One log line, made in place without allocating. A line is at most about 180 bytes: two
+// addresses, five numbers, the longest flags text (36) and a marker. Should a field ever
+// make it longer, the line is refused rather than written past the end.
 class LineBuilder {
  public:
   LineBuilder& operator<<(std::string_view text) {
-    m_end = std::copy(text.begin(), text.end(), m_end);
+    if (text.size() > static_cast<std::size_t>(std::end(m_text) - m_end))
+      m_overflowed = true;
+    else
+      m_end = std::copy(text.begin(), text.end(), m_end);
     return *this;
   }
   template <typename Number>
   LineBuilder& number(Number value) {
-    m_end = std::to_chars(m_end, m_text + sizeof m_text, value).ptr;
+    const auto [end, error] = std::to_chars(m_end, std::end(m_text), value);
+    if (error == std::errc())
+      m_end = end;
+    else
+      m_overflowed = true;
     return *this;
   }
-  std::string_view text() const { return {m_text, static_cast<std::size_t>(m_end - m_text)}; }
+  // Nothing when a part did not fit.
+  std::optional<std::string_view> text() const {
+    if (m_overflowed) return std::nullopt;
+    return std::string_view(m_text, static_cast<std::size_t>(m_end - m_text));
+  }
 
  private:
   char m_text[256];
   char* m_end = m_text;
+  bool m_overflowed = false;
 };
+
+// Set while captures read a file rather than an interface.
+std::atomic<bool> g_readingCaptureFile{false};
 
 }  // namespace
 
-CTrafficMonitor::CTrafficMonitor(const std::string& logDirectory) {
+CTrafficMonitor::CTrafficMonitor(PacketSink& packets, const std::string& logDirectory)
+    : CTrafficMonitor(packets, LogFile::Open(logDirectory + "/Logger.txt")) {}
+
+CTrafficMonitor::CTrafficMonitor(PacketSink& packets, LogFile log) : m_logFile(std::move(log)), m_packets(packets) {
   try {
-    m_logFile.Open(logDirectory + "/Logger.txt");
     ws::WSADATA data;
     if (const int result = ws::WSAStartup(0x0202, &data)) {
       std::printf("WSAStartup() failed: %d\n", result);
@@ -57,6 +78,7 @@ CTrafficMonitor::CTrafficMonitor(const std::string& logDirectory) {
 CTrafficMonitor::~CTrafficMonitor() { StopCapture(); }
 
 void CTrafficMonitor::SetCaptureFile(const std::string& path) {
+  g_readingCaptureFile = !path.empty();
   if (path.empty())
     ws::SetSourceFactory(nullptr);
   else
@@ -77,8 +99,12 @@ std::string CTrafficMonitor::SelectedInterface() const {
 void CTrafficMonitor::StartCapture() {
   if (m_captureStarted || m_bStop) return;
   m_bindAddress = SelectedInterface();
-  // Without an address there is nothing to bind: the capture stays off.
-  if (m_bindAddress.empty()) return;
+  if (m_bindAddress.empty()) {
+    // A live capture without an address has nothing to bind and stays off; a capture
+    // file shows its own traffic, whatever the host's interfaces.
+    if (!g_readingCaptureFile) return;
+    m_bindAddress = "0.0.0.0";
+  }
   m_captureStarted = true;
   m_hThread = std::thread(CaptureThreadProc, this);
 }
@@ -92,11 +118,12 @@ std::uint32_t CTrafficMonitor::CaptureThreadProc(void* monitor) {
 
 void CTrafficMonitor::StopCapture() {
   m_bStop = true;
+  if (!m_hThread.joinable()) return;
   // The loop publishes its socket before its first look at the stop flag, so either it
   // sees the flag or we see the socket and wake its receive.
   if (const ws::SOCKET s = m_socket.load(); s != ws::INVALID_SOCKET) ws::shutdown(s, ws::SD_RECEIVE);
-  ReleaseCaptureThread();
-  if (m_hThread.joinable()) m_hThread.join();
+  m_packets.CancelDelivery();
+  m_hThread.join();
 }
 
 bool CTrafficMonitor::CaptureLoop() {
@@ -239,10 +266,11 @@ void CTrafficMonitor::LogTcpSegment(const std::string& srcAddress, const std::st
   line.number(srcPort) << "-";
   line.number(dstPort) << "}, len: ";
   line.number(size) << ", seq: " << seq << ",ack: " << ack << ", Flags: " << flags << " " << marker << "\r\n";
-  // The tree shows only what the log holds: a failed write drops the segment.
-  if (!m_logFile.Write(line.text())) return;
+  // The tree shows only what the log holds: a line that cannot be written drops the segment.
+  const auto text = line.text();
+  if (!text || !m_logFile.Write(*text)) return;
 
-  AddPacketToTree(
+  m_packets.AddPacketToTree(
       {srcAddress, dstAddress, DecimalText(srcPort), DecimalText(dstPort), DecimalText(size), flags, seq, ack});
 }
 

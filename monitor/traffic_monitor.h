@@ -2,6 +2,7 @@
 
 #include "monitor/log_file.h"
 #include "monitor/packet_fields.h"
+#include "monitor/packet_sink.h"
 #include "monitor/session_list.h"
 #include "monitor/winsock.h"
 
@@ -13,16 +14,18 @@
 #include <vector>
 
 // The traffic monitor's engine: capture thread, decoding, TCP session tracking and the
-// "Logger.txt" log. The traffic page derives from it and shows each segment in its tree;
-// tools and tests derive from it to take the segments elsewhere.
+// "Logger.txt" log. Each logged segment goes to a PacketSink: the traffic page's tree, or
+// wherever a tool or test takes it.
 //
-// A derived class must call StopCapture() in its own destructor: the capture thread calls
-// AddPacketToTree until it is joined.
+// The capture thread calls no virtual function of the monitor, only the sink's: whoever
+// owns the sink stops the capture (StopCapture) before the sink goes.
 class CTrafficMonitor {
  public:
   // Empties "Logger.txt" in `logDirectory`, starts the socket layer and lists the
   // addresses to capture.
-  explicit CTrafficMonitor(const std::string& logDirectory = ".");
+  explicit CTrafficMonitor(PacketSink& packets, const std::string& logDirectory = ".");
+  // The same with a log opened elsewhere (in memory, for instance).
+  CTrafficMonitor(PacketSink& packets, LogFile log);
   virtual ~CTrafficMonitor();
   CTrafficMonitor(const CTrafficMonitor&) = delete;
   CTrafficMonitor& operator=(const CTrafficMonitor&) = delete;
@@ -34,10 +37,11 @@ class CTrafficMonitor {
 
   static bool ListLocalAddresses(std::vector<std::string>& addresses);
   // Binds the selected address and starts the capture thread, once per object: a
-  // capture that has ended stays off.
+  // capture that has ended stays off. A live capture needs an address; a capture file
+  // is read whole whatever the host's addresses.
   void StartCapture();
   // Wakes the capture thread and joins it; returns within about 100 ms whether or not
-  // traffic flows. Never kills the thread.
+  // traffic flows. Never kills the thread. Any thread but the capture thread.
   void StopCapture();
   bool CaptureLoop();
 
@@ -49,8 +53,6 @@ class CTrafficMonitor {
                      std::int32_t size, std::string_view marker);
   static std::string FormatTcpFlags(unsigned flags);
   static std::string PadLabel(std::string_view label);
-  // Called on the capture thread for every segment that was logged.
-  virtual void AddPacketToTree(const PacketFields& fields) = 0;
 
   static constexpr std::uint32_t kReceiveBufferSize = 0xFFFF;
   static constexpr std::int32_t kGapLimit = 10240000;
@@ -61,9 +63,6 @@ class CTrafficMonitor {
  protected:
   // The address StartCapture binds: the first in text order, as a sorted selector shows it.
   virtual std::string SelectedInterface() const;
-  // Runs on the stopping thread once the capture has been told to stop and before it is
-  // joined: releases whatever the capture thread may be waiting on.
-  virtual void ReleaseCaptureThread() {}
 
   std::atomic<bool> m_bStop{false};
   std::thread m_hThread;
@@ -76,6 +75,7 @@ class CTrafficMonitor {
  private:
   static std::uint32_t CaptureThreadProc(void* monitor);
 
+  PacketSink& m_packets;
   bool m_captureStarted = false;
   // The capture socket while the loop runs, so that a stop can wake its receive.
   std::atomic<ws::SOCKET> m_socket{ws::INVALID_SOCKET};

@@ -18,7 +18,7 @@ constexpr const char* kFont = "MS Shell Dlg";
 constexpr std::array kAboutControls{
     ControlTemplate{StaticIcon, IDC_STATIC, "", kControl, 11, 17, 20, 20, IDR_MAINFRAME},
     ControlTemplate{StaticText, IDC_STATIC, "Brenvo Version 4.0.3", kControl | SS_NOPREFIX, 40, 16, 119, 8},
-    ControlTemplate{StaticText, IDC_STATIC, "Firewall manager and traffic monitor", kControl, 40, 31, 119, 8},
+    ControlTemplate{StaticText, IDC_ABOUT_RULES, "", kControl, 40, 31, 119, 8},
     ControlTemplate{DefPushButton, IDOK, "OK", kButton | WS_GROUP, 145, 19, 50, 16},
 };
 
@@ -28,7 +28,7 @@ constexpr std::array kMainControls{
     ControlTemplate{GroupBox, IDC_STATIC, "FireWall Status", kControl, 7, 174, 114, 27},
     ControlTemplate{AutoRadioButton, IDC_FIREWALL_ON, "On", kControl | WS_GROUP, 15, 187, 25, 10},
     ControlTemplate{AutoRadioButton, IDC_FIREWALL_OFF, "Off", kControl, 71, 187, 27, 10},
-    ControlTemplate{TabControl, IDC_TAB, "", kControl | WS_TABSTOP, 7, 7, 355, 164},
+    ControlTemplate{TabControl, IDC_TAB, "", kControl | WS_TABSTOP | WS_GROUP, 7, 7, 355, 164},
     ControlTemplate{StaticText, IDC_PAGE_FRAME, "", kControl, 15, 24, 74, 44},
     ControlTemplate{StaticText, IDC_BANNER_FRAME, "", kControl, 7, 204, 355, 36},
     ControlTemplate{GroupBox, IDC_STATIC, "", kControl, 171, 174, 191, 27},
@@ -40,7 +40,7 @@ constexpr std::array kPortControls{
     ControlTemplate{StaticText, IDC_STATIC, "Port Number:", kControl | SS_RIGHT, 0, 127, 45, 11},
     ControlTemplate{AutoRadioButton, IDC_TCP, "TCP", kControl | WS_GROUP, 219, 123, 25, 10},
     ControlTemplate{AutoRadioButton, IDC_UDP, "UDP", kControl, 255, 123, 29, 10},
-    ControlTemplate{Edit, IDC_PORT_NAME, "", kEdit, 46, 112, 164, 15},
+    ControlTemplate{Edit, IDC_PORT_NAME, "", kEdit | WS_GROUP, 46, 112, 164, 15},
     ControlTemplate{Edit, IDC_PORT_NUMBER, "", kEdit, 46, 126, 164, 15},
     ControlTemplate{PushButton, IDC_ADD_PORT, "Add Port", kButton | BS_MULTILINE, 303, 111, 32, 29},
     ControlTemplate{GroupBox, IDC_STATIC, "Protocol", kControl, 213, 107, 79, 33},

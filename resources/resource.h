@@ -26,6 +26,9 @@ inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDM_ABOUTBOX = 0x0010;
 
+// About box
+inline constexpr int IDC_ABOUT_RULES = 1000;
+
 // Main window
 inline constexpr int IDC_FIREWALL_ON = 1002;
 inline constexpr int IDC_FIREWALL_OFF = 1003;

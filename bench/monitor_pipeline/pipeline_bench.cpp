@@ -24,19 +24,22 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-class ModelMonitor : public CTrafficMonitor {
- public:
-  explicit ModelMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
-  ~ModelMonitor() override { StopCapture(); }
+struct ModelSink : PacketSink {
   void AddPacketToTree(const PacketFields& fields) override {
     if (const auto record = PacketRecord::FromFields(fields)) model.Append(*record);
   }
+  PacketTreeModel model;
+};
+
+class ModelMonitor : public ModelSink, public CTrafficMonitor {
+ public:
+  explicit ModelMonitor(const std::string& logDirectory) : CTrafficMonitor(*this, logDirectory) {}
+  ~ModelMonitor() override { StopCapture(); }
   void Run() {
     m_addresses = {"192.0.2.1"};
     StartCapture();
     m_hThread.join();  // the end of the file ends the capture
   }
-  PacketTreeModel model;
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }

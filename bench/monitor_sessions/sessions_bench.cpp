@@ -23,9 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CountingMonitor : public CTrafficMonitor {
- public:
-  explicit CountingMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
+struct Counter : PacketSink {
   void AddPacketToTree(const PacketFields&) override { ++shown; }
   std::uint64_t shown = 0;
 };
@@ -47,7 +45,8 @@ void Feed(CTrafficMonitor& monitor, const std::vector<std::uint8_t>& d) {
 // Nanoseconds per data segment with `open` sessions open; the segments go to random
 // open sessions, `burst` segments in a row to each.
 double CostWith(std::uint32_t open, std::uint32_t burst, std::uint64_t segments, const fs::path& dir) {
-  CountingMonitor monitor(dir.string());
+  Counter counter;
+  CTrafficMonitor monitor(counter, dir.string());
   for (std::uint32_t i = 0; i < open; ++i) {
     auto syn = SessionSegment(i);
     syn.flags = tools::kSyn;
@@ -72,8 +71,8 @@ double CostWith(std::uint32_t open, std::uint32_t burst, std::uint64_t segments,
   const auto start = std::chrono::steady_clock::now();
   for (const auto& d : data) Feed(monitor, d);
   const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  if (monitor.shown != open + segments)
-    std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(monitor.shown));
+  if (counter.shown != open + segments)
+    std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(counter.shown));
   return ns / segments;
 }
 

@@ -51,9 +51,14 @@ void ThrowIfFailed(HRESULT hr) {
   if (FAILED(hr)) throw bus::ErrorOf(hr, TakeErrorInfoText());
 }
 
+[[noreturn]] void ThrowNotFound() {
+  TakeErrorInfoText();  // why a key was refused matters no more: it names no entry
+  throw bus::ErrorOf(HRESULT_NOT_FOUND, "no such entry");
+}
+
 template <class Record>
 std::tuple<std::string, bool> Entry(const std::optional<Record>& record) {
-  if (!record) throw bus::ErrorOf(HRESULT_NOT_FOUND, "no such entry");
+  if (!record) ThrowNotFound();
   return {bus::Utf8OrReplacement(record->name), record->enabled};
 }
 
@@ -116,9 +121,10 @@ FirewallAdaptor::Applications FirewallAdaptor::ListApplications() {
   return applications;
 }
 
+// A key that could never be stored names no entry: looking it up is no error.
 std::tuple<std::string, bool> FirewallAdaptor::GetApplication(const std::string& path) {
   AppKey key;
-  ThrowIfFailed(TakePath(path, &key));
+  if (FAILED(TakePath(path, &key))) ThrowNotFound();
   std::optional<AppRecord> record;
   ThrowIfFailed(m_firewall->Find(key, &record));
   return Entry(record);
@@ -166,7 +172,7 @@ FirewallAdaptor::Ports FirewallAdaptor::ListPorts() {
 
 std::tuple<std::string, bool> FirewallAdaptor::GetPort(const int32_t& number, const int32_t& protocol) {
   PortKey key;
-  ThrowIfFailed(TakePort(number, protocol, &key));
+  if (FAILED(TakePort(number, protocol, &key))) ThrowNotFound();
   std::optional<PortRecord> record;
   ThrowIfFailed(m_firewall->Find(key, &record));
   return Entry(record);

@@ -42,7 +42,8 @@ struct INetFwAuthorizedApplications : IDispatch {
   static constexpr IID iid{0x644EFD52, 0xCCF9, 0x486C, {0x97, 0xA2, 0x39, 0xF3, 0x52, 0x57, 0x0B, 0x30}};
   virtual HRESULT Add(INetFwAuthorizedApplication* app) = 0;
   virtual HRESULT Remove(BSTR imageFileName) = 0;
-  // Fails exactly when no entry has this image path.
+  // HRESULT_NOT_FOUND exactly when no entry has this image path; any other failure means
+  // that the collection could not be read.
   virtual HRESULT Item(BSTR imageFileName, INetFwAuthorizedApplication** app) = 0;
   virtual HRESULT get__NewEnum(IUnknown** newEnum) = 0;
 
@@ -71,7 +72,8 @@ struct INetFwOpenPorts : IDispatch {
   static constexpr IID iid{0xC0E9D7FA, 0xE07E, 0x430A, {0xB1, 0x9A, 0x09, 0x0C, 0xE8, 0x2D, 0x92, 0xE2}};
   virtual HRESULT Add(INetFwOpenPort* port) = 0;
   virtual HRESULT Remove(LONG portNumber, NET_FW_IP_PROTOCOL protocol) = 0;
-  // Fails exactly when no port has this number and protocol.
+  // HRESULT_NOT_FOUND exactly when no port has this number and protocol; any other failure
+  // means that the collection could not be read.
   virtual HRESULT Item(LONG portNumber, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** port) = 0;
   virtual HRESULT get__NewEnum(IUnknown** newEnum) = 0;
 

@@ -2,9 +2,9 @@
 // The seam between the store and the kernel: the store is the truth, and an enforcer
 // makes the kernel follow it. Every call reports failure by its result.
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "firewall/service/backend_choice.h"
 #include "firewall/service/records.h"
 
 // What the kernel is to enforce: nothing while the firewall is off, otherwise a closed
@@ -35,7 +35,7 @@ class StoreOnlyEnforcer final : public Enforcer {
   HRESULT ChangePort(const PortKey&, bool) override { return S_OK; }
 };
 
-// Picks the enforcer for `backend`: "store", "nftables", or "" for nftables where this
-// process may change the kernel firewall and the store elsewhere. `description` says which
-// one was taken and why. E_INVALIDARG (with the error text) for any other name.
-HRESULT CreateEnforcer(const std::string& backend, std::shared_ptr<Enforcer>* enforcer, std::string* description);
+// The enforcer of `choice`. An automatic choice of nftables is first tried on the kernel
+// (a scratch table made and dropped): where the kernel refuses, the store is taken instead
+// and `choice` says so.
+std::shared_ptr<Enforcer> CreateEnforcer(BackendChoice* choice);

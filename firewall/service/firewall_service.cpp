@@ -8,7 +8,10 @@
 FirewallService::FirewallService(std::unique_ptr<FirewallStore> store, std::shared_ptr<Enforcer> enforcer)
     : m_store(std::move(store)), m_enforcer(std::move(enforcer)) {}
 
-HRESULT FirewallService::ReadFirewallEnabled(bool* on) { return m_store->ReadFirewallEnabled(on); }
+HRESULT FirewallService::ReadFirewallEnabled(bool* on) {
+  const HRESULT hr = m_store->UseCurrentFiles();
+  return FAILED(hr) ? hr : m_store->ReadFirewallEnabled(on);
+}
 
 HRESULT FirewallService::WriteFirewallEnabled(bool on) {
   return Change([&](KernelChange* change) {
@@ -19,12 +22,14 @@ HRESULT FirewallService::WriteFirewallEnabled(bool on) {
 
 template <class Key>
 HRESULT FirewallService::FindEntry(const Key& key, std::optional<EntryRecord<Key>>* entry) {
-  return m_store->Table<Key>().Find(key, entry);
+  const HRESULT hr = m_store->UseCurrentFiles();
+  return FAILED(hr) ? hr : m_store->Table<Key>().Find(key, entry);
 }
 
 template <class Key>
 HRESULT FirewallService::ListEntries(std::vector<EntryRecord<Key>>* entries) {
-  return m_store->Table<Key>().List(entries);
+  const HRESULT hr = m_store->UseCurrentFiles();
+  return FAILED(hr) ? hr : m_store->Table<Key>().List(entries);
 }
 
 template <class Key>

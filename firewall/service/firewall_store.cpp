@@ -1,5 +1,7 @@
 #include "firewall/service/firewall_store.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -12,6 +14,9 @@ using Use = SqliteStatement::Use;
 
 // The schema version this build writes; a store from a newer build is not touched.
 constexpr int kSchemaVersion = 1;
+
+// The log is copied into the database once it holds this many pages (SQLite's default).
+constexpr int kCheckpointFrames = 1000;
 
 constexpr const char* kSchema =
     "BEGIN IMMEDIATE;"
@@ -111,6 +116,11 @@ int EntryTable<Key>::Prepare(sqlite3* db) {
 }
 
 template <class Key>
+void EntryTable<Key>::Finalize() {
+  for (SqliteStatement* statement : {&m_find, &m_list, &m_put, &m_delete, &m_update}) statement->Finalize();
+}
+
+template <class Key>
 HRESULT EntryTable<Key>::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
   Use use(m_find);
   BindKey(use, key);
@@ -172,14 +182,16 @@ template class EntryTable<PortKey>;
 
 HRESULT FirewallStore::Open(const std::string& path, std::unique_ptr<FirewallStore>* store, int busyTimeoutMs) {
   std::unique_ptr<FirewallStore> opened(new FirewallStore);
-  const HRESULT hr = opened->Initialise(path, busyTimeoutMs);
+  opened->m_path = path;
+  opened->m_busyTimeout = std::chrono::milliseconds(busyTimeoutMs);
+  const HRESULT hr = opened->Connect();
   if (SUCCEEDED(hr)) *store = std::move(opened);
   return hr;
 }
 
-HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
-  const std::string doing = "cannot open the firewall store " + path;
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+HRESULT FirewallStore::Connect() {
+  const std::string doing = "cannot open the firewall store " + m_path;
+  const std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
   std::error_code error;
   if (!folder.empty()) std::filesystem::create_directories(folder, error);
   if (error) {
@@ -187,15 +199,29 @@ HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
     return E_ACCESSDENIED;
   }
   int rc =
-      sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
-  m_busyTimeout = std::chrono::milliseconds(busyTimeoutMs);
+      sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const HRESULT hr = rc == SQLITE_OK ? Prepare() : SqliteFailure(m_db, rc, doing);
+  if (FAILED(hr)) {
+    Disconnect();
+    return hr;
+  }
+  // The log is open now that the schema has been read: these are the files to keep to.
+  m_files = IdentifyFiles();
+  return S_OK;
+}
+
+HRESULT FirewallStore::Prepare() {
+  const std::string doing = "cannot open the firewall store " + m_path;
   sqlite3_busy_handler(m_db, WaitWhileBusy, this);
+  // The log is copied into the database by Commit, once it is known to be the log that
+  // every process reads, rather than by SQLite inside the commit.
+  sqlite3_wal_hook(m_db, NoteLogSize, this);
 
   // The write-ahead log lets readers go on while another process writes; a full sync at
   // every commit makes each acknowledged change survive a crash or a power cut. Switching
   // to the log does not call the busy handler: two processes opening a new store at once
   // would fail without the retries.
+  int rc;
   for (int attempt = 0;
        (rc = SqliteExec(m_db, "PRAGMA journal_mode = WAL")) == SQLITE_BUSY && WaitWhileBusy(this, attempt); ++attempt) {
   }
@@ -233,6 +259,36 @@ HRESULT FirewallStore::Initialise(const std::string& path, int busyTimeoutMs) {
   return rc == SQLITE_OK ? S_OK : SqliteFailure(m_db, rc, doing);
 }
 
+void FirewallStore::Disconnect() {
+  // A log that is no longer the store's must not be copied into the database on the way out:
+  // it would overwrite what other processes stored since.
+  if (m_db && FilesReplaced()) sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  // Closed at once, not once its last statement goes: until every connection of this
+  // process to the file is closed, SQLite takes the locks that were lost for still held.
+  for (SqliteStatement* statement : {&m_begin, &m_commit, &m_rollback, &m_readEnabled, &m_writeEnabled})
+    statement->Finalize();
+  m_apps.Finalize();
+  m_ports.Finalize();
+  sqlite3_close(m_db);
+  m_db = nullptr;
+}
+
+std::array<std::optional<FirewallStore::FileId>, 2> FirewallStore::IdentifyFiles() const {
+  std::array<std::optional<FileId>, 2> files;
+  const std::string paths[] = {m_path, m_path + "-wal"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    struct stat status;
+    if (stat(paths[i].c_str(), &status) == 0) files[i] = FileId{status.st_dev, status.st_ino};
+  }
+  return files;
+}
+
+HRESULT FirewallStore::UseCurrentFiles() {
+  if (m_db && !FilesReplaced()) return S_OK;
+  if (m_db) Disconnect();
+  return Connect();
+}
+
 // SQLite's own handler naps longer and longer, so a process that changes the store again
 // and again can keep another one out for seconds. Short, even naps let the waiter in
 // between two changes.
@@ -245,24 +301,53 @@ int FirewallStore::WaitWhileBusy(void* context, int attempt) {
   return 1;
 }
 
+int FirewallStore::NoteLogSize(void* store, sqlite3*, const char*, int frames) {
+  static_cast<FirewallStore*>(store)->m_logFrames = frames;
+  return SQLITE_OK;
+}
+
 FirewallStore::~FirewallStore() {
-  // Statements are members and finalised after this body; close_v2 waits for them.
-  sqlite3_close_v2(m_db);
+  if (m_db) Disconnect();
 }
 
 HRESULT FirewallStore::Begin() {
-  Use use(m_begin);
-  return StepDone(m_db, use, "beginning a change of the firewall store");
+  for (int attempt = 0;; ++attempt) {
+    HRESULT hr = UseCurrentFiles();
+    if (FAILED(hr)) return hr;
+    {
+      Use use(m_begin);
+      hr = StepDone(m_db, use, "beginning a change of the firewall store");
+    }
+    // The files may have been replaced while this process waited for the write lock.
+    if (FAILED(hr) || attempt == 1 || !FilesReplaced()) return hr;
+    Rollback();
+  }
 }
 
 HRESULT FirewallStore::Commit() {
-  Use use(m_commit);
-  return StepDone(m_db, use, "committing a change of the firewall store");
+  HRESULT hr;
+  {
+    Use use(m_commit);
+    hr = StepDone(m_db, use, "committing a change of the firewall store");
+  }
+  if (FAILED(hr)) return hr;
+  if (FilesReplaced()) {
+    SetErrorInfoText("committing a change of the firewall store " + m_path +
+                     ": its files were replaced meanwhile; the change may be lost");
+    return E_FAIL;
+  }
+  if (m_logFrames >= kCheckpointFrames)
+    sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return S_OK;
 }
 
 void FirewallStore::Rollback() {
-  Use use(m_rollback);
-  use.Step();
+  {
+    Use use(m_rollback);
+    use.Step();
+  }
+  // Whatever failed, the next change starts from the files that other processes read.
+  UseCurrentFiles();
 }
 
 HRESULT FirewallStore::ReadFirewallEnabled(bool* on) {

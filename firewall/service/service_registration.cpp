@@ -32,6 +32,7 @@ class ClassFactory final : public ComObject<IClassFactory> {
 };
 
 std::vector<DWORD> g_cookies;
+std::optional<BackendChoice> g_backend;
 
 HRESULT Register(const CLSID& clsid, ClassFactory::Create create) {
   auto* factory = new ClassFactory(std::move(create));
@@ -40,6 +41,25 @@ HRESULT Register(const CLSID& clsid, ClassFactory::Create create) {
   factory->Release();
   if (SUCCEEDED(hr)) g_cookies.push_back(cookie);
   return hr;
+}
+
+// Opens the store of this process when the manager is created.
+OpenConfiguration OpenInProcess(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                                int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs) {
+  return [=](std::shared_ptr<FirewallConfiguration>* configuration) {
+    std::shared_ptr<FirewallService> service;
+    const HRESULT hr = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
+    *configuration = std::move(service);
+    return hr;
+  };
+}
+
+// The backends this process can hold itself: the service is reached over the bus.
+HRESULT ChooseInProcessBackend(const std::string& name, BackendChoice* choice) {
+  const HRESULT hr = ChooseBackend(name, choice);
+  if (FAILED(hr) || choice->backend != FirewallBackend::kService) return hr;
+  SetErrorInfoText("the firewall service is reached over the system bus, not opened here");
+  return E_INVALIDARG;
 }
 
 std::string ResolvedPath(const ServiceConfig& config) {
@@ -69,25 +89,20 @@ std::string DefaultDatabasePath() {
 }
 
 HRESULT RegisterFirewallService(const ServiceConfig& config) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  const HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
+  BackendChoice choice;
+  HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
   if (FAILED(hr)) return hr;
-  return RegisterFirewallService(ResolvedPath(config), std::move(enforcer));
+  return RegisterFirewallClasses(OpenInProcess(ResolvedPath(config), CreateEnforcer(&choice)), choice);
 }
 
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                                 int busyTimeoutMs) {
-  return RegisterFirewallClasses([=](std::shared_ptr<FirewallConfiguration>* backend) {
-    std::shared_ptr<FirewallService> service;
-    const HRESULT hr = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
-    *backend = std::move(service);
-    return hr;
-  });
+  return RegisterFirewallClasses(OpenInProcess(databasePath, std::move(enforcer), busyTimeoutMs));
 }
 
-HRESULT RegisterFirewallClasses(const OpenBackend& open) {
+HRESULT RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice) {
   RevokeFirewallService();
+  g_backend = std::move(choice);
   HRESULT hr = Register(CLSID_NetFwMgr, [open](REFIID riid, void** object) {
     std::shared_ptr<FirewallConfiguration> backend;
     const HRESULT opened = open(&backend);
@@ -102,20 +117,15 @@ HRESULT RegisterFirewallClasses(const OpenBackend& open) {
 void RevokeFirewallService() {
   for (const DWORD cookie : g_cookies) CoRevokeClassObject(cookie);
   g_cookies.clear();
+  g_backend.reset();
 }
+
+std::optional<BackendChoice> RegisteredBackend() { return g_backend; }
 
 HRESULT ApplyFirewallConfiguration(const ServiceConfig& config) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
+  BackendChoice choice;
+  HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
   std::shared_ptr<FirewallService> service;
-  if (SUCCEEDED(hr)) hr = OpenFirewallService(ResolvedPath(config), std::move(enforcer), &service);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(ResolvedPath(config), CreateEnforcer(&choice), &service);
   return hr;
-}
-
-std::string DescribeBackend(const ServiceConfig& config) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  const HRESULT hr = CreateEnforcer(config.backend, &enforcer, &description);
-  return SUCCEEDED(hr) ? description : TakeErrorInfoText();
 }

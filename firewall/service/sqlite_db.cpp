@@ -19,7 +19,14 @@ int SqliteStatement::Prepare(sqlite3* db, const char* sql) {
   return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr);
 }
 
+void SqliteStatement::Finalize() {
+  sqlite3_finalize(m_stmt);
+  m_stmt = nullptr;
+}
+
 SqliteStatement::Use::~Use() {
+  // A statement whose connection could not be made again is null: its step just fails.
+  if (!m_stmt) return;
   sqlite3_reset(m_stmt);
   sqlite3_clear_bindings(m_stmt);
 }

@@ -22,6 +22,8 @@ class SqliteStatement {
   ~SqliteStatement();
 
   int Prepare(sqlite3* db, const char* sql);
+  // Lets the connection close; the statement may be prepared again, on another one.
+  void Finalize();
 
   // One use of the statement: binds, steps and reads columns, and resets the statement
   // when it goes, so that no read stays open between calls.

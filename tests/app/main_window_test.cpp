@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTabBar>
@@ -11,23 +13,28 @@
 #include "app/about_dlg.h"
 #include "app/banner_dlg.h"
 #include "app/firewall_dlg.h"
+#include "app/skin/skin.h"
 #include "app/tab_dialog.h"
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/menu.h"
+#include "framework/win_app.h"
 #include "monitor/sniffer_dlg.h"
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/controls/pixels.h"
 #include "tests/firewall/fake_firewall.h"
+#include "tests/support/keyboard_focus.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
 
 namespace {
 
-// The main window, with the process's end recorded instead of carried out.
+// The main window, with the process's end recorded instead of carried out, and retries
+// that do not wait.
 class TestableMainWindow : public CfirewallDlg {
  public:
   int exitStatus = -1;
@@ -37,6 +44,7 @@ class TestableMainWindow : public CfirewallDlg {
     exitStatus = status;
     EndDialog(status);
   }
+  void WaitBeforeRetry(unsigned) override {}
 };
 
 // A temporary store and working directory, no live capture and no real modal dialogs.
@@ -160,6 +168,60 @@ TEST_F(MainWindowTest, EnterAndTheWindowMenuOpenTheAboutBoxEscapeDoesNothing) {
   EXPECT_TRUE(visibleAfterEscape);
 }
 
+TEST_F(MainWindowTest, TheAboutBoxSaysWhatBecomesOfTheRulesAndEveryLineHoldsItsText) {
+  TestableMainWindow window;
+  QString rules;
+  Run(window, [&] {
+    OnNextModal([&](QWidget* modal) {
+      auto* about = dynamic_cast<CAboutDlg*>(modal);
+      ASSERT_NE(about, nullptr);
+      for (const QLabel* label : about->findChildren<QLabel*>()) {
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->contentsRect().width())
+            << label->text().toStdString();
+      }
+      // Whichever backend a run takes, its line fits.
+      auto* line = qobject_cast<QLabel*>(about->GetDlgItem(IDC_ABOUT_RULES));
+      ASSERT_NE(line, nullptr);
+      rules = line->text();
+      for (const FirewallBackend backend : kFirewallBackends) {
+        const QString text = QString::fromStdString(RulesText(backend));
+        EXPECT_LE(QFontMetrics(line->font()).horizontalAdvance(text), line->contentsRect().width())
+            << text.toStdString();
+      }
+    });
+    QTest::mouseClick(window.GetDlgItem(IDOK), Qt::LeftButton);
+  });
+  EXPECT_EQ(rules, QStringLiteral("Firewall rules: kept, not enforced"));
+}
+
+TEST_F(MainWindowTest, TabGoesRoundTheTabStopsAndArrowsRoundTheRadioGroup) {
+  TestableMainWindow window;
+  int first = 0;
+  std::vector<int> tabs, backTabs, arrows;
+  bool onAfterArrows = false;
+  Run(window, [&] {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    first = FocusedControlId();
+    // Neither the radio buttons nor the pages' controls are on the way.
+    tabs = PressAndFollowFocus(Qt::Key_Tab, 4);
+    backTabs = PressAndFollowFocus(Qt::Key_Backtab, 4, Qt::ShiftModifier);
+
+    // The arrows go round the group that starts at "On" and check each button they reach,
+    // which switches the firewall as a click does.
+    QTest::mouseClick(window.GetDlgItem(IDC_FIREWALL_OFF), Qt::LeftButton);
+    arrows = PressAndFollowFocus(Qt::Key_Right, 2);
+    arrows.push_back(PressAndFollowFocus(Qt::Key_Up, 1).back());
+    BOOL on = 0;
+    window.QueryFirewallOn(&on);
+    onAfterArrows = on == 1 && IsChecked(window, IDC_FIREWALL_ON);
+  });
+  EXPECT_EQ(first, IDOK);
+  EXPECT_EQ(tabs, (std::vector<int>{IDCANCEL, IDC_TAB, IDC_FORUM, IDOK}));
+  EXPECT_EQ(backTabs, (std::vector<int>{IDC_FORUM, IDC_TAB, IDCANCEL, IDOK}));
+  EXPECT_EQ(arrows, (std::vector<int>{IDC_FIREWALL_ON, IDC_FIREWALL_OFF, IDC_FIREWALL_ON}));
+  EXPECT_TRUE(onAfterArrows);
+}
+
 TEST_F(MainWindowTest, WindowMenuEndsWithASeparatorAndTheAboutItem) {
   TestableMainWindow window;
   Run(window, [&] {
@@ -195,6 +257,19 @@ TEST_F(MainWindowTest, BannerShowsAHandAndOpensTheHomePage) {
   });
   EXPECT_EQ(m_services.urls, (QStringList{CBannerDlg::kHomePage, CfirewallDlg::kForumPage}));
   EXPECT_TRUE(QString(CfirewallDlg::kForumPage).endsWith(u"/newbb+index.cat+2.htm"));
+}
+
+TEST_F(MainWindowTest, ADoubleClickOnTheBannerOpensTheHomePageOnce) {
+  TestableMainWindow window;
+  Run(window, [&] {
+    QWidget* picture = window.m_pBanner->GetDlgItem(IDC_BANNER_BITMAP);
+    const QPoint centre = picture->rect().center();
+    // The platform's double click: press, release, then the second press as a double click.
+    QTest::mouseClick(picture, Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(picture, Qt::LeftButton, {}, centre);
+    QTest::mouseRelease(picture, Qt::LeftButton, {}, centre);
+  });
+  EXPECT_EQ(m_services.urls, QStringList{CBannerDlg::kHomePage});
 }
 
 // A manager class that notes what the window had built when the manager was asked for,
@@ -233,6 +308,17 @@ TEST_F(MainWindowTest, AnUnopenableStoreShowsTheMessageAndEndsWithStatusOne) {
   EXPECT_EQ(m_services.boxes[0].text, QStringLiteral("Brenvo works only under Windows XP"));
   EXPECT_EQ(m_services.boxes[0].caption, QStringLiteral("Error"));
   EXPECT_EQ(m_services.boxes[0].type & MB_ICONMASK, MB_ICONERROR);
+}
+
+TEST_F(MainWindowTest, AFirewallThatNeverAnswersEndsTheRunAsAFailure) {
+  FakeFirewall firewall;
+  firewall.Fail("INetFwMgr::get_LocalPolicy");
+  CWinApp app;
+  TestableMainWindow window;
+  EXPECT_EQ(window.DoModal(), 0);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(app.ExitInstance(), 1);
+  EXPECT_EQ(m_services.boxes.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ARefusedSwitchLeavesTheButtonsShowingTheRealState) {
@@ -289,6 +375,27 @@ TEST(BannerContainer, HasAThinBorderAroundItsClientArea) {
   host.AddPage(&banner);
   host.LayoutBanners();
   EXPECT_EQ(banner.geometry(), QRect(1, 1, 1000, 64));  // inside the border, cut by the container
+
+  // The banner, in the program's skin, paints its face over the container's client area and
+  // beyond, but not over the container's frame.
+  struct SkinForThisTest {
+    SkinForThisTest() {
+      SkinInitialize(AfxGetInstanceHandle(), "SCRIBBLE", nullptr, nullptr);
+      SkinLoadFromResource(AfxGetInstanceHandle(), "DEFAULT", "SKINMAGIC");
+      SkinSelectWindowSkin("Dialog");
+    }
+    ~SkinForThisTest() { SkinShutdown(); }
+  } skin;
+  main.show();
+  host.show();
+  const QImage image = host.grab().toImage();
+  ASSERT_EQ(image.size(), QSize(535, 64));
+  const QRgb frame = host.palette().color(QPalette::Shadow).rgb();
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(0, 0, 535, 1)), 0) << "top";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(0, 63, 535, 1)), 0) << "bottom";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(0, 0, 1, 64)), 0) << "left";
+  EXPECT_EQ(CountOtherThan(image, frame, QRect(534, 0, 1, 64)), 0) << "right";
+  EXPECT_EQ(BoundsOf(image, frame, QRect(1, 1, 533, 62)), QRect()) << "inside";
 }
 
 }  // namespace

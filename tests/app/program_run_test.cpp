@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/about_dlg.h"
 #include "app/brenvo_main.h"
 #include "app/firewall_app.h"
 #include "app/firewall_dlg.h"
@@ -18,9 +20,12 @@
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/firewall/store_client.h"
 #include "tests/pages/list_rows.h"
+#include "tests/support/file_dialog_listing.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
+#include "tests/support/without_net_admin.h"
 #include "tools/synthetic_traffic.h"
 
 CfirewallApp theApp;
@@ -42,7 +47,8 @@ class ProgramRunTest : public ::testing::Test {
   // Starts the program; once its main window shows, acts on it and ends it with Exit.
   int Run(std::function<void(CfirewallDlg&)> action, std::vector<std::string> extraArgs = {}) {
     const std::string db = (m_dir.path() + "/firewall.db").toStdString();
-    std::vector<std::string> args{"brenvo", "-platform", "offscreen", "--firewall=store", "--db", db};
+    std::vector<std::string> args{"brenvo", "-platform", "offscreen", "--db", db};
+    args.insert(args.end(), m_backendArgs.begin(), m_backendArgs.end());
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -55,6 +61,7 @@ class ProgramRunTest : public ::testing::Test {
     return BrenvoMain(int(argv.size()), argv.data());
   }
 
+  std::vector<std::string> m_backendArgs{"--firewall=store"};
   QTemporaryDir m_dir;
   QString m_previousDir;
   ScopedRecordingServices m_services;
@@ -80,11 +87,47 @@ TEST_F(ProgramRunTest, TheFirewallStateSurvivesARestart) {
   EXPECT_TRUE(openAfterEscape);
 }
 
+TEST_F(ProgramRunTest, AnAutomaticFallBackToTheStoreIsToldAtStartAndInTheAboutBox) {
+  const WithoutNetAdmin dropped;
+  m_backendArgs.clear();
+  unsetenv("BRENVO_FIREWALL");
+  QString rules;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Run([&](CfirewallDlg& window) {
+              QTimer::singleShot(0, [&] {
+                auto* about = dynamic_cast<CAboutDlg*>(QApplication::activeModalWidget());
+                ASSERT_NE(about, nullptr);
+                rules = qobject_cast<QLabel*>(about->GetDlgItem(IDC_ABOUT_RULES))->text();
+                about->close();
+              });
+              QTest::mouseClick(window.GetDlgItem(IDOK), Qt::LeftButton);
+            }),
+            0);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("brenvo: firewall backend: store (automatic: this process may not change the kernel firewall)"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(rules, QStringLiteral("Firewall rules: kept, not enforced"));
+}
+
 // Types into an edit of a page, as the user would.
 void Type(CDialog& page, int id, const QString& text) {
   auto* edit = qobject_cast<QLineEdit*>(page.GetDlgItem(id));
   ASSERT_NE(edit, nullptr) << id;
   QTest::keyClicks(edit, text);
+}
+
+void ShowTab(CfirewallDlg& window, int index) {
+  QTabBar* tabs = window.m_tab.tabBar();
+  QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center());
+}
+
+void AddPortOnThePage(CfirewallDlg& window, const QString& name, const QString& number) {
+  ShowTab(window, 1);
+  ASSERT_TRUE(window.m_pPortPage->isVisible());
+  Type(*window.m_pPortPage, IDC_PORT_NAME, name);
+  Type(*window.m_pPortPage, IDC_PORT_NUMBER, number);
+  QTest::mouseClick(window.m_pPortPage->GetDlgItem(IDC_ADD_PORT), Qt::LeftButton);
 }
 
 TEST_F(ProgramRunTest, AProgramAndAPortAddedOnThePagesAreListedAfterARestart) {
@@ -94,14 +137,7 @@ TEST_F(ProgramRunTest, AProgramAndAPortAddedOnThePagesAreListedAfterARestart) {
               QTest::mouseClick(programs.GetDlgItem(IDC_BROWSE), Qt::LeftButton);
               Type(programs, IDC_PROGRAM_NAME, "Backup");
               QTest::mouseClick(programs.GetDlgItem(IDC_ADD_PROGRAM), Qt::LeftButton);
-
-              QTabBar* tabs = window.m_tab.tabBar();
-              QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
-              CPortDlg& ports = *window.m_pPortPage;
-              ASSERT_TRUE(ports.isVisible());
-              Type(ports, IDC_PORT_NAME, "Backup daemon");
-              Type(ports, IDC_PORT_NUMBER, "873");
-              QTest::mouseClick(ports.GetDlgItem(IDC_ADD_PORT), Qt::LeftButton);
+              AddPortOnThePage(window, "Backup daemon", "873");
             }),
             0);
   QStringList programRows;
@@ -132,6 +168,44 @@ TEST_F(ProgramRunTest, ACaptureFileFillsTheTreeAndTheLog) {
   QFile log(m_dir.path() + "/Logger.txt");
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_EQ(log.readAll().count("\r\n"), 60);
+}
+
+// The desktop's own open-file dialog, the other services still recorded.
+class RealFileDialog final : public RecordingServices {
+ public:
+  std::optional<QStringList> OpenFileDialog(QWidget* owner, const QString& filter, bool allowMultiple) override {
+    return DesktopModalServices().OpenFileDialog(owner, filter, allowMultiple);
+  }
+};
+
+TEST_F(ProgramRunTest, EveryChangeIsKeptWhileTheFileDialogListsTheStoresFolderAndAnotherProcessUsesIt) {
+  RealFileDialog realDialog;
+  const ScopedModalServices services(realDialog);
+  const std::string db = (m_dir.path() + "/firewall.db").toStdString();
+  const QStringList storeFiles{"firewall.db", "firewall.db-wal", "firewall.db-shm"};
+  bool listed = false;
+  std::vector<int> others;  // what the other process reported, in turn
+  EXPECT_EQ(Run([&](CfirewallDlg& window) {
+              AddPortOnThePage(window, "Port 53", "53");
+              // "Browse.." opens where the store is, the working directory; while it lists
+              // the store's files, the other process reads the store. Then it is cancelled.
+              CancelFileDialogOnceListed(QDir(m_dir.path()), storeFiles, &listed, [&] {
+                others.push_back(RunStoreClient(db, {"has", "53"}));
+              });
+              ShowTab(window, 0);
+              QTest::mouseClick(window.m_pProgramPage->GetDlgItem(IDC_BROWSE), Qt::LeftButton);
+              others.push_back(RunStoreClient(db, {"has", "53"}));
+              AddPortOnThePage(window, "Port 54", "54");
+              others.push_back(RunStoreClient(db, {"has", "54"}));
+              others.push_back(RunStoreClient(db, {"add", "9999"}));
+              AddPortOnThePage(window, "Port 55", "55");
+              others.push_back(RunStoreClient(db, {"has", "55"}));
+            }),
+            0);
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(others, std::vector<int>(5, 0)) << "1: a port of the window that the other process does not see";
+  EXPECT_EQ(RunStoreClient(db, {"has", "53", "54", "55", "9999"}), 0);
+  EXPECT_EQ(IntegrityCheck(db), "ok");
 }
 
 }  // namespace

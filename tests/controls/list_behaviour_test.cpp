@@ -187,6 +187,24 @@ TEST_F(ListBehaviour, AClickReachesThePageWithItsPointAndNoClickOrKeyChangesABox
   EXPECT_EQ(page.m_clicks.size(), 3u);
 }
 
+TEST_F(ListBehaviour, APressAndAReleaseOnDifferentCellsAreNoClick) {
+  page.AddRow(true, "Mail", "/usr/bin/mail");
+  page.AddRow(false, "Chat", "/usr/bin/chat");
+  const auto pressMoveRelease = [&](QPoint from, QPoint to) {
+    QTest::mousePress(list.viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(list.viewport(), to);
+    QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, to);
+  };
+  pressMoveRelease(page.Cell(0, 0).center(), page.Cell(0, 2).center());                  // one row, two cells
+  pressMoveRelease(page.Cell(0, 2).center(), page.Cell(1, 2).center());                  // one column, two rows
+  pressMoveRelease(page.Cell(1, 2).center(), QPoint(page.Cell(1, 2).center().x(), -5));  // onto the header
+  EXPECT_TRUE(page.m_clicks.empty());
+
+  pressMoveRelease(page.Cell(1, 2).topLeft(), page.Cell(1, 2).bottomRight());
+  ASSERT_EQ(page.m_clicks.size(), 1u);
+  EXPECT_EQ(std::pair(page.m_clicks[0].iItem, page.m_clicks[0].iSubItem), std::pair(1, 2));
+}
+
 TEST_F(ListBehaviour, CellRectanglesAreWhereTheViewPaintsThem) {
   for (int i = 0; i < 60; ++i) page.AddRow(i % 2, "Program", "/usr/bin/program");
   list.GetHeaderCtrl()->resizeSection(3, 600);  // wider than the list: it scrolls sideways

@@ -153,7 +153,8 @@ class FakeApps final : public FakeObject<INetFwAuthorizedApplications> {
   }
   HRESULT Item(BSTR path, INetFwAuthorizedApplication** app) override {
     *app = nullptr;
-    if (Fails("Item") || Find(Text(path)) == m_fake.apps.end()) return kInjected;
+    if (Fails("Item")) return kInjected;
+    if (Find(Text(path)) == m_fake.apps.end()) return HRESULT_NOT_FOUND;
     const std::u16string key = Text(path);
     *app = new FakeApp(m_fake, &key);
     return S_OK;
@@ -202,8 +203,9 @@ class FakePorts final : public FakeObject<INetFwOpenPorts> {
   }
   HRESULT Item(LONG number, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** port) override {
     *port = nullptr;
+    if (Fails("Item")) return kInjected;
     auto it = Find(number, protocol);
-    if (Fails("Item") || it == m_fake.ports.end()) return kInjected;
+    if (it == m_fake.ports.end()) return HRESULT_NOT_FOUND;
     *port = new FakePort(m_fake, &*it);
     return S_OK;
   }

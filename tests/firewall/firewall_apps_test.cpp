@@ -32,6 +32,8 @@ TEST_F(AppsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
   ExpectFaults(
       {
           {"INetFwProfile::get_AuthorizedApplications", 0, FW_E_APP_COLLECTION},
+          // A collection that cannot be read is not taken for one without the entry.
+          {"INetFwAuthorizedApplications::Item", 0, FW_E_APP_COLLECTION},
           {"INetFwAuthorizedApplication::get_Enabled", 0, FW_E_APP_ENABLED_STATE},
       },
       [&] { return firewall.QueryAppEnabled(kPath, &enabled); }, [&] { EXPECT_EQ(enabled, FALSE); });
@@ -39,6 +41,7 @@ TEST_F(AppsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
       {
           {"INetFwProfile::get_AuthorizedApplications", 0, FW_E_APP_COLLECTION},
           {"INetFwProfile::get_AuthorizedApplications", 1, FW_E_APP_COLLECTION},
+          {"INetFwAuthorizedApplications::Item", 0, FW_E_APP_COLLECTION},
           {"INetFwAuthorizedApplication::get_Enabled", 0, FW_E_APP_ENABLED_STATE},
           {"INetFwAuthorizedApplications::Remove", 0, FW_E_REMOVE_FROM_COLLECTION},
       },
@@ -46,12 +49,16 @@ TEST_F(AppsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
   ExpectFaults(
       {
           {"INetFwProfile::get_AuthorizedApplications", 0, FW_E_APP_COLLECTION},
+          {"INetFwAuthorizedApplications::Item", 0, FW_E_APP_COLLECTION},
           {"INetFwAuthorizedApplication::put_Enabled", 0, FW_E_APP_ENABLED_STATE},
       },
       [&] { return firewall.ToggleAppEnabled(kPath, 1); }, unchanged);
   // An add of a present entry reports the failure of its query.
   ExpectFaults(
-      {{"INetFwAuthorizedApplication::get_Enabled", 0, FW_E_APP_ENABLED_STATE}},
+      {
+          {"INetFwAuthorizedApplications::Item", 0, FW_E_APP_COLLECTION},
+          {"INetFwAuthorizedApplication::get_Enabled", 0, FW_E_APP_ENABLED_STATE},
+      },
       [&] { return firewall.AddApp(kPath, u"other"); }, unchanged);
 }
 

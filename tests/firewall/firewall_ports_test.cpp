@@ -31,6 +31,8 @@ TEST_F(PortsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
   ExpectFaults(
       {
           {"INetFwProfile::get_GloballyOpenPorts", 0, FW_E_PORT_COLLECTION},
+          // A collection that cannot be read is not taken for one without the port.
+          {"INetFwOpenPorts::Item", 0, FW_E_PORT_COLLECTION},
           {"INetFwOpenPort::get_Enabled", 0, FW_E_PORT_ENABLED_STATE},
       },
       [&] { return firewall.QueryPortEnabled(53, 17, &enabled); }, [&] { EXPECT_EQ(enabled, FALSE); });
@@ -38,6 +40,7 @@ TEST_F(PortsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
       {
           {"INetFwProfile::get_GloballyOpenPorts", 0, FW_E_PORT_COLLECTION},
           {"INetFwProfile::get_GloballyOpenPorts", 1, FW_E_PORT_COLLECTION},
+          {"INetFwOpenPorts::Item", 0, FW_E_PORT_COLLECTION},
           {"INetFwOpenPort::get_Enabled", 0, FW_E_PORT_ENABLED_STATE},
           {"INetFwOpenPorts::Remove", 0, FW_E_REMOVE_FROM_COLLECTION},
       },
@@ -45,9 +48,14 @@ TEST_F(PortsTest, EveryFailingStepOfQueryRemoveAndToggleIsReported) {
   ExpectFaults(
       {
           {"INetFwProfile::get_GloballyOpenPorts", 0, FW_E_PORT_COLLECTION},
+          {"INetFwOpenPorts::Item", 0, FW_E_PORT_COLLECTION},
           {"INetFwOpenPort::put_Enabled", 0, FW_E_PORT_ENABLED_STATE},
       },
       [&] { return firewall.TogglePortEnabled(53, 17, 1); }, unchanged);
+  // An add cannot tell an enabled port from a missing one without reading the collection.
+  ExpectFaults(
+      {{"INetFwOpenPorts::Item", 0, FW_E_PORT_COLLECTION}}, [&] { return firewall.AddPort(53, 17, u"other"); },
+      unchanged);
 }
 
 TEST_F(PortsTest, AMissingNameFailsAfterNumberAndProtocolWereSet) {

@@ -1,5 +1,6 @@
 // The firewall operations over the real service and a temporary store: what they keep,
 // what they refuse, and that nothing acknowledged is lost to another process or a crash.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -18,6 +19,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
 #include "firewall/service/service_registration.h"
+#include "tests/firewall/store_client.h"
 #include "tests/firewall/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
 
@@ -171,6 +173,30 @@ TEST_F(StoreFirewallTest, AStoreBusyPastTheTimeoutFailsTheChange) {
   EXPECT_EQ(firewall->AddPort(80, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_OK);
 }
 
+TEST_F(StoreFirewallTest, AStoreThatCannotBeReadFailsTheOperationsInsteadOfLookingEmpty) {
+  auto firewall = Start();
+  ASSERT_EQ(firewall->AddPort(53, NET_FW_IP_PROTOCOL_UDP, u"dns"), FW_OK);
+  ASSERT_EQ(firewall->AddApp(u"/usr/bin/a", u"a"), FW_OK);
+  // Something else damages the store behind Brenvo's back: its tables are gone.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "DROP TABLE open_ports; DROP TABLE applications", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+
+  BOOL enabled = TRUE;
+  EXPECT_EQ(firewall->QueryPortEnabled(53, NET_FW_IP_PROTOCOL_UDP, &enabled), FW_E_PORT_COLLECTION);
+  EXPECT_EQ(enabled, FALSE);
+  EXPECT_EQ(firewall->RemovePort(53, NET_FW_IP_PROTOCOL_UDP), FW_E_PORT_COLLECTION);
+  EXPECT_EQ(firewall->TogglePortEnabled(53, NET_FW_IP_PROTOCOL_UDP, 1), FW_E_PORT_COLLECTION);
+  EXPECT_EQ(firewall->AddPort(80, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_E_PORT_COLLECTION);
+  enabled = TRUE;
+  EXPECT_EQ(firewall->QueryAppEnabled(u"/usr/bin/a", &enabled), FW_E_APP_COLLECTION);
+  EXPECT_EQ(enabled, FALSE);
+  EXPECT_EQ(firewall->RemoveApp(u"/usr/bin/a"), FW_E_APP_COLLECTION);
+  EXPECT_EQ(firewall->ToggleAppEnabled(u"/usr/bin/a", 1), FW_E_APP_COLLECTION);
+}
+
 // Runs `body` in a child process; its exit status is the child's result.
 template <class Body>
 pid_t Spawn(Body body) {
@@ -251,14 +277,7 @@ TEST_F(StoreFirewallTest, AcknowledgedChangesSurviveAKillAtAnyMoment) {
     close(acks[0]);
   }
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(m_path.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* check = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
-  sqlite3_finalize(check);
-  sqlite3_close(db);
+  EXPECT_EQ(IntegrityCheck(m_path), "ok");
 
   auto firewall = Start();
   for (const auto& [port, enabled] : expectedEnabled) {
@@ -272,6 +291,49 @@ TEST_F(StoreFirewallTest, AcknowledgedChangesSurviveAKillAtAnyMoment) {
   }
   firewall->ListOpenPorts();
   EXPECT_GE(firewall->portRows.size(), expectedEnabled.size());
+}
+
+// What any code of this process that opens and closes the store's files does: the close
+// drops every POSIX lock the process holds on them, SQLite's included.
+void OpenAndCloseTheStoreFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm"}) close(open((path + suffix).c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+TEST_F(StoreFirewallTest, AStoreWhoseLocksThisProcessLostKeepsTheChangesOfBothProcesses) {
+  auto firewall = Start();
+  ASSERT_EQ(firewall->AddPort(53, NET_FW_IP_PROTOCOL_TCP, u"dns"), FW_OK);
+  OpenAndCloseTheStoreFiles(m_path);
+  // Finding no lock, the other process takes the store for unused: leaving, it copies the
+  // log into the database and deletes it under this process's connection.
+  EXPECT_EQ(RunStoreClient(m_path, {"has", "53"}), 0);
+  EXPECT_EQ(firewall->AddPort(54, NET_FW_IP_PROTOCOL_TCP, u"second"), FW_OK);
+  EXPECT_EQ(RunStoreClient(m_path, {"has", "54"}), 0) << "an acknowledged change that no other process sees";
+  EXPECT_EQ(RunStoreClient(m_path, {"add", "9999"}), 0);
+  EXPECT_EQ(firewall->AddPort(55, NET_FW_IP_PROTOCOL_TCP, u"third"), FW_OK);
+  BOOL enabled = FALSE;
+  EXPECT_EQ(firewall->QueryPortEnabled(9999, NET_FW_IP_PROTOCOL_TCP, &enabled), FW_OK);
+  EXPECT_EQ(enabled, TRUE) << "this process does not see the other's change";
+  firewall.reset();
+
+  EXPECT_EQ(RunStoreClient(m_path, {"has", "53", "54", "55", "9999"}), 0);
+  EXPECT_EQ(IntegrityCheck(m_path), "ok");
+}
+
+TEST_F(StoreFirewallTest, AStoreDeletedUnderTheWindowIsMadeAgainRatherThanWrittenIntoTheVoid) {
+  auto firewall = Start();
+  ASSERT_EQ(firewall->AddPort(53, NET_FW_IP_PROTOCOL_TCP, u"dns"), FW_OK);
+  const std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
+  std::filesystem::remove_all(folder);
+  // While no store can be made there, every operation fails, and says so.
+  std::ofstream(folder) << "not a folder";
+  EXPECT_EQ(firewall->AddPort(54, NET_FW_IP_PROTOCOL_TCP, u"nowhere"), FW_E_PORT_COLLECTION);
+  BOOL on = TRUE;
+  EXPECT_EQ(firewall->QueryFirewallOn(&on), FW_E_READ_FIREWALL_STATE);
+  EXPECT_EQ(firewall->SwitchFirewallOn(), FW_E_READ_FIREWALL_STATE);
+  std::filesystem::remove(folder);
+  EXPECT_EQ(firewall->AddPort(55, NET_FW_IP_PROTOCOL_TCP, u"kept"), FW_OK);
+  firewall.reset();
+  EXPECT_EQ(RunStoreClient(m_path, {"has", "55"}), 0);
 }
 
 }  // namespace

@@ -1,8 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include "framework/file_dialog.h"
 #include "framework/modal_services.h"
 #include "resources/resource.h"
+#include "tests/support/file_dialog_listing.h"
 #include "tests/support/recording_services.h"
 
 namespace {
@@ -45,6 +52,50 @@ TEST(FileDialog, TakesTheFirstOfSeveralFilesAndKeepsNothingOnCancel) {
   EXPECT_EQ(cancelled.DoModal(), IDCANCEL);
   EXPECT_TRUE(cancelled.GetPathName().isEmpty());
   EXPECT_FALSE(services.multipleAllowed);
+}
+
+// The files of a store in use, each with a read lock of this process on it as SQLite holds
+// them. Listing their folder must leave every lock in place: any close of a descriptor of a
+// file drops all of this process's locks on it.
+TEST(FileDialog, ListsAFolderWithoutOpeningTheFilesInIt) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QStringList names{"firewall.db", "firewall.db-wal", "firewall.db-shm"};
+  std::vector<int> files;
+  for (const QString& name : names) {
+    const int fd = open(dir.filePath(name).toUtf8().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "SQLite format 3", 16), 16);
+    flock lock{};
+    lock.l_type = F_RDLCK;
+    ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0);
+    files.push_back(fd);
+  }
+
+  // The dialog opens in the working directory.
+  const QString previousDir = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  bool listed = false;
+  CancelFileDialogOnceListed(QDir(dir.path()), names, &listed);
+  EXPECT_FALSE(Services().OpenFileDialog(nullptr, QStringLiteral("All Files (*.*) (*)"), false));
+  QDir::setCurrent(previousDir);
+  EXPECT_TRUE(listed);
+
+  // Locks belong to the process, so another one tells which are still held.
+  const pid_t child = fork();
+  if (child == 0) {
+    int dropped = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      flock probe{};
+      probe.l_type = F_WRLCK;
+      if (fcntl(files[i], F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) dropped |= 1 << i;
+    }
+    _exit(dropped);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "bit i: the lock on " << names.join(", ").toStdString() << "[i] was dropped";
+  for (const int fd : files) close(fd);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "tests/monitor/monitor_test_support.h"
 #include "tools/capture_writer.h"
 #include "tools/packet_builder.h"
+#include "tools/synthetic_traffic.h"
 
 #include <gtest/gtest.h>
 
@@ -145,6 +146,22 @@ TEST_P(CaptureFileTest, FileIsReadWholeAndItsEndIsQuiet) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, CaptureFileTest,
                          ::testing::Values(tools::CaptureWriter::Format::Pcap, tools::CaptureWriter::Format::Pcapng));
+
+TEST(CaptureFileWithoutAddressTest, IsReadOnAHostWhoseInterfacesAreAllDown) {
+  monitor_test::TempDir dir;
+  const std::string path = (dir.path() / "traffic.pcap").string();
+  ASSERT_TRUE(tools::WriteTrafficCapture(path, 12, 2, tools::CaptureWriter::Format::Pcap));
+  CTrafficMonitor::SetCaptureFile(path);
+  monitor_test::RecordingMonitor monitor(dir.path());
+  monitor_test::StreamCapture streams;
+  monitor.m_addresses.clear();
+  monitor.StartCapture();
+  ASSERT_TRUE(monitor.m_hThread.joinable());
+  monitor.m_hThread.join();
+  CTrafficMonitor::SetCaptureFile("");
+  EXPECT_EQ(monitor.Packets().size(), 12u);
+  EXPECT_EQ(streams.Out(), "Binding to: \n");
+}
 
 TEST(CaptureFileMissingTest, IsReportedAsASocketFailure) {
   CTrafficMonitor::SetCaptureFile("/nonexistent/brenvo.pcap");

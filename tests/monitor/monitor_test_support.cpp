@@ -46,18 +46,18 @@ ScriptedCapture::ScriptedCapture(Script& script) {
 
 ScriptedCapture::~ScriptedCapture() { ws::SetSourceFactory(nullptr); }
 
-void RecordingMonitor::AddPacketToTree(const PacketFields& fields) {
+void PacketRecorder::AddPacketToTree(const PacketFields& fields) {
   std::lock_guard lock(m_mutex);
   m_packets.push_back(fields);
   m_added.notify_all();
 }
 
-std::vector<PacketFields> RecordingMonitor::Packets() {
+std::vector<PacketFields> PacketRecorder::Packets() {
   std::lock_guard lock(m_mutex);
   return m_packets;
 }
 
-bool RecordingMonitor::WaitForPackets(std::size_t count, double seconds) {
+bool PacketRecorder::WaitForPackets(std::size_t count, double seconds) {
   std::unique_lock lock(m_mutex);
   return m_added.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return m_packets.size() >= count; });
 }

@@ -51,26 +51,31 @@ class ScriptedCapture {
   ~ScriptedCapture();
 };
 
-// A monitor whose tree is a list of the fields it was handed.
-class RecordingMonitor : public CTrafficMonitor {
+// A tree that is a list of the fields it was handed.
+class PacketRecorder : public PacketSink {
  public:
-  explicit RecordingMonitor(const std::filesystem::path& logDirectory) : CTrafficMonitor(logDirectory.string()) {}
-  ~RecordingMonitor() override { StopCapture(); }
-
   void AddPacketToTree(const PacketFields& fields) override;
   std::vector<PacketFields> Packets();
   // Waits up to `seconds` for at least `count` packets.
   bool WaitForPackets(std::size_t count, double seconds = 5);
 
-  using CTrafficMonitor::m_addresses;
-  using CTrafficMonitor::m_bindAddress;
-  using CTrafficMonitor::m_hThread;
-  using CTrafficMonitor::m_sessions;
-
  private:
   std::mutex m_mutex;
   std::condition_variable m_added;
   std::vector<PacketFields> m_packets;
+};
+
+// A monitor whose tree is a PacketRecorder (a base, so that it is made before the engine).
+class RecordingMonitor : public PacketRecorder, public CTrafficMonitor {
+ public:
+  explicit RecordingMonitor(const std::filesystem::path& logDirectory)
+      : CTrafficMonitor(*this, logDirectory.string()) {}
+  ~RecordingMonitor() override { StopCapture(); }
+
+  using CTrafficMonitor::m_addresses;
+  using CTrafficMonitor::m_bindAddress;
+  using CTrafficMonitor::m_hThread;
+  using CTrafficMonitor::m_sessions;
 };
 
 class TempDir {

@@ -166,7 +166,7 @@ TEST_F(HandoffTest, CancelReleasesAWaitingCaptureThreadWithoutAdding) {
   std::thread capture([&] { result = handoff.Deliver(Record(1)); });
   // The GUI thread serves nothing here, as while it joins a stopping capture thread.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  handoff.Cancel();
+  handoff.CancelDelivery();
   capture.join();
   EXPECT_FALSE(result);
   // The queued call finds nothing to add, and later deliveries add nothing.

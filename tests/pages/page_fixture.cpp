@@ -128,11 +128,21 @@ QStringList PageTest::HeaderItems(const CXListCtrl& list) {
   return items;
 }
 
-void PageTest::ClickCell(CXListCtrl& list, int row, int column) {
+QPoint PageTest::CellCentre(const CXListCtrl& list, int row, int column) {
   // Where the view shows the cell, not where the list says it is.
-  const QRect cell = list.visualRect(list.model()->index(row, column));
-  ASSERT_TRUE(list.viewport()->rect().contains(cell.center())) << row << "," << column;
-  QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, cell.center());
+  const QPoint centre = list.visualRect(list.model()->index(row, column)).center();
+  EXPECT_TRUE(list.viewport()->rect().contains(centre)) << row << "," << column;
+  return centre;
+}
+
+void PageTest::ClickCell(CXListCtrl& list, int row, int column) {
+  QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, CellCentre(list, row, column));
+}
+
+void PageTest::PressMoveRelease(CXListCtrl& list, QPoint press, QPoint release) {
+  QTest::mousePress(list.viewport(), Qt::LeftButton, {}, press);
+  QTest::mouseMove(list.viewport(), release);
+  QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, release);
 }
 
 void PageTest::ClickHeader(CXListCtrl& list, int column) {

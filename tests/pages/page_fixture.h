@@ -72,6 +72,10 @@ class PageTest : public ::testing::Test {
   static QStringList HeaderItems(const CXListCtrl& list);
 
   static void ClickCell(CXListCtrl& list, int row, int column);
+  // Presses the left button at one point of the list's rows, moves to another and releases
+  // it there, as a hand that slips does.
+  static void PressMoveRelease(CXListCtrl& list, QPoint press, QPoint release);
+  static QPoint CellCentre(const CXListCtrl& list, int row, int column);
   static void ClickHeader(CXListCtrl& list, int column);
   static void Click(CDialog& page, int id);
   static void Type(CDialog& page, int id, const QString& text);

@@ -5,6 +5,7 @@
 
 #include "resources/resource.h"
 #include "tests/pages/page_fixture.h"
+#include "tests/support/keyboard_focus.h"
 
 namespace {
 
@@ -25,6 +26,25 @@ TEST_F(PageWindowTest, EscapeDoesNothing) {
   EXPECT_EQ(Text(*m_window->m_pProgramPage, IDC_PROGRAM_NAME), "Half typed");
   EXPECT_EQ(Text(*m_window->m_pPortPage, IDC_PORT_NUMBER), "44");
   EXPECT_TRUE(Messages().isEmpty());
+}
+
+TEST_F(PageWindowTest, TabStaysAmongTheTabStopsOfThePortsPage) {
+  OpenWindow();
+  CPortDlg& page = *m_window->m_pPortPage;
+  QTest::mouseClick(page.GetDlgItem(IDC_PORT_NAME), Qt::LeftButton);
+  EXPECT_EQ(PressAndFollowFocus(Qt::Key_Tab, 4),
+            (std::vector<int>{IDC_PORT_NUMBER, IDC_ADD_PORT, IDC_PORT_LIST, IDC_PORT_NAME}));
+  EXPECT_EQ(PressAndFollowFocus(Qt::Key_Backtab, 4, Qt::ShiftModifier),
+            (std::vector<int>{IDC_PORT_LIST, IDC_ADD_PORT, IDC_PORT_NUMBER, IDC_PORT_NAME}));
+
+  // From a radio button, which Tab never reaches, Tab goes on to the next tab stop; the
+  // arrows stay in the button's group and choose the protocol as a click does.
+  QTest::mouseClick(page.GetDlgItem(IDC_TCP), Qt::LeftButton);
+  EXPECT_EQ(PressAndFollowFocus(Qt::Key_Down, 2), (std::vector<int>{IDC_UDP, IDC_TCP}));
+  EXPECT_EQ(PressAndFollowFocus(Qt::Key_Left, 1), std::vector<int>{IDC_UDP});
+  EXPECT_EQ(page.m_nProtocol, 2);
+  EXPECT_EQ(page.IsDlgButtonChecked(IDC_UDP), 1u);
+  EXPECT_EQ(PressAndFollowFocus(Qt::Key_Tab, 1), std::vector<int>{IDC_PORT_NAME});
 }
 
 TEST_F(PageWindowTest, TheMainWindowIsFoundWhileAnotherWindowIsActive) {

@@ -114,6 +114,39 @@ TEST_F(PortPageTest, AnyProtocolButTcpIsShownAndAddressedAsUdp) {
   EXPECT_EQ(StoredPorts(), QStringList{"Odd|80/99|1"});
 }
 
+TEST_F(PortPageTest, OnlyAPressAndAReleaseOnOneCellAct) {
+  // More ports than the list shows, so that some rows lie hidden below it.
+  for (LONG number = 1; number <= 20; ++number) StorePort(number, NET_FW_IP_PROTOCOL_TCP, u"Port", true);
+  OpenWindow();
+  CXListCtrl& list = Page().m_list;
+
+  // Pressed on the first row's name and released on the second row's "Remove": nothing.
+  PressMoveRelease(list, CellCentre(list, 0, 1), CellCentre(list, 1, 4));
+  EXPECT_EQ(StoredPorts().size(), 20);
+
+  // Pressed on a box and dragged below the list, over a hidden row's box: nothing.
+  const QPoint belowTheList(CellCentre(list, 0, 0).x(), list.viewport()->height() + 20);
+  PressMoveRelease(list, CellCentre(list, 0, 0), belowTheList);
+  EXPECT_FALSE(StoredPorts().join(u' ').contains(u"|0"));
+
+  // The row the list shows only in part is the one its click acts on.
+  list.scrollToTop();
+  int partial = 0;
+  while (list.visualRect(list.model()->index(partial, 0)).bottom() < list.viewport()->height()) ++partial;
+  ASSERT_LT(list.visualRect(list.model()->index(partial, 0)).top(), list.viewport()->height() - 2);
+  const QPoint partialBox(CellCentre(list, 0, 0).x(), list.viewport()->height() - 2);
+  PressMoveRelease(list, partialBox, partialBox);
+  EXPECT_EQ(list.GetCellCheck(partial, 0), 0);
+  EXPECT_TRUE(StoredPorts().contains(QStringLiteral("Port|%1/6|0").arg(partial + 1)));
+
+  // A press and a release anywhere inside one cell are a click on it.
+  list.scrollToTop();
+  const QRect remove = list.visualRect(list.model()->index(1, 4)) & list.viewport()->rect();
+  PressMoveRelease(list, remove.topLeft() + QPoint(2, 2), remove.bottomRight() - QPoint(2, 2));
+  EXPECT_FALSE(StoredPorts().contains("Port|2/6|1"));
+  EXPECT_EQ(StoredPorts().size(), 19);
+}
+
 TEST_F(PortPageTest, ANumberFollowedByLettersIsThatNumber) {
   OpenWindow();
   Add("80abc", "Web");

@@ -102,6 +102,17 @@ TEST_F(ProgramPageTest, AddToggleTwiceAndRemove) {
   EXPECT_TRUE(Messages().isEmpty());
 }
 
+TEST_F(ProgramPageTest, APressOnOneRowAndAReleaseOnAnotherRemovesNothing) {
+  StoreApp(u"/usr/bin/ssh", u"Secure shell", true);
+  StoreApp(u"/usr/bin/irc", u"Chat", true);
+  OpenWindow();
+  CXListCtrl& list = Page().m_list;
+  PressMoveRelease(list, CellCentre(list, 0, 1), CellCentre(list, 1, 2));
+  PressMoveRelease(list, CellCentre(list, 1, 2), CellCentre(list, 0, 0));
+  EXPECT_EQ(Rows(), (QStringList{"1|Secure shell|Remove|/usr/bin/ssh", "1|Chat|Remove|/usr/bin/irc"}));
+  EXPECT_EQ(StoredApps(), (QStringList{"Secure shell|/usr/bin/ssh|1", "Chat|/usr/bin/irc|1"}));
+}
+
 TEST_F(ProgramPageTest, ADuplicateAddShowsTwiceUntilARemoveRebuilds) {
   OpenWindow();
   Add("/usr/bin/mail", "Mail");

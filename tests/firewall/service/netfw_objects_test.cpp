@@ -105,10 +105,10 @@ TEST_F(ObjectModelTest, ItemFailsExactlyForAnAbsentKey) {
   ComPtr<INetFwOpenPort> found;
   EXPECT_EQ(m_ports->Item(80, NET_FW_IP_PROTOCOL_TCP, found.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(NameOf(found.Get()), u"web");
-  EXPECT_TRUE(FAILED(m_ports->Item(80, NET_FW_IP_PROTOCOL_UDP, found.ReleaseAndGetAddressOf())));
+  EXPECT_EQ(m_ports->Item(80, NET_FW_IP_PROTOCOL_UDP, found.ReleaseAndGetAddressOf()), HRESULT_NOT_FOUND);
   EXPECT_EQ(found.Get(), nullptr);
   ComPtr<INetFwAuthorizedApplication> app;
-  EXPECT_TRUE(FAILED(m_apps->Item(Bstr(u"/usr/bin/none").get(), app.ReleaseAndGetAddressOf())));
+  EXPECT_EQ(m_apps->Item(Bstr(u"/usr/bin/none").get(), app.ReleaseAndGetAddressOf()), HRESULT_NOT_FOUND);
   EXPECT_EQ(app.Get(), nullptr);
   EXPECT_EQ(m_ports->Remove(81, NET_FW_IP_PROTOCOL_TCP), S_OK);
 }
@@ -184,16 +184,19 @@ TEST_F(ObjectModelTest, TheFactoriesRefuseAggregation) {
 }
 
 TEST(ServiceConfigurationTest, BackendsAreChosenByNameAndDescribed) {
-  std::shared_ptr<Enforcer> enforcer;
-  std::string description;
-  EXPECT_EQ(CreateEnforcer("iptables", &enforcer, &description), E_INVALIDARG);
+  BackendChoice choice;
+  EXPECT_EQ(ChooseBackend("iptables", &choice), E_INVALIDARG);
   EXPECT_NE(TakeErrorInfoText().find("iptables"), std::string::npos);
-  EXPECT_EQ(enforcer, nullptr);
-  EXPECT_EQ(CreateEnforcer("store", &enforcer, &description), S_OK);
-  EXPECT_NE(dynamic_cast<StoreOnlyEnforcer*>(enforcer.get()), nullptr);
-  EXPECT_EQ(DescribeBackend(ServiceConfig{"", "store"}).rfind("store", 0), 0u);
-  EXPECT_EQ(DescribeBackend(ServiceConfig{"", "nftables"}).rfind("nftables", 0), 0u);
+  ASSERT_EQ(ChooseBackend("store", &choice), S_OK);
+  EXPECT_NE(dynamic_cast<StoreOnlyEnforcer*>(CreateEnforcer(&choice).get()), nullptr);
+  EXPECT_EQ(choice.Description().rfind("store (chosen)", 0), 0u);
+  ASSERT_EQ(ChooseBackend("nftables", &choice), S_OK);
+  EXPECT_EQ(choice.Description().rfind("nftables (chosen)", 0), 0u);
   EXPECT_EQ(RegisterFirewallService(ServiceConfig{"", "pf"}), E_INVALIDARG);
+  // The service is reached over the bus; this process cannot hold it.
+  ASSERT_EQ(ChooseBackend("service", &choice), S_OK);
+  EXPECT_EQ(RulesText(choice.backend), "Firewall rules: enforced by brenvod");
+  EXPECT_EQ(RegisterFirewallService(ServiceConfig{"", "service"}), E_INVALIDARG);
 }
 
 TEST(ServiceConfigurationTest, TheDefaultStoreDependsOnWhoRunsBrenvo) {

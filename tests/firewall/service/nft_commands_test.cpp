@@ -68,8 +68,9 @@ TEST(NftCommandsTest, ASwitchAddsOrDeletesOnlyTheChain) {
   EXPECT_EQ(Count(on, R"("hook":"input","prio":0,"policy":"drop")"), 1u);
   EXPECT_EQ(Count(on, R"({"flush":{"chain":)"), 1u);  // so that switching on twice keeps one copy
   EXPECT_EQ(Count(on, R"({"add":{"rule":)"), 4u);
-  EXPECT_EQ(Count(on, R"("table")"), 0u);
-  EXPECT_EQ(Count(on, R"("set")"), 0u);
+  EXPECT_EQ(Count(on, R"({"add":{"table":)"), 0u);
+  EXPECT_EQ(Count(on, R"({"add":{"set":)"), 0u);
+  EXPECT_EQ(Count(on, R"("element")"), 0u);
   EXPECT_EQ(nft::SwitchCommand(false),
             R"({"nftables":[{"add":{"chain":{"family":"inet","table":"brenvo","name":"input"}}},)"
             R"({"delete":{"chain":{"family":"inet","table":"brenvo","name":"input"}}}]})");

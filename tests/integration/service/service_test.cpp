@@ -233,7 +233,7 @@ class ServiceProfileTest : public ServiceTest {
     ServiceTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterFirewallBusClient({}), S_OK);
+    ASSERT_EQ(RegisterFirewall(ServiceConfig{"", "service"}, {}), S_OK);
   }
 };
 

@@ -1,9 +1,16 @@
 #include "tests/integration/support/netns.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/netfilter/nf_tables.h>
+#include <linux/netfilter/nfnetlink.h>
+#include <linux/netlink.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 int RunProgram(const std::vector<std::string>& argv) {
   const pid_t pid = fork();
@@ -73,4 +80,38 @@ std::string NamespaceTestProblem() {
   if (geteuid() != 0) return "needs root to create network namespaces and change their firewall";
   if (RunProgram({"ip", "-V"}) != 0) return "needs the ip command (iproute2)";
   return "";
+}
+
+std::optional<std::uint32_t> RulesetGeneration() {
+  const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_NETFILTER);
+  if (fd < 0) return std::nullopt;
+  struct {
+    nlmsghdr header;
+    nfgenmsg family;
+  } request{};
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETGEN;
+  request.header.nlmsg_flags = NLM_F_REQUEST;
+  request.family.nfgen_family = AF_UNSPEC;
+  request.family.version = NFNETLINK_V0;
+  alignas(nlmsghdr) char reply[512];
+  const ssize_t size = send(fd, &request, sizeof request, 0) == sizeof request ? recv(fd, reply, sizeof reply, 0) : -1;
+  close(fd);
+  const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+  if (size < 0 || !NLMSG_OK(header, static_cast<std::uint32_t>(size)) || (header->nlmsg_type & 0xFF) != NFT_MSG_NEWGEN)
+    return std::nullopt;
+  const char* attribute = static_cast<const char*>(NLMSG_DATA(header)) + NLMSG_ALIGN(sizeof(nfgenmsg));
+  const char* end = reply + header->nlmsg_len;
+  while (attribute + NLA_HDRLEN <= end) {
+    nlattr field;
+    std::memcpy(&field, attribute, sizeof field);
+    if (field.nla_len < NLA_HDRLEN || attribute + field.nla_len > end) break;
+    if ((field.nla_type & NLA_TYPE_MASK) == NFTA_GEN_ID && field.nla_len >= NLA_HDRLEN + sizeof(std::uint32_t)) {
+      std::uint32_t id;
+      std::memcpy(&id, attribute + NLA_HDRLEN, sizeof id);
+      return ntohl(id);
+    }
+    attribute += NLA_ALIGN(field.nla_len);
+  }
+  return std::nullopt;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Two network namespaces of the test's own, joined by a veth pair, so that kernel
 // firewall changes and real connections never touch the host.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,3 +47,8 @@ class InNamespace {
 
 // Why this process cannot run namespace tests, or "" when it can.
 std::string NamespaceTestProblem();
+
+// The nftables generation of the calling thread's network namespace: every change the
+// kernel commits moves it on, even one that leaves nothing behind. Nothing when it cannot
+// be read.
+std::optional<std::uint32_t> RulesetGeneration();

@@ -1,24 +1,20 @@
 // Fuzz target: a run of datagrams through decoding, session tracking, the log and the
 // tree model. The input is split into datagrams, each preceded by a 16-bit big-endian
 // length (the last one takes what is left), so that one input can open, gap and close
-// sessions.
+// sessions. The log is kept in memory, written by the same line writer as "Logger.txt",
+// so that no input touches the disk.
 #include "monitor/packet_record.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/traffic_monitor.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <optional>
-#include <string>
 
 namespace {
 
-class FuzzMonitor : public CTrafficMonitor {
+class FuzzTree : public PacketSink {
  public:
-  explicit FuzzMonitor(const std::string& logDirectory) : CTrafficMonitor(logDirectory) {}
-  ~FuzzMonitor() override { StopCapture(); }
-
   void AddPacketToTree(const PacketFields& fields) override {
     const auto record = PacketRecord::FromFields(fields);
     if (!record) std::abort();  // the log step made texts the tree cannot take
@@ -32,34 +28,31 @@ class FuzzMonitor : public CTrafficMonitor {
         m_texts += m_model.data(m_model.index(row, 0, h)).toString().size();
     }
   }
+  int Rows() const { return m_model.rowCount(); }
 
  private:
   PacketTreeModel m_model;
   qsizetype m_texts = 0;
 };
 
-// A monitor whose "Logger.txt" is already unlinked, with its directory, when the run
-// begins: whatever way the fuzzer ends, it leaves no file behind.
-class DetachedLog {
- public:
-  DetachedLog() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brenvo-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    m_monitor.emplace(pattern);
-    std::filesystem::remove_all(pattern);
-  }
-  FuzzMonitor& monitor() { return *m_monitor; }
-
- private:
-  std::optional<FuzzMonitor> m_monitor;
+struct FuzzMonitor : CTrafficMonitor {
+  using CTrafficMonitor::CTrafficMonitor;
+  using CTrafficMonitor::m_logFile;
 };
+
+// The tree shows exactly the segments of the log, each on a whole line.
+void CheckLogMatchesTree(const std::string& log, int rows) {
+  std::size_t lines = 0;
+  for (std::size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
+  if (lines != static_cast<std::size_t>(rows) || !(log.empty() || log.ends_with("\r\n"))) std::abort();
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A monitor per input keeps every run reproducible from its input alone.
-  DetachedLog log;
-  FuzzMonitor& monitor = log.monitor();
+  FuzzTree tree;
+  FuzzMonitor monitor(tree, LogFile::InMemory());
   while (size >= 2) {
     std::size_t length = std::size_t(data[0]) << 8 | data[1];
     data += 2;
@@ -73,5 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     data += length;
     size -= length;
   }
+  CheckLogMatchesTree(monitor.m_logFile.MemoryText(), tree.Rows());
   return 0;
 }
