@@ -46,6 +46,24 @@ void Feed(CTrafficMonitor& monitor, const std::vector<std::uint8_t>& d) {
   monitor.DecodeIpPacket(d.data(), static_cast<std::uint32_t>(d.size()));
 }
 
+// Feeds `data` to a monitor that has seen other segments before, and returns the time per
+// segment.
+double NanosecondsPerSegment(CountingMonitor& monitor, const std::vector<std::vector<std::uint8_t>>& data,
+                             const fs::path& dir) {
+  // Every run starts with an empty log and nothing waiting to be written back, so that
+  // the million SYN lines before do not slow the writes measured here.
+  fs::resize_file(dir / "Logger.txt", 0);
+  ::sync();
+  const std::uint64_t before = monitor.shown;
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& d : data) Feed(monitor, d);
+  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  if (monitor.shown - before != data.size())
+    std::printf("error: %llu of %zu segments shown\n", static_cast<unsigned long long>(monitor.shown - before),
+                data.size());
+  return ns / static_cast<double>(data.size());
+}
+
 // Nanoseconds per data segment with `open` sessions open; the segments go to random
 // open sessions, `burst` segments in a row to each.
 double CostWith(std::uint32_t open, std::uint32_t burst, std::uint64_t segments, const fs::path& dir) {
@@ -67,16 +85,7 @@ double CostWith(std::uint32_t open, std::uint32_t burst, std::uint64_t segments,
     s.payloadBytes = 100;
     data.push_back(tools::TcpDatagram(s));
   }
-  // Both runs start with an empty log and nothing waiting to be written back, so that
-  // the million SYN lines above do not slow the writes measured below.
-  fs::resize_file(dir / "Logger.txt", 0);
-  ::sync();
-  const auto start = std::chrono::steady_clock::now();
-  for (const auto& d : data) Feed(monitor, d);
-  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  if (monitor.shown != open + segments)
-    std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(monitor.shown));
-  return ns / segments;
+  return NanosecondsPerSegment(monitor, data, dir);
 }
 
 // Nanoseconds per SYN of a flood of new sessions into a list that is full, so that each SYN
@@ -95,14 +104,7 @@ double FloodCost(std::uint32_t limit, std::uint64_t segments, const fs::path& di
     else
       data.push_back(tools::TcpDatagram(syn));
   }
-  fs::resize_file(dir / "Logger.txt", 0);
-  ::sync();
-  const auto start = std::chrono::steady_clock::now();
-  for (const auto& d : data) Feed(monitor, d);
-  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  if (monitor.shown != limit + segments)
-    std::printf("error: %llu segments shown\n", static_cast<unsigned long long>(monitor.shown));
-  return ns / segments;
+  return NanosecondsPerSegment(monitor, data, dir);
 }
 
 }  // namespace
