@@ -71,7 +71,6 @@ class SessionList {
   // holds, the older ones may be forgotten.
   bool TakeDropped(const Session& key);
   std::size_t GetSize() const { return m_count; }
-  std::size_t GetLimit() const { return m_limit; }
 
   // The sessions from the front of the queue to its back.
   class const_iterator {
