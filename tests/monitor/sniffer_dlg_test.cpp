@@ -161,28 +161,6 @@ TEST_F(SnifferPageTest, TrafficReachesLogAndTreeWithThePageNeverShown) {
   EXPECT_FALSE(first.data(Qt::DecorationRole).value<QIcon>().isNull());
 }
 
-TEST_F(SnifferPageTest, TheTreeKeepsItsNewestSegmentsWhileTheLogKeepsEveryLine) {
-  for (std::uint16_t port = 1; port <= 40; ++port)
-    script.datagrams.push_back(tools::TcpDatagram({.srcPort = port, .flags = tools::kSyn}));
-  struct Restore {
-    ~Restore() { CSnifferDlg::SetMaxSegments(PacketTreeModel::kDefaultLimit); }
-  } restore;
-  CSnifferDlg::SetMaxSegments(16);
-  Create({"10.0.0.1"});
-
-  const QAbstractItemModel& model = *page->m_tree.model();
-  const auto portOf = [&](int row) {
-    return model.index(0, 0, model.index(1, 0, model.index(row, 0))).data().toString().section(' ', -1);
-  };
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (portOf(model.rowCount() - 1) != "40" && std::chrono::steady_clock::now() < deadline)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  ASSERT_EQ(model.rowCount(), 16);
-  EXPECT_EQ(portOf(0), "25");
-  EXPECT_EQ(portOf(15), "40");
-  EXPECT_EQ(monitor_test::Lines(dir.Read("Logger.txt")).size(), 40u);
-}
-
 TEST_F(SnifferPageTest, TreeUsesAMonospacedFontOfCellHeightTwelveAndNoTopLevelButtons) {
   Create();
   const QFontMetrics metrics(page->m_tree.font());
