@@ -7,6 +7,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/win_app.h"
+#include "monitor/sniffer_dlg.h"
 #include "monitor/traffic_monitor.h"
 #include "resources/version.h"
 
@@ -47,6 +48,8 @@ int BrenvoMain(int argc, char** argv) {
     }
     CTrafficMonitor::SetCaptureFile(options->captureFile);
   }
+  CTrafficMonitor::SetMaxSessions(options->maxSessions);
+  CSnifferDlg::SetMaxSegments(options->maxSegments);
   if (FAILED(RegisterFirewallService(config))) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;
