@@ -8,6 +8,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/win_app.h"
+#include "monitor/sniffer_dlg.h"
 #include "monitor/traffic_monitor.h"
 #include "resources/version.h"
 
@@ -54,6 +55,8 @@ int BrenvoMain(int argc, char** argv) {
     }
     CTrafficMonitor::SetCaptureFile(options->captureFile);
   }
+  CTrafficMonitor::SetMaxSessions(options->maxSessions);
+  CSnifferDlg::SetMaxSegments(options->maxSegments);
   if (FAILED(RegisterFirewall(config, ReportServiceFailure))) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;

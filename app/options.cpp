@@ -1,19 +1,31 @@
 #include "app/options.h"
 
+#include <charconv>
 #include <string_view>
 
 namespace {
 
+// An option with a value: a text, or a whole number from 1 to `max`.
 struct ValueOption {
   std::string_view name;
-  std::string Options::*field;
+  std::string Options::*text = nullptr;
+  std::size_t Options::*number = nullptr;
+  std::size_t max = 0;
 };
 
 constexpr ValueOption kValueOptions[] = {
     {"--db", &Options::database},
     {"--firewall", &Options::firewall},
     {"--capture-file", &Options::captureFile},
+    {"--max-sessions", nullptr, &Options::maxSessions, SessionList::kMaxLimit},
+    {"--max-segments", nullptr, &Options::maxSegments, PacketTreeModel::kMaxLimit},
 };
+
+bool ParseNumber(std::string_view text, std::size_t max, std::size_t& number) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, number);
+  return error == std::errc() && stop == end && number >= 1 && number <= max;
+}
 
 }  // namespace
 
@@ -58,7 +70,13 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       *error = std::string(known->name) + " needs a value";
       return std::nullopt;
     }
-    options.*(known->field) = std::string(value);
+    if (known->text) {
+      options.*(known->text) = std::string(value);
+    } else if (!ParseNumber(value, known->max, options.*(known->number))) {
+      *error = std::string(known->name) + " takes a whole number from 1 to " + std::to_string(known->max) + ", not " +
+               std::string(value);
+      return std::nullopt;
+    }
   }
   if (!options.firewall.empty() && options.firewall != "service" && options.firewall != "store" &&
       options.firewall != "nftables") {
@@ -82,6 +100,14 @@ std::string UsageText(const std::string& backendInUse) {
          "                        nftables when this process may change the kernel firewall, else store.\n"
          "  --apply               apply the stored configuration to the kernel firewall and exit\n"
          "  --capture-file PATH   show the traffic of a pcap or pcapng file instead of the network\n"
+         "  --max-sessions N      TCP sessions the traffic monitor follows at once (default " +
+         std::to_string(SessionList::kDefaultLimit) +
+         "); a new one\n"
+         "                        beyond N drops the one seen longest ago\n"
+         "  --max-segments M      segments the traffic tree holds (default " +
+         std::to_string(PacketTreeModel::kDefaultLimit) +
+         "); past M the oldest M/16\n"
+         "                        leave the tree. Logger.txt keeps every line.\n"
          "  --version             print the product name and version\n"
          "  --help                print this help\n"
          "\n"

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "monitor/packet_tree_model.h"
+#include "monitor/session_list.h"
+
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -12,6 +16,8 @@ struct Options {
   std::string database;     // --db PATH
   std::string firewall;     // --firewall=service|nftables|store
   std::string captureFile;  // --capture-file PATH
+  std::size_t maxSessions = SessionList::kDefaultLimit;      // --max-sessions N
+  std::size_t maxSegments = PacketTreeModel::kDefaultLimit;  // --max-segments M
 };
 
 // Nothing, with *error set, when the command line is not understood.

@@ -1,8 +1,12 @@
 #include "monitor/packet_tree_model.h"
 
+#include <algorithm>
+
 namespace {
 
-// An index carries its segment and its kind in its internal id: (segment << 2) | kind.
+// An index carries its segment's number and its kind in its internal id: (segment << 2) |
+// kind. Numbers only grow; 62 bits of them outlast any capture.
+static_assert(sizeof(quintptr) >= 8);
 enum Kind : quintptr { kSegment = 0, kHeader = 1, kIpField = 2, kTcpField = 3 };
 
 quintptr idOf(std::size_t segment, Kind kind) { return static_cast<quintptr>(segment) << 2 | kind; }
@@ -15,35 +19,44 @@ PacketRecord::Header headerAt(int row) { return row == 0 ? PacketRecord::Header:
 
 }  // namespace
 
-PacketTreeModel::PacketTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
+PacketTreeModel::PacketTreeModel(std::size_t limit, QObject* parent)
+    : QAbstractItemModel(parent), m_limit(std::clamp<std::size_t>(limit, 1, kMaxLimit)) {}
 
 PacketTreeModel::~PacketTreeModel() = default;
 
 void PacketTreeModel::Append(const PacketRecord& record) {
-  if (m_count % kBlock == 0) m_blocks.push_back(std::make_unique_for_overwrite<PacketRecord[]>(kBlock));
-  const int row = static_cast<int>(m_count);
+  if (m_end - m_first == m_limit) RemoveOldest(std::max<std::size_t>(1, m_limit / 16));
+  if (m_end % kBlock == 0) m_blocks.push_back(std::make_unique_for_overwrite<PacketRecord[]>(kBlock));
+  const int row = static_cast<int>(m_end - m_first);
   beginInsertRows({}, row, row);
-  m_blocks.back()[m_count % kBlock] = record;
-  ++m_count;
+  m_blocks.back()[m_end % kBlock] = record;
+  ++m_end;
   endInsertRows();
+}
+
+void PacketTreeModel::RemoveOldest(std::size_t count) {
+  beginRemoveRows({}, 0, static_cast<int>(count) - 1);
+  m_first += count;
+  for (; m_firstBlock < m_first / kBlock; ++m_firstBlock) m_blocks.pop_front();
+  endRemoveRows();
 }
 
 void PacketTreeModel::SetIcons(const std::array<QIcon, 3>& icons) {
   m_icons = icons;
-  if (m_count != 0) emit dataChanged(index(0, 0), index(static_cast<int>(m_count) - 1, 0), {Qt::DecorationRole});
+  if (const int rows = rowCount(); rows != 0) emit dataChanged(index(0, 0), index(rows - 1, 0), {Qt::DecorationRole});
 }
 
 std::size_t PacketTreeModel::RetainedBytes() const {
-  return m_blocks.size() * kBlock * sizeof(PacketRecord) + m_blocks.capacity() * sizeof(m_blocks[0]);
+  return m_blocks.size() * (kBlock * sizeof(PacketRecord) + sizeof(m_blocks[0]));
 }
 
 const PacketRecord& PacketTreeModel::Record(std::size_t segment) const {
-  return m_blocks[segment / kBlock][segment % kBlock];
+  return m_blocks[segment / kBlock - m_firstBlock][segment % kBlock];
 }
 
 QModelIndex PacketTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (row < 0 || column != 0 || row >= rowCount(parent)) return {};
-  if (!parent.isValid()) return createIndex(row, 0, idOf(static_cast<std::size_t>(row), kSegment));
+  if (!parent.isValid()) return createIndex(row, 0, idOf(m_first + static_cast<std::size_t>(row), kSegment));
   const std::size_t segment = segmentOf(parent);
   if (kindOf(parent) == kSegment) return createIndex(row, 0, idOf(segment, kHeader));
   return createIndex(row, 0, idOf(segment, parent.row() == 0 ? kIpField : kTcpField));
@@ -54,14 +67,14 @@ QModelIndex PacketTreeModel::parent(const QModelIndex& child) const {
   const std::size_t segment = segmentOf(child);
   switch (kindOf(child)) {
     case kSegment: return {};
-    case kHeader: return createIndex(static_cast<int>(segment), 0, idOf(segment, kSegment));
+    case kHeader: return createIndex(static_cast<int>(segment - m_first), 0, idOf(segment, kSegment));
     case kIpField: return createIndex(0, 0, idOf(segment, kHeader));
     default: return createIndex(1, 0, idOf(segment, kHeader));
   }
 }
 
 int PacketTreeModel::rowCount(const QModelIndex& parent) const {
-  if (!parent.isValid()) return static_cast<int>(m_count);
+  if (!parent.isValid()) return static_cast<int>(m_end - m_first);
   if (parent.column() != 0) return 0;
   switch (kindOf(parent)) {
     case kSegment: return 2;

@@ -1,5 +1,7 @@
 #include "monitor/packet_tree_view.h"
 
+#include <QScrollBar>
+
 #include <algorithm>
 
 namespace {
@@ -15,7 +17,7 @@ PacketTreeView::PacketTreeView() {
 
 void PacketTreeView::doItemsLayout() {
   const qint64 gap = std::max(kLayoutGapMs, 4 * m_layoutMs);
-  if (m_sinceLayout.isValid() && m_sinceLayout.elapsed() < gap) {
+  if (!m_rowsLeft && m_sinceLayout.isValid() && m_sinceLayout.elapsed() < gap) {
     if (!m_deferred.isActive()) m_deferred.start(static_cast<int>(gap - m_sinceLayout.elapsed()));
     return;
   }
@@ -25,4 +27,22 @@ void PacketTreeView::doItemsLayout() {
   CTreeCtrl::doItemsLayout();
   m_layoutMs = took.elapsed();
   m_sinceLayout.start();
+  if (!m_rowsLeft) return;
+  m_rowsLeft = false;
+  if (m_topItem.isValid()) {
+    // Only the rows move; the horizontal position is the user's.
+    const int x = horizontalScrollBar()->value();
+    scrollTo(m_topItem, PositionAtTop);
+    horizontalScrollBar()->setValue(x);
+  } else {
+    scrollToTop();
+  }
+  m_topItem = QPersistentModelIndex();
+}
+
+void PacketTreeView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+  // Removals before the next layout leave the same item at the top, if it stays.
+  if (!m_rowsLeft) m_topItem = indexAt(QPoint(0, 0));
+  CTreeCtrl::rowsAboutToBeRemoved(parent, start, end);
+  m_rowsLeft = true;
 }

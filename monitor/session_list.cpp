@@ -2,12 +2,17 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <bit>
 #include <new>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t kInitialCapacity = 16;
 constexpr std::size_t kHugePage = 2 << 20;
+// Enough that a handful of dropped sessions seldom share a place.
+constexpr std::size_t kMinDroppedMemory = 4096;
 
 std::uint64_t word(const void* p) {
   std::uint64_t w;
@@ -32,21 +37,26 @@ SessionList::const_iterator& SessionList::const_iterator::operator++() {
   return *this;
 }
 
-SessionList::SessionList() : m_slots(Allocate(kInitialCapacity)), m_capacity(kInitialCapacity) {}
+SessionList::SessionList(std::size_t limit)
+    : m_slots(Allocate(kInitialCapacity)),
+      m_capacity(kInitialCapacity),
+      m_limit(std::clamp<std::size_t>(limit, 1, kMaxLimit)) {
+  if (!m_slots) throw std::bad_alloc();
+}
 
 SessionList::~SessionList() = default;
 
-std::unique_ptr<SessionList::Slot[], SessionList::FreeSlots> SessionList::Allocate(std::size_t capacity) {
+SessionList::Table SessionList::Allocate(std::size_t capacity) {
   const std::size_t bytes = capacity * sizeof(Slot);
   // A large table on huge pages keeps a lookup to one memory access, without a walk
   // of the page tables as well.
   const std::size_t alignment = bytes >= kHugePage ? kHugePage : alignof(Slot);
   void* memory = std::aligned_alloc(alignment, (bytes + alignment - 1) / alignment * alignment);
-  if (memory == nullptr) throw std::bad_alloc();
+  if (memory == nullptr) return nullptr;
   if (alignment == kHugePage) ::madvise(memory, bytes, MADV_HUGEPAGE);
   auto* table = static_cast<Slot*>(memory);
   for (std::size_t i = 0; i < capacity; ++i) table[i].used = false;
-  return std::unique_ptr<Slot[], FreeSlots>(table);
+  return Table(table);
 }
 
 std::uint32_t SessionList::Hash(const Session& key) {
@@ -76,7 +86,11 @@ Session* SessionList::Find(std::string_view srcAddress, std::int32_t srcPort, st
   Session key{srcPort, dstPort, {}, {}, 0};
   if (!key.srcAddress.Assign(srcAddress) || !key.dstAddress.Assign(dstAddress)) return nullptr;
   const std::uint32_t at = Locate(key, Hash(key));
-  return at == kNone ? nullptr : &m_slots[at].session;
+  if (at == kNone) return nullptr;
+  Slot& slot = m_slots[at];
+  // Only a change dirties the cache line: a busy session stays seen without a write back.
+  if (!slot.seen) slot.seen = true;
+  return &slot.session;
 }
 
 void SessionList::Link(std::uint32_t at) {
@@ -87,10 +101,13 @@ void SessionList::Link(std::uint32_t at) {
   m_tail = at;
 }
 
-Session& SessionList::Add(const Session& session) {
-  // Linear probing stays short while at most half the slots are used.
-  if (2 * (m_count + 1) > m_capacity) Grow();
-  const std::uint32_t hash = Hash(session);
+void SessionList::Unlink(std::uint32_t at) {
+  const Slot& slot = m_slots[at];
+  (slot.prev == kNone ? m_head : m_slots[slot.prev].next) = slot.next;
+  (slot.next == kNone ? m_tail : m_slots[slot.next].prev) = slot.prev;
+}
+
+SessionList::Slot& SessionList::Insert(const Session& session, std::uint32_t hash) {
   const std::size_t mask = m_capacity - 1;
   std::size_t i = hash & mask;
   while (m_slots[i].used) i = (i + 1) & mask;
@@ -98,29 +115,77 @@ Session& SessionList::Add(const Session& session) {
   slot.session = session;
   slot.hash = hash;
   slot.used = true;
+  slot.seen = false;
   Link(static_cast<std::uint32_t>(i));
   ++m_count;
-  return slot.session;
+  return slot;
 }
 
-void SessionList::Grow() {
-  auto old = std::move(m_slots);
-  const std::uint32_t oldHead = m_head;
-  m_slots = Allocate(m_capacity * 2);
+Session& SessionList::Add(const Session& session) {
+  if (m_count == m_limit) DropOldest();
+  // Linear probing stays short while at most half the slots are used.
+  if (2 * (m_count + 1) > m_capacity && !Grow()) {
+    m_limit = m_count;
+    DropOldest();
+  }
+  const std::uint32_t hash = Hash(session);
+  ForgetDropped(hash);
+  return Insert(session, hash).session;
+}
+
+bool SessionList::Grow() {
+  // The new table is made before the old one is touched: when there is no room for it,
+  // the list goes on in the old one.
+  Table grown = Allocate(m_capacity * 2);
+  if (!grown) return false;
+  const Table old = std::exchange(m_slots, std::move(grown));
   m_capacity *= 2;
+  const std::uint32_t oldHead = m_head;
   m_count = 0;
   m_head = m_tail = kNone;
-  for (std::uint32_t at = oldHead; at != kNone; at = old[at].next) Add(old[at].session);
+  for (std::uint32_t at = oldHead; at != kNone; at = old[at].next)
+    Insert(old[at].session, old[at].hash).seen = old[at].seen;
+  return true;
 }
 
+void SessionList::DropOldest() {
+  while (m_slots[m_head].seen) {
+    const std::uint32_t at = m_head;
+    m_slots[at].seen = false;
+    Unlink(at);
+    Link(at);
+  }
+  const std::uint32_t oldest = m_head;
+  if (!m_dropped) {
+    const std::size_t size = std::max<std::size_t>(std::bit_ceil(m_limit), kMinDroppedMemory);
+    m_dropped.reset(new (std::nothrow) std::uint32_t[size]());
+    m_droppedMask = size - 1;
+  }
+  // A hash with its low bit set is never 0, the mark of an empty place.
+  if (m_dropped) m_dropped[m_slots[oldest].hash & m_droppedMask] = m_slots[oldest].hash | 1;
+  Erase(oldest);
+}
+
+bool SessionList::ForgetDropped(std::uint32_t hash) {
+  if (!m_dropped) return false;
+  std::uint32_t& mark = m_dropped[hash & m_droppedMask];
+  if (mark != (hash | 1)) return false;
+  mark = 0;
+  return true;
+}
+
+bool SessionList::TakeDropped(const Session& key) { return ForgetDropped(Hash(key)); }
+
 void SessionList::Remove(const Session& session) {
-  std::uint32_t hole = Locate(session, Hash(session));
-  if (hole == kNone) return;
-  const Slot& gone = m_slots[hole];
-  (gone.prev == kNone ? m_head : m_slots[gone.prev].next) = gone.next;
-  (gone.next == kNone ? m_tail : m_slots[gone.next].prev) = gone.prev;
+  const std::uint32_t at = Locate(session, Hash(session));
+  if (at != kNone) Erase(at);
+}
+
+void SessionList::Erase(std::uint32_t at) {
+  Unlink(at);
   --m_count;
   // Close the gap: move back every later slot of the run that may not lie behind it.
+  std::size_t hole = at;
   const std::size_t mask = m_capacity - 1;
   for (std::size_t j = (hole + 1) & mask; m_slots[j].used; j = (j + 1) & mask) {
     const std::size_t home = m_slots[j].hash & mask;
@@ -131,7 +196,7 @@ void SessionList::Remove(const Session& session) {
     const auto to = static_cast<std::uint32_t>(hole);
     (moved.prev == kNone ? m_head : m_slots[moved.prev].next) = to;
     (moved.next == kNone ? m_tail : m_slots[moved.next].prev) = to;
-    hole = static_cast<std::uint32_t>(j);
+    hole = j;
   }
   m_slots[hole].used = false;
 }

@@ -23,6 +23,10 @@ bool IsMonospaced(const QFont& font) {
 
 }  // namespace
 
+std::size_t CSnifferDlg::s_maxSegments = PacketTreeModel::kDefaultLimit;
+
+void CSnifferDlg::SetMaxSegments(std::size_t limit) { s_maxSegments = limit; }
+
 CSnifferDlg::CSnifferDlg(QWidget* parent, const std::string& logDirectory)
     // The hand-off is made after the engine, which only keeps its address until the
     // capture starts in OnInitDialog.

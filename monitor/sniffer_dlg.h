@@ -26,6 +26,10 @@ class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
   static constexpr const char* kUpdaterArguments = "\"Brenvo\" \"41\" \"4.0.3\"";
   static constexpr int kSelectorBand = 100;
 
+  // Makes every page built from now on keep at most `limit` segments in its tree; see
+  // PacketTreeModel. "Logger.txt" keeps every line.
+  static void SetMaxSegments(std::size_t limit);
+
   void LayoutControls();
   // The close request: stops the capture, then the default close handling.
   void StopCapture();
@@ -50,6 +54,8 @@ class CSnifferDlg : public CEscapeProofDialog, public CTrafficMonitor {
   HICON OnQueryDragIcon();
   void OnSize(UINT type, int cx, int cy);
 
-  PacketTreeModel m_model;
+  static std::size_t s_maxSegments;
+
+  PacketTreeModel m_model{s_maxSegments};
   PacketHandoff m_handoff{m_model};
 };

@@ -77,6 +77,10 @@ CTrafficMonitor::CTrafficMonitor(PacketSink& packets, LogFile log) : m_logFile(s
 
 CTrafficMonitor::~CTrafficMonitor() { StopCapture(); }
 
+std::size_t CTrafficMonitor::s_maxSessions = SessionList::kDefaultLimit;
+
+void CTrafficMonitor::SetMaxSessions(std::size_t limit) { s_maxSessions = limit; }
+
 void CTrafficMonitor::SetCaptureFile(const std::string& path) {
   g_readingCaptureFile = !path.empty();
   if (path.empty())
@@ -227,14 +231,20 @@ bool CTrafficMonitor::TrackTcpSegment(const std::string& srcAddress, const std::
     const std::uint32_t seq = tcp->sequence();
     const unsigned flags = tcp->flags();
     using wire::TcpHeader;
-    if (session == nullptr && (flags & TcpHeader::kSyn)) {
+    if (session == nullptr) {
       // Texts longer than a dotted address never come from the decoder; they open nothing.
       Session opened{srcPort, dstPort, {}, {}, seq};
       if (opened.srcAddress.Assign(srcAddress) && opened.dstAddress.Assign(dstAddress)) {
-        m_sessions.Add(opened);
-        marker = kNewSession;
+        // A session dropped to make room comes back as a new one with its next segment,
+        // unless that segment ends it.
+        const bool syn = flags & TcpHeader::kSyn;
+        const bool dropped = !syn && m_sessions.TakeDropped(opened);
+        if (syn || (dropped && !(flags & (TcpHeader::kRst | TcpHeader::kFin)))) {
+          m_sessions.Add(opened);
+          marker = kNewSession;
+        }
       }
-    } else if (session != nullptr) {
+    } else {
       const auto gap = static_cast<std::int32_t>(seq - session->baseSeq);
       if (flags & TcpHeader::kSyn) {
         session->baseSeq = seq;

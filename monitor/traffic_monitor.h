@@ -35,6 +35,9 @@ class CTrafficMonitor {
   // returns to live capture.
   static void SetCaptureFile(const std::string& path);
 
+  // Makes every monitor built from now on keep at most `limit` open sessions; see SessionList.
+  static void SetMaxSessions(std::size_t limit);
+
   static bool ListLocalAddresses(std::vector<std::string>& addresses);
   // Binds the selected address and starts the capture thread, once per object: a
   // capture that has ended stays off. A live capture needs an address; a capture file
@@ -69,13 +72,15 @@ class CTrafficMonitor {
   std::atomic<std::uint32_t> m_dwThreadId{0};
   std::vector<std::string> m_addresses;
   LogFile m_logFile;
-  SessionList m_sessions;
+  SessionList m_sessions{s_maxSessions};
   std::string m_bindAddress;
 
  private:
   static std::uint32_t CaptureThreadProc(void* monitor);
 
   PacketSink& m_packets;
+  static std::size_t s_maxSessions;
+
   bool m_captureStarted = false;
   // The capture socket while the loop runs, so that a stop can wake its receive.
   std::atomic<ws::SOCKET> m_socket{ws::INVALID_SOCKET};

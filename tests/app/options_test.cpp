@@ -34,6 +34,26 @@ TEST(Options, RefuseWhatTheyDoNotUnderstand) {
   EXPECT_FALSE(Parse({"--dbx=1"}, &error));
 }
 
+TEST(Options, TakeTheMonitorsBoundsAsPositiveWholeNumbers) {
+  auto options = Parse({"--max-sessions", "5", "--max-segments=1073741824"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->maxSessions, 5u);
+  EXPECT_EQ(options->maxSegments, 1073741824u);
+  options = Parse({});
+  EXPECT_EQ(options->maxSessions, 1000000u);
+  EXPECT_EQ(options->maxSegments, 4000000u);
+
+  std::string error;
+  for (const char* bad : {"0", "-1", "+5", "5x", " 5", "1e6", "99999999999999999999999", "1073741825"}) {
+    EXPECT_FALSE(Parse({"--max-sessions", bad}, &error)) << bad;
+    EXPECT_EQ(error, std::string("--max-sessions takes a whole number from 1 to 1073741824, not ") + bad);
+  }
+  EXPECT_FALSE(Parse({"--max-segments=2147483648"}, &error));
+  EXPECT_EQ(error, "--max-segments takes a whole number from 1 to 2147483647, not 2147483648");
+  EXPECT_FALSE(Parse({"--max-segments"}, &error));
+  EXPECT_EQ(error, "--max-segments needs a value");
+}
+
 TEST(Options, UsageNamesTheBackendInUse) {
   const std::string usage = UsageText("store (chosen with --firewall)");
   EXPECT_NE(usage.find("--firewall=BACKEND"), std::string::npos);

@@ -208,4 +208,26 @@ TEST_F(ProgramRunTest, EveryChangeIsKeptWhileTheFileDialogListsTheStoresFolderAn
   EXPECT_EQ(IntegrityCheck(db), "ok");
 }
 
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(ProgramRunTest, TheMonitorsBoundsComeFromTheCommandLine) {
+  const std::string capture = (m_dir.path() + "/traffic.pcapng").toStdString();
+  ASSERT_TRUE(tools::WriteTrafficCapture(capture, 60, 5, tools::CaptureWriter::Format::Pcapng));
+  const QString log = m_dir.path() + "/Logger.txt";
+  int rows = 0;
+  EXPECT_EQ(Run(
+                [&](CfirewallDlg& window) {
+                  EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFile(log).count("\r\n") == 60; }, 5000));
+                  rows = window.m_pTrafficPage->m_tree.model()->rowCount();
+                },
+                {"--capture-file", capture, "--max-sessions", "2", "--max-segments", "16"}),
+            0);
+  EXPECT_EQ(rows, 16);
+  // Ten sessions open at once through room for two: dropped sessions come back as new.
+  EXPECT_GT(ReadFile(log).count("/*New session*/"), 10);
+}
+
 }  // namespace

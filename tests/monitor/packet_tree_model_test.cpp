@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -131,6 +132,84 @@ TEST(PacketTreeViewTest, RowsOfABurstAllAppearAndOpenItemsStayOpen) {
   EXPECT_TRUE(view.isExpanded(model.index(0, 0)));
   // The open item's headers come right after it.
   EXPECT_EQ(view.indexBelow(model.index(0, 0)), model.index(0, 0, model.index(0, 0)));
+}
+
+// The source port that the segment item `root` shows (each test segment has its own), or
+// -1 for no item.
+int PortOf(const QModelIndex& root) {
+  if (!root.isValid()) return -1;
+  const QModelIndex tcp = root.model()->index(1, 0, root);
+  return root.model()->index(0, 0, tcp).data().toString().section(' ', -1).toInt();
+}
+
+TEST(PacketTreeModelTest, OldestSegmentsLeaveInOrderPastTheLimit) {
+  // The tester walks the whole model at every change: it watches only the small trees.
+  for (const std::size_t limit : {1u, 10u, 100u, 6000u}) {
+    SCOPED_TRACE(limit);
+    PacketTreeModel model(limit);
+    std::optional<QAbstractItemModelTester> tester;
+    if (limit <= 100) tester.emplace(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const int appended = limit <= 100 ? 500 : 30000;
+    const int last = std::max(1, static_cast<int>(limit / 2));
+    for (int i = 0; i < appended - last; ++i) model.Append(Record(static_cast<std::uint16_t>(i)));
+    // Indexes taken now follow their items while rows above them leave.
+    const QPersistentModelIndex leaving = model.index(0, 0);
+    const QModelIndex newest = model.index(model.rowCount() - 1, 0);
+    const QPersistentModelIndex staying = model.index(4, 0, model.index(1, 0, newest));
+    for (int i = appended - last; i < appended; ++i) model.Append(Record(static_cast<std::uint16_t>(i)));
+
+    const int rows = model.rowCount();
+    EXPECT_LE(rows, static_cast<int>(limit));
+    EXPECT_GE(rows, static_cast<int>(limit - limit / 16));
+    for (int row = 0; row < rows; ++row) ASSERT_EQ(PortOf(model.index(row, 0)), appended - rows + row) << row;
+    EXPECT_FALSE(leaving.isValid());
+    if (limit > 1) {
+      ASSERT_TRUE(staying.isValid());
+      EXPECT_EQ(staying.data().toString().section(' ', -1), "1000");  // its sequence number
+      EXPECT_EQ(PortOf(staying.parent().parent()), appended - last - 1);
+    }
+    // The blocks of the segments that left are freed: the records of the limit and at
+    // most two partly used blocks of 4096 stay.
+    EXPECT_LE(model.RetainedBytes(), (limit + 2 * 4096) * (sizeof(PacketRecord) + 1));
+  }
+}
+
+TEST(PacketTreeViewTest, TopItemAndSelectionStayWhileTheOldestRowsLeave) {
+  PacketTreeModel model(320);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  PacketTreeView view;
+  view.setModel(&model);
+  view.resize(400, 300);
+  view.show();
+  std::uint16_t next = 0;
+  while (next < 320) model.Append(Record(next++));
+  const auto rowOf = [&](int port) { return model.index(port - PortOf(model.index(0, 0)), 0); };
+  QCoreApplication::processEvents();
+  view.setCurrentIndex(rowOf(120));
+  view.expand(rowOf(100));
+  view.scrollTo(rowOf(100), QAbstractItemView::PositionAtTop);
+  ASSERT_EQ(PortOf(view.indexAt(QPoint(0, 0))), 100);
+
+  // A burst of removals between two layouts, then one removal after each append.
+  while (next < 360) model.Append(Record(next++));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(PortOf(view.indexAt(QPoint(0, 0))), 100);
+  for (; next < 390; QCoreApplication::processEvents()) {
+    model.Append(Record(next++));
+    ASSERT_EQ(PortOf(view.indexAt(QPoint(0, 0))), 100) << next;
+  }
+  ASSERT_GT(PortOf(model.index(0, 0)), 50);
+  EXPECT_TRUE(view.isExpanded(rowOf(100)));
+  EXPECT_EQ(view.indexBelow(rowOf(100)), model.index(0, 0, rowOf(100)));
+  EXPECT_EQ(PortOf(view.currentIndex()), 120);
+  EXPECT_TRUE(view.selectionModel()->isSelected(view.currentIndex()));
+  EXPECT_TRUE(view.visualRect(rowOf(120)).isValid());
+
+  // When the items in view leave, the first item comes to the top.
+  while (next < 600) model.Append(Record(next++));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view.indexAt(QPoint(0, 0)), model.index(0, 0));
+  EXPECT_GT(PortOf(model.index(0, 0)), 120);
 }
 
 class HandoffTest : public ::testing::Test {

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
 namespace {
 
 using tools::kAck;
@@ -106,6 +112,30 @@ TEST_F(SessionTest, SegmentsWithoutSynOpenNothing) {
   EXPECT_EQ(monitor.m_sessions.GetSize(), 0u);
 }
 
+// The same with room for one session only.
+class FullSessionListTest : public SessionTest {
+ protected:
+  static void SetUpTestSuite() { CTrafficMonitor::SetMaxSessions(1); }
+  static void TearDownTestSuite() { CTrafficMonitor::SetMaxSessions(SessionList::kDefaultLimit); }
+};
+
+TEST_F(FullSessionListTest, ADroppedSessionComesBackAsANewOne) {
+  EXPECT_EQ(FromA(100, kSyn), kNew);
+  EXPECT_EQ(FromB(900, kSyn | kAck), kNew);  // drops A to B
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
+
+  // A's next segment opens its direction again, measured from its own sequence number.
+  EXPECT_EQ(FromA(20000000, kAck, 10), kNew);
+  EXPECT_EQ(FromA(20000000 + 10240001, kAck, 10), kAbove);
+  EXPECT_EQ(FromB(901, kAck, 10), kNew);
+
+  // A dropped session that ends is not opened again, neither by its FIN nor afterwards.
+  EXPECT_EQ(FromA(20000100, kFin | kAck), "");
+  EXPECT_EQ(FromA(20000101, kAck, 10), "");
+  EXPECT_EQ(monitor.m_sessions.GetSize(), 1u);
+  EXPECT_EQ(monitor.m_sessions.begin()->srcPort, 80);
+}
+
 Session MakeSession(std::int32_t srcPort, const char* src = "10.0.0.2", std::uint32_t baseSeq = 0) {
   Session s{srcPort, 80, {}, {}, baseSeq};
   s.srcAddress.Assign(src);
@@ -159,6 +189,118 @@ TEST(SessionListTest, StaysConsistentThroughGrowthAndRemovalsInAnyOrder) {
     EXPECT_EQ(s->baseSeq, static_cast<std::uint32_t>(port));
   }
   EXPECT_EQ(list.Find("192.168.1.1", 20000, "10.0.0.1", 80), nullptr);
+}
+
+// Session number n: from 10.a.b.c, where a.b.c spell n, to 10.0.0.1:80.
+Session Numbered(std::uint32_t n) {
+  char address[16];
+  std::snprintf(address, sizeof address, "10.%u.%u.%u", n >> 16 & 0xFF, n >> 8 & 0xFF, n & 0xFF);
+  return MakeSession(1000, address, n);
+}
+
+const Session* FindNumbered(SessionList& list, std::uint32_t n) {
+  return list.Find(Numbered(n).srcAddress.view(), 1000, "10.0.0.1", 80);
+}
+
+bool Listed(const SessionList& list, std::int32_t srcPort) {
+  for (const Session& s : list)
+    if (s.srcPort == srcPort) return true;
+  return false;
+}
+
+TEST(SessionListTest, AFullListDropsTheSessionSeenLongestAgo) {
+  SessionList list(3);
+  for (const std::int32_t port : {1, 2, 3}) list.Add(MakeSession(port));
+  ASSERT_NE(list.Find("10.0.0.2", 1, "10.0.0.1", 80), nullptr);
+
+  // 1 was opened first but seen since; 2 was not.
+  list.Add(MakeSession(4));
+  EXPECT_EQ(list.GetSize(), 3u);
+  EXPECT_FALSE(Listed(list, 2));
+  EXPECT_TRUE(Listed(list, 1));
+  EXPECT_TRUE(Listed(list, 4));
+  // The list knows what it dropped, and says it once.
+  EXPECT_TRUE(list.TakeDropped(MakeSession(2)));
+  EXPECT_FALSE(list.TakeDropped(MakeSession(2)));
+  EXPECT_FALSE(list.TakeDropped(MakeSession(1)));  // still open
+  EXPECT_FALSE(list.TakeDropped(MakeSession(9)));  // never there
+
+  // 3 is the oldest now; a dropped session that is added again is no longer "dropped".
+  list.Add(MakeSession(5));
+  EXPECT_FALSE(Listed(list, 3));
+  list.Add(MakeSession(3));
+  EXPECT_FALSE(list.TakeDropped(MakeSession(3)));
+  EXPECT_TRUE(list.TakeDropped(MakeSession(1)));  // the oldest again, unseen since
+}
+
+TEST(SessionListTest, StaysBoundedUnderAFloodAndKeepsTheSessionsInUse) {
+  // 200,000 sessions through a list of 1,000, some closed early (which moves slots back
+  // in the table), while 100 sessions in use are looked up every 500 new ones.
+  constexpr std::size_t kLimit = 1000;
+  SessionList list(kLimit);
+  for (std::uint32_t hot = 0; hot < 100; ++hot) list.Add(Numbered(hot));
+  for (std::uint32_t n = 100; n < 200100; ++n) {
+    list.Add(Numbered(n));
+    if (n % 7 == 0) list.Remove(*FindNumbered(list, n - 3));
+    for (std::uint32_t hot = 0; hot < 100 && n % 500 == 0; ++hot)
+      ASSERT_NE(FindNumbered(list, hot), nullptr) << hot << " at " << n;
+    ASSERT_LE(list.GetSize(), kLimit);
+  }
+  // The queue and the table agree.
+  std::size_t listed = 0;
+  for (const Session& s : list) {
+    ASSERT_NE(list.Find(s.srcAddress.view(), s.srcPort, s.dstAddress.view(), s.dstPort), nullptr);
+    ++listed;
+  }
+  EXPECT_EQ(listed, list.GetSize());
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Lets the process map at most `bytes` more than it has mapped now.
+void LimitAddressSpace(std::size_t bytes) {
+  std::size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const rlim_t limit = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + bytes;
+  const rlimit both{limit, limit};
+  ::setrlimit(RLIMIT_AS, &both);
+}
+
+// Runs in a child process: exits 0 when a list whose table could not grow kept working.
+[[noreturn]] void FillUnderAnAddressSpaceLimit() {
+  const auto fail = [](const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::_Exit(1);
+  };
+  SessionList list(SessionList::kMaxLimit);  // only memory limits it
+  LimitAddressSpace(std::size_t{40} << 20);
+  constexpr std::uint32_t kOpened = 400000;  // would need a table of 64 MiB
+  for (std::uint32_t n = 0; n < kOpened; ++n) list.Add(Numbered(n));
+
+  const auto kept = static_cast<std::uint32_t>(list.GetSize());
+  if (kept >= kOpened || kept < 1000) fail("the table did not stop growing where memory ran out");
+  // The oldest made room for the newest.
+  for (std::uint32_t n = 0; n < kOpened; ++n) {
+    const Session* s = FindNumbered(list, n);
+    if (n < kOpened - kept ? s != nullptr : s == nullptr || s->baseSeq != n) fail("wrong sessions kept");
+  }
+  list.Add(Numbered(kOpened));
+  if (list.GetSize() != kept || FindNumbered(list, kOpened) == nullptr) fail("adding to the full table failed");
+  list.Remove(*FindNumbered(list, kOpened));
+  if (list.GetSize() != kept - 1 || FindNumbered(list, kOpened) != nullptr) fail("removing from the table failed");
+  std::_Exit(0);
+}
+
+TEST(SessionListDeathTest, ATableThatCannotGrowKeepsWorking) {
+  if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory does not fit an address-space limit";
+  EXPECT_EXIT(FillUnderAnAddressSpaceLimit(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
