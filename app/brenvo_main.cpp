@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/options.h"
+#include "firewall/bus/bus_registration.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/win_app.h"
@@ -20,6 +21,10 @@ std::string Setting(const std::string& option, const char* variable) {
   return value ? value : "";
 }
 
+// The window takes the documented failure paths, which show nothing; the reason a change
+// was refused goes to standard error.
+void ReportServiceFailure(const std::string& reason) { std::fprintf(stderr, "brenvo: %s\n", reason.c_str()); }
+
 }  // namespace
 
 int BrenvoMain(int argc, char** argv) {
@@ -35,7 +40,9 @@ int BrenvoMain(int argc, char** argv) {
   }
   const ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
   if (options->help) {
-    std::printf("%s", UsageText(DescribeBackend(config)).c_str());
+    BackendChoice choice;
+    const HRESULT hr = ChooseFirewallBackend(config.backend, &choice);
+    std::printf("%s", UsageText(SUCCEEDED(hr) ? choice.Description() : TakeErrorInfoText()).c_str());
     return 0;
   }
   if (!options->captureFile.empty()) {
@@ -50,7 +57,7 @@ int BrenvoMain(int argc, char** argv) {
   }
   CTrafficMonitor::SetMaxSessions(options->maxSessions);
   CSnifferDlg::SetMaxSegments(options->maxSegments);
-  if (FAILED(RegisterFirewallService(config))) {
+  if (FAILED(RegisterFirewall(config, ReportServiceFailure))) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;
   }
@@ -58,7 +65,7 @@ int BrenvoMain(int argc, char** argv) {
   if (const auto backend = RegisteredBackend(); backend && backend->FellBackToStore())
     std::fprintf(stderr, "brenvo: firewall backend: %s\n", backend->Description().c_str());
   if (options->apply) {
-    if (SUCCEEDED(ApplyFirewallConfiguration(config))) return 0;
+    if (SUCCEEDED(ApplyFirewall(config))) return 0;
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 1;
   }

@@ -78,8 +78,9 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       return std::nullopt;
     }
   }
-  if (!options.firewall.empty() && options.firewall != "store" && options.firewall != "nftables") {
-    *error = "--firewall takes store or nftables, not " + options.firewall;
+  if (!options.firewall.empty() && options.firewall != "service" && options.firewall != "store" &&
+      options.firewall != "nftables") {
+    *error = "--firewall takes service, nftables or store, not " + options.firewall;
     return std::nullopt;
   }
   return options;
@@ -92,9 +93,11 @@ std::string UsageText(const std::string& backendInUse) {
          "Options:\n"
          "  --db PATH             firewall store (default: $BRENVO_DB, else /var/lib/brenvo/firewall.db\n"
          "                        for root, else $XDG_STATE_HOME/brenvo/firewall.db)\n"
-         "  --firewall=BACKEND    store: keep the configuration only; nftables: also enforce it in the\n"
-         "                        kernel (table inet brenvo). Default: $BRENVO_FIREWALL, else automatic:\n"
-         "                        nftables when this process may change the kernel firewall.\n"
+         "  --firewall=BACKEND    service: the system service brenvod keeps and enforces the\n"
+         "                        configuration; nftables: this process keeps it and enforces it in the\n"
+         "                        kernel (table inet brenvo); store: this process keeps it only.\n"
+         "                        Default: $BRENVO_FIREWALL, else the service when it is installed, else\n"
+         "                        nftables when this process may change the kernel firewall, else store.\n"
          "  --apply               apply the stored configuration to the kernel firewall and exit\n"
          "  --capture-file PATH   show the traffic of a pcap or pcapng file instead of the network\n"
          "  --max-sessions N      TCP sessions the traffic monitor follows at once (default " +

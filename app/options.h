@@ -14,7 +14,7 @@ struct Options {
   bool version = false;
   bool apply = false;       // apply the stored configuration to the kernel firewall and exit
   std::string database;     // --db PATH
-  std::string firewall;     // --firewall=store|nftables
+  std::string firewall;     // --firewall=service|nftables|store
   std::string captureFile;  // --capture-file PATH
   std::size_t maxSessions = SessionList::kDefaultLimit;      // --max-sessions N
   std::size_t maxSegments = PacketTreeModel::kDefaultLimit;  // --max-segments M

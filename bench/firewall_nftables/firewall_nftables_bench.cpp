@@ -5,7 +5,7 @@
 #include "bench/firewall_store/latency.h"
 #include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/service_registration.h"
-#include "tests/integration/firewall_nftables/netns.h"
+#include "tests/integration/support/netns.h"
 
 int main() {
   if (const std::string problem = NamespaceTestProblem(); !problem.empty()) {

@@ -20,18 +20,23 @@ bool MayChangeKernelFirewall() {
 
 std::string BackendChoice::Description() const {
   const std::string how = automatic ? "automatic: " + reason : "chosen";
+  if (backend == FirewallBackend::kService)
+    return "service (" + how + "): the system service brenvod keeps the configuration and enforces it";
   if (backend == FirewallBackend::kNftables)
     return "nftables (" + how + "): the configuration is enforced in the table inet brenvo";
   return "store (" + how + "): the configuration is kept, nothing is enforced in the kernel";
 }
 
 HRESULT ChooseBackend(const std::string& name, BackendChoice* choice) {
-  if (name == "store" || name == "nftables") {
-    *choice = {name == "store" ? FirewallBackend::kStore : FirewallBackend::kNftables, false, ""};
+  if (name == "store" || name == "nftables" || name == "service") {
+    *choice = {name == "store"      ? FirewallBackend::kStore
+               : name == "nftables" ? FirewallBackend::kNftables
+                                    : FirewallBackend::kService,
+               false, ""};
     return S_OK;
   }
   if (!name.empty()) {
-    SetErrorInfoText("unknown firewall backend \"" + name + "\" (use store or nftables)");
+    SetErrorInfoText("unknown firewall backend \"" + name + "\" (use service, nftables or store)");
     return E_INVALIDARG;
   }
   if (MayChangeKernelFirewall())
@@ -44,6 +49,7 @@ HRESULT ChooseBackend(const std::string& name, BackendChoice* choice) {
 std::string RulesText(FirewallBackend backend) {
   switch (backend) {
     case FirewallBackend::kNftables: return "Firewall rules: enforced by nftables";
+    case FirewallBackend::kService: return "Firewall rules: enforced by brenvod";
     case FirewallBackend::kStore: break;
   }
   return "Firewall rules: kept, not enforced";

@@ -6,9 +6,12 @@
 
 #include "firewall/com/hresult.h"
 
-enum class FirewallBackend { kStore, kNftables };
+// The store kept by this process alone; the store and the kernel's table, by this process;
+// the system service brenvod, which keeps and enforces the configuration for everyone.
+enum class FirewallBackend { kStore, kNftables, kService };
 
-inline constexpr FirewallBackend kFirewallBackends[] = {FirewallBackend::kStore, FirewallBackend::kNftables};
+inline constexpr FirewallBackend kFirewallBackends[] = {FirewallBackend::kStore, FirewallBackend::kNftables,
+                                                        FirewallBackend::kService};
 
 struct BackendChoice {
   FirewallBackend backend = FirewallBackend::kStore;
@@ -20,10 +23,10 @@ struct BackendChoice {
   std::string Description() const;
 };
 
-// Takes the backend named "store" or "nftables", or chooses one when `name` is empty:
-// nftables where this process may change the kernel firewall (it has CAP_NET_ADMIN), the
-// store elsewhere. Asks the kernel nothing. E_INVALIDARG, with the error text, for any
-// other name.
+// Takes the backend named "store", "nftables" or "service", or chooses one of the first two
+// when `name` is empty: nftables where this process may change the kernel firewall (it has
+// CAP_NET_ADMIN), the store elsewhere. Asks the kernel nothing. E_INVALIDARG, with the error
+// text, for any other name. (Whether the service is installed is for the bus to say.)
 HRESULT ChooseBackend(const std::string& name, BackendChoice* choice);
 
 // What the About box says of the rules under `backend`; short enough for its one line.

@@ -8,7 +8,8 @@
 #include "firewall/service/records.h"
 
 // What the kernel is to enforce: nothing while the firewall is off, otherwise a closed
-// door except for the enabled open ports.
+// door except for the enabled open ports. The ports are held while the firewall is off too,
+// so that switching it on need not load them.
 struct EnforcedState {
   bool firewallOn = false;
   std::vector<PortKey> openPorts;
@@ -19,8 +20,10 @@ class Enforcer {
   virtual ~Enforcer() = default;
   // Replaces all that is enforced with `state` in one atomic step.
   virtual HRESULT Replace(const EnforcedState& state) = 0;
-  // Opens or closes one port while the firewall is on. Fails when the kernel does not
-  // hold what the last change left there, so that the caller can Replace instead.
+  // Turns the firewall on or off, the ports staying as they are. Opens or closes one port.
+  // Both fail when the kernel does not hold what the last change left there, so that the
+  // caller can Replace instead.
+  virtual HRESULT SwitchFirewall(bool on) = 0;
   virtual HRESULT ChangePort(const PortKey& port, bool open) = 0;
 };
 
@@ -28,6 +31,7 @@ class Enforcer {
 class StoreOnlyEnforcer final : public Enforcer {
  public:
   HRESULT Replace(const EnforcedState&) override { return S_OK; }
+  HRESULT SwitchFirewall(bool) override { return S_OK; }
   HRESULT ChangePort(const PortKey&, bool) override { return S_OK; }
 };
 

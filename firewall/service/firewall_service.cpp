@@ -15,25 +15,25 @@ HRESULT FirewallService::ReadFirewallEnabled(bool* on) {
 
 HRESULT FirewallService::WriteFirewallEnabled(bool on) {
   return Change([&](KernelChange* change) {
-    change->replace = true;
+    change->firewallOn = on;
     return m_store->WriteFirewallEnabled(on);
   });
 }
 
 template <class Key>
-HRESULT FirewallService::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
+HRESULT FirewallService::FindEntry(const Key& key, std::optional<EntryRecord<Key>>* entry) {
   const HRESULT hr = m_store->UseCurrentFiles();
   return FAILED(hr) ? hr : m_store->Table<Key>().Find(key, entry);
 }
 
 template <class Key>
-HRESULT FirewallService::List(std::vector<EntryRecord<Key>>* entries) {
+HRESULT FirewallService::ListEntries(std::vector<EntryRecord<Key>>* entries) {
   const HRESULT hr = m_store->UseCurrentFiles();
   return FAILED(hr) ? hr : m_store->Table<Key>().List(entries);
 }
 
 template <class Key>
-HRESULT FirewallService::Add(const EntryRecord<Key>& entry) {
+HRESULT FirewallService::AddEntry(const EntryRecord<Key>& entry) {
   return Change([&](KernelChange* change) {
     EntryTable<Key>& table = m_store->Table<Key>();
     std::optional<EntryRecord<Key>> old;
@@ -45,7 +45,7 @@ HRESULT FirewallService::Add(const EntryRecord<Key>& entry) {
 }
 
 template <class Key>
-HRESULT FirewallService::Remove(const Key& key) {
+HRESULT FirewallService::RemoveEntry(const Key& key) {
   return Change([&](KernelChange* change) {
     EntryTable<Key>& table = m_store->Table<Key>();
     std::optional<EntryRecord<Key>> old;
@@ -57,7 +57,7 @@ HRESULT FirewallService::Remove(const Key& key) {
 }
 
 template <class Key>
-HRESULT FirewallService::Update(const Key& key, const EntryChange& entryChange) {
+HRESULT FirewallService::UpdateEntry(const Key& key, const EntryChange& entryChange) {
   return Change([&](KernelChange* change) {
     EntryTable<Key>& table = m_store->Table<Key>();
     std::optional<EntryRecord<Key>> old;
@@ -69,16 +69,16 @@ HRESULT FirewallService::Update(const Key& key, const EntryChange& entryChange) 
   });
 }
 
-template HRESULT FirewallService::Find(const AppKey&, std::optional<AppRecord>*);
-template HRESULT FirewallService::Find(const PortKey&, std::optional<PortRecord>*);
-template HRESULT FirewallService::List(std::vector<AppRecord>*);
-template HRESULT FirewallService::List(std::vector<PortRecord>*);
-template HRESULT FirewallService::Add(const AppRecord&);
-template HRESULT FirewallService::Add(const PortRecord&);
-template HRESULT FirewallService::Remove(const AppKey&);
-template HRESULT FirewallService::Remove(const PortKey&);
-template HRESULT FirewallService::Update(const AppKey&, const EntryChange&);
-template HRESULT FirewallService::Update(const PortKey&, const EntryChange&);
+HRESULT FirewallService::Find(const AppKey& key, std::optional<AppRecord>* entry) { return FindEntry(key, entry); }
+HRESULT FirewallService::Find(const PortKey& key, std::optional<PortRecord>* entry) { return FindEntry(key, entry); }
+HRESULT FirewallService::List(std::vector<AppRecord>* entries) { return ListEntries(entries); }
+HRESULT FirewallService::List(std::vector<PortRecord>* entries) { return ListEntries(entries); }
+HRESULT FirewallService::Add(const AppRecord& entry) { return AddEntry(entry); }
+HRESULT FirewallService::Add(const PortRecord& entry) { return AddEntry(entry); }
+HRESULT FirewallService::Remove(const AppKey& key) { return RemoveEntry(key); }
+HRESULT FirewallService::Remove(const PortKey& key) { return RemoveEntry(key); }
+HRESULT FirewallService::Update(const AppKey& key, const EntryChange& change) { return UpdateEntry(key, change); }
+HRESULT FirewallService::Update(const PortKey& key, const EntryChange& change) { return UpdateEntry(key, change); }
 
 HRESULT FirewallService::ApplyAll() {
   // Taken as a change, so that no other process changes the store halfway through.
@@ -105,7 +105,7 @@ HRESULT FirewallService::Change(Write write) {
   bool kernelChanged = false;
   if (SUCCEEDED(hr)) {
     hr = Enforce(kernel);
-    kernelChanged = SUCCEEDED(hr) && (kernel.replace || kernel.port);
+    kernelChanged = SUCCEEDED(hr) && (kernel.replace || kernel.firewallOn || kernel.port);
   }
   if (SUCCEEDED(hr)) hr = m_store->Commit();
   if (SUCCEEDED(hr)) return hr;
@@ -122,13 +122,11 @@ HRESULT FirewallService::Change(Write write) {
 }
 
 HRESULT FirewallService::Enforce(const KernelChange& change) {
-  if (!change.replace && !change.port) return S_OK;
+  if (!change.replace && !change.firewallOn && !change.port) return S_OK;
   if (!change.replace) {
-    bool on = false;
-    const HRESULT hr = m_store->ReadFirewallEnabled(&on);
-    if (FAILED(hr)) return hr;
-    if (!on) return S_OK;  // the table is absent while the firewall is off
-    if (SUCCEEDED(m_enforcer->ChangePort(change.port->first, change.port->second))) return S_OK;
+    const HRESULT hr = change.firewallOn ? m_enforcer->SwitchFirewall(*change.firewallOn)
+                                         : m_enforcer->ChangePort(change.port->first, change.port->second);
+    if (SUCCEEDED(hr)) return S_OK;
     // The kernel does not hold what the last change left (the table was changed or
     // deleted behind our back): build it again from the store.
     TakeErrorInfoText();
@@ -141,7 +139,7 @@ HRESULT FirewallService::Enforce(const KernelChange& change) {
 HRESULT FirewallService::LoadState(EnforcedState* state) {
   HRESULT hr = m_store->ReadFirewallEnabled(&state->firewallOn);
   state->openPorts.clear();
-  if (FAILED(hr) || !state->firewallOn) return hr;
+  if (FAILED(hr)) return hr;
   std::vector<PortRecord> ports;
   hr = m_store->Table<PortKey>().List(&ports);
   for (const PortRecord& port : ports)

@@ -8,36 +8,47 @@
 #include <vector>
 
 #include "firewall/service/enforcer.h"
+#include "firewall/service/firewall_configuration.h"
 #include "firewall/service/firewall_store.h"
 
-class FirewallService {
+class FirewallService final : public FirewallConfiguration {
  public:
   FirewallService(std::unique_ptr<FirewallStore> store, std::shared_ptr<Enforcer> enforcer);
 
-  HRESULT ReadFirewallEnabled(bool* on);
-  HRESULT WriteFirewallEnabled(bool on);
+  HRESULT Ping() override { return S_OK; }
+  HRESULT ReadFirewallEnabled(bool* on) override;
+  HRESULT WriteFirewallEnabled(bool on) override;
 
-  template <class Key>
-  HRESULT Find(const Key& key, std::optional<EntryRecord<Key>>* entry);
-  template <class Key>
-  HRESULT List(std::vector<EntryRecord<Key>>* entries);
-  // Adds the entry, or replaces the one with the same key.
-  template <class Key>
-  HRESULT Add(const EntryRecord<Key>& entry);
-  template <class Key>
-  HRESULT Remove(const Key& key);
-  // HRESULT_NOT_FOUND when no entry has the key.
-  template <class Key>
-  HRESULT Update(const Key& key, const EntryChange& change);
+  HRESULT Find(const AppKey& key, std::optional<AppRecord>* entry) override;
+  HRESULT Find(const PortKey& key, std::optional<PortRecord>* entry) override;
+  HRESULT List(std::vector<AppRecord>* entries) override;
+  HRESULT List(std::vector<PortRecord>* entries) override;
+  HRESULT Add(const AppRecord& entry) override;
+  HRESULT Add(const PortRecord& entry) override;
+  HRESULT Remove(const AppKey& key) override;
+  HRESULT Remove(const PortKey& key) override;
+  HRESULT Update(const AppKey& key, const EntryChange& change) override;
+  HRESULT Update(const PortKey& key, const EntryChange& change) override;
 
-  // Makes the kernel hold the whole stored configuration, in one atomic step: at start-up,
-  // and whenever the kernel may have drifted from the store.
-  HRESULT ApplyAll();
+  // At start-up, and whenever the kernel may have drifted from the store.
+  HRESULT ApplyAll() override;
 
  private:
+  template <class Key>
+  HRESULT FindEntry(const Key& key, std::optional<EntryRecord<Key>>* entry);
+  template <class Key>
+  HRESULT ListEntries(std::vector<EntryRecord<Key>>* entries);
+  template <class Key>
+  HRESULT AddEntry(const EntryRecord<Key>& entry);
+  template <class Key>
+  HRESULT RemoveEntry(const Key& key);
+  template <class Key>
+  HRESULT UpdateEntry(const Key& key, const EntryChange& change);
+
   // What one change asks of the kernel.
   struct KernelChange {
     bool replace = false;
+    std::optional<bool> firewallOn;                // the firewall switched on or off
     std::optional<std::pair<PortKey, bool>> port;  // the port and whether it is now open
   };
 

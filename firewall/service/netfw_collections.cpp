@@ -36,7 +36,7 @@ class VariantEnumerator final : public ComObject<IEnumVARIANT> {
 };
 
 template <class Entry, class Key, class Interface>
-HRESULT ItemOf(const std::shared_ptr<FirewallService>& service, const Key& key, Interface** item) {
+HRESULT ItemOf(const std::shared_ptr<FirewallConfiguration>& service, const Key& key, Interface** item) {
   if (!item) return E_POINTER;
   *item = nullptr;
   std::optional<EntryRecord<Key>> record;
@@ -48,7 +48,7 @@ HRESULT ItemOf(const std::shared_ptr<FirewallService>& service, const Key& key, 
 }
 
 template <class Entry, class Key>
-HRESULT NewEnumOf(const std::shared_ptr<FirewallService>& service, IUnknown** newEnum) {
+HRESULT NewEnumOf(const std::shared_ptr<FirewallConfiguration>& service, IUnknown** newEnum) {
   if (!newEnum) return E_POINTER;
   *newEnum = nullptr;
   std::vector<EntryRecord<Key>> records;
@@ -96,7 +96,7 @@ HRESULT ReadEntry(INetFwOpenPort* port, PortRecord* record) {
 }
 
 template <class Record, class Entry>
-HRESULT AddEntry(FirewallService& service, Entry* entry) {
+HRESULT AddEntry(FirewallConfiguration& service, Entry* entry) {
   Record record;
   const HRESULT hr = ReadEntry(entry, &record);
   return FAILED(hr) ? hr : service.Add(record);
@@ -135,8 +135,10 @@ class NetFwPorts final : public ServiceObject<INetFwOpenPorts> {
 
 }  // namespace
 
-INetFwAuthorizedApplications* NewNetFwApps(std::shared_ptr<FirewallService> service) {
+INetFwAuthorizedApplications* NewNetFwApps(std::shared_ptr<FirewallConfiguration> service) {
   return new NetFwApps(std::move(service));
 }
 
-INetFwOpenPorts* NewNetFwPorts(std::shared_ptr<FirewallService> service) { return new NetFwPorts(std::move(service)); }
+INetFwOpenPorts* NewNetFwPorts(std::shared_ptr<FirewallConfiguration> service) {
+  return new NetFwPorts(std::move(service));
+}

@@ -9,7 +9,7 @@
 
 #include "firewall/com/com_object.h"
 #include "firewall/com/netfw.h"
-#include "firewall/service/firewall_service.h"
+#include "firewall/service/firewall_configuration.h"
 
 // Gives the caller its own COM string of `text`.
 HRESULT CopyOut(const std::u16string& text, BSTR* out);
@@ -18,7 +18,7 @@ template <class Interface, class Key>
 class NetFwEntry : public ComObject<Interface> {
  public:
   NetFwEntry() = default;
-  NetFwEntry(std::shared_ptr<FirewallService> service, EntryRecord<Key> record)
+  NetFwEntry(std::shared_ptr<FirewallConfiguration> service, EntryRecord<Key> record)
       : m_service(std::move(service)), m_record(std::move(record)) {}
 
   HRESULT get_Name(BSTR* name) override { return CopyOut(m_record.name, name); }
@@ -50,7 +50,7 @@ class NetFwEntry : public ComObject<Interface> {
   // A stored entry's key names its row, so it cannot be changed through the entry.
   bool Stored() const { return m_service != nullptr; }
 
-  std::shared_ptr<FirewallService> m_service;
+  std::shared_ptr<FirewallConfiguration> m_service;
   EntryRecord<Key> m_record;
 
  private:

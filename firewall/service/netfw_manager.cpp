@@ -48,6 +48,8 @@ class NetFwPolicy final : public ServiceObject<INetFwPolicy> {
 
   HRESULT get_CurrentProfile(INetFwProfile** profile) override {
     if (!profile) return E_POINTER;
+    *profile = nullptr;
+    if (const HRESULT hr = m_service->Ping(); FAILED(hr)) return hr;
     *profile = new NetFwProfile(m_service);
     return S_OK;
   }
@@ -57,8 +59,12 @@ class NetFwMgr final : public ServiceObject<INetFwMgr> {
  public:
   using ServiceObject::ServiceObject;
 
+  // A firewall that does not answer yet (a service still starting) gives no policy, so that
+  // the caller can try again later.
   HRESULT get_LocalPolicy(INetFwPolicy** policy) override {
     if (!policy) return E_POINTER;
+    *policy = nullptr;
+    if (const HRESULT hr = m_service->Ping(); FAILED(hr)) return hr;
     *policy = new NetFwPolicy(m_service);
     return S_OK;
   }
@@ -66,7 +72,7 @@ class NetFwMgr final : public ServiceObject<INetFwMgr> {
 
 }  // namespace
 
-HRESULT CreateNetFwMgr(std::shared_ptr<FirewallService> service, REFIID riid, void** object) {
+HRESULT CreateNetFwMgr(std::shared_ptr<FirewallConfiguration> service, REFIID riid, void** object) {
   return QueryNew(new NetFwMgr(std::move(service)), riid, object);
 }
 

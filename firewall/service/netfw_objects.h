@@ -5,24 +5,24 @@
 
 #include "firewall/com/com_object.h"
 #include "firewall/com/netfw.h"
-#include "firewall/service/firewall_service.h"
+#include "firewall/service/firewall_configuration.h"
 
 // The manager over an open service; policy, profile and collections hang from it.
-HRESULT CreateNetFwMgr(std::shared_ptr<FirewallService> service, REFIID riid, void** object);
+HRESULT CreateNetFwMgr(std::shared_ptr<FirewallConfiguration> service, REFIID riid, void** object);
 // A new authorized application or open port, not yet in a collection.
 HRESULT CreateNetFwAuthorizedApplication(REFIID riid, void** object);
 HRESULT CreateNetFwOpenPort(REFIID riid, void** object);
 
 // The two collections of the current profile.
-INetFwAuthorizedApplications* NewNetFwApps(std::shared_ptr<FirewallService> service);
-INetFwOpenPorts* NewNetFwPorts(std::shared_ptr<FirewallService> service);
+INetFwAuthorizedApplications* NewNetFwApps(std::shared_ptr<FirewallConfiguration> service);
+INetFwOpenPorts* NewNetFwPorts(std::shared_ptr<FirewallConfiguration> service);
 
 // An object of the model that works on the service.
 template <class Interface>
 class ServiceObject : public ComObject<Interface> {
  public:
-  explicit ServiceObject(std::shared_ptr<FirewallService> service) : m_service(std::move(service)) {}
+  explicit ServiceObject(std::shared_ptr<FirewallConfiguration> service) : m_service(std::move(service)) {}
 
  protected:
-  std::shared_ptr<FirewallService> m_service;
+  std::shared_ptr<FirewallConfiguration> m_service;
 };

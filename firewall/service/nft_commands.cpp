@@ -7,6 +7,7 @@ namespace {
 
 constexpr const char* kTableObject = R"({"family":"inet","name":"brenvo"})";
 constexpr const char* kChainRef = R"("family":"inet","table":"brenvo","chain":"input")";
+constexpr const char* kChainObject = R"({"family":"inet","table":"brenvo","name":"input"})";
 
 void AppendNumber(std::string& out, long value) {
   char digits[24];
@@ -36,15 +37,13 @@ void AppendRule(std::string& out, const char* match) {
 
 // The input chain drops what no rule accepts: loopback, replies to connections this host
 // made or accepted, the ICMPv6 messages that IPv6 needs to find neighbours and routers,
-// and TCP or UDP to an open port.
-void AppendTableBody(std::string& out) {
-  out += R"(,{"add":{"table":)";
-  out += kTableObject;
-  out += "}}";
-  out += R"(,{"add":{"set":{"family":"inet","table":"brenvo","name":"open_ports",)"
-         R"("type":["inet_proto","inet_service"]}}})";
-  out += R"(,{"add":{"chain":{"family":"inet","table":"brenvo","name":"input",)"
+// and TCP or UDP to an open port. Flushed first, so that adding it again leaves one copy.
+void AppendChain(std::string& out) {
+  out += R"({"add":{"chain":{"family":"inet","table":"brenvo","name":"input",)"
          R"("type":"filter","hook":"input","prio":0,"policy":"drop"}}})";
+  out += R"(,{"flush":{"chain":)";
+  out += kChainObject;
+  out += "}}";
   AppendRule(out, R"({"op":"==","left":{"meta":{"key":"iif"}},"right":"lo"})");
   AppendRule(out, R"({"op":"in","left":{"ct":{"key":"state"}},"right":["established","related"]})");
   AppendRule(out, R"({"op":"==","left":{"payload":{"protocol":"icmpv6","field":"type"}},)"
@@ -67,18 +66,39 @@ std::optional<std::string> ReplaceTableCommand(const EnforcedState& state) {
   out += kTableObject;
   out += R"(}},{"delete":{"table":)";
   out += kTableObject;
+  out += R"(}},{"add":{"table":)";
+  out += kTableObject;
   out += "}}";
-  if (state.firewallOn) {
-    AppendTableBody(out);
-    if (!state.openPorts.empty()) {
-      out += ',';
-      AppendElementHead(out, "add");
-      for (std::size_t i = 0; i < state.openPorts.size(); ++i) {
-        if (i) out += ',';
-        if (!AppendElement(out, state.openPorts[i])) return std::nullopt;
-      }
-      out += "]}}}";
+  out += R"(,{"add":{"set":{"family":"inet","table":"brenvo","name":"open_ports",)"
+         R"("type":["inet_proto","inet_service"]}}})";
+  if (!state.openPorts.empty()) {
+    out += ',';
+    AppendElementHead(out, "add");
+    for (std::size_t i = 0; i < state.openPorts.size(); ++i) {
+      if (i) out += ',';
+      if (!AppendElement(out, state.openPorts[i])) return std::nullopt;
     }
+    out += "]}}}";
+  }
+  if (state.firewallOn) {
+    out += ',';
+    AppendChain(out);
+  }
+  out += "]}";
+  return out;
+}
+
+std::string SwitchCommand(bool on) {
+  std::string out = R"({"nftables":[)";
+  if (on) {
+    AppendChain(out);
+  } else {
+    // Adding before deleting makes the delete succeed whether or not the chain was there.
+    out += R"({"add":{"chain":)";
+    out += kChainObject;
+    out += R"(}},{"delete":{"chain":)";
+    out += kChainObject;
+    out += "}}";
   }
   out += "]}";
   return out;

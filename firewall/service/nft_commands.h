@@ -8,11 +8,17 @@
 
 namespace nft {
 
-// Drops the table if present and, while the firewall is on, builds it again with `state`'s
-// ports, all in one transaction. Empty when a port is out of range or not TCP or UDP.
+// Drops the table if present and builds it again, all in one transaction: the set of
+// `state`'s open ports always, the input chain only while the firewall is on. Empty when a
+// port is out of range or not TCP or UDP.
 std::optional<std::string> ReplaceTableCommand(const EnforcedState& state);
 
-// Adds (open) or deletes (closed) one port's element of the port set. Empty when the port
+// Adds the input chain (on) or deletes it (off). The port set stays loaded either way, so
+// switching costs the same however many ports are open.
+std::string SwitchCommand(bool on);
+
+// Adds (open) or deletes (closed) one port's element of the port set, whether the firewall
+// is on or off. Empty when the port
 // is out of range or not TCP or UDP.
 std::optional<std::string> PortElementCommand(const PortKey& port, bool open);
 

@@ -42,6 +42,10 @@ HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
   return Run(nft::ReplaceTableCommand(state), "nftables: replacing the table inet brenvo");
 }
 
+HRESULT NftablesEnforcer::SwitchFirewall(bool on) {
+  return Run(nft::SwitchCommand(on), "nftables: switching the firewall");
+}
+
 HRESULT NftablesEnforcer::ChangePort(const PortKey& port, bool open) {
   return Run(nft::PortElementCommand(port, open), "nftables: changing an open port");
 }

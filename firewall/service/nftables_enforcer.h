@@ -1,6 +1,6 @@
 #pragma once
-// Enforcement through libnftables: the table `inet brenvo`, replaced whole at start-up and
-// on every switch, and changed one set element at a time for a single port.
+// Enforcement through libnftables: the table `inet brenvo`, replaced whole at start-up, its
+// input chain added or deleted by a switch, its port set changed one element at a time.
 #include <optional>
 #include <string>
 
@@ -18,6 +18,7 @@ class NftablesEnforcer final : public Enforcer {
   NftablesEnforcer& operator=(const NftablesEnforcer&) = delete;
 
   HRESULT Replace(const EnforcedState& state) override;
+  HRESULT SwitchFirewall(bool on) override;
   HRESULT ChangePort(const PortKey& port, bool open) override;
 
   // Whether libnftables answers and this process may change the kernel firewall.

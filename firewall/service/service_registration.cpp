@@ -10,6 +10,7 @@
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
+#include "firewall/service/firewall_service.h"
 #include "firewall/service/netfw_objects.h"
 
 namespace {
@@ -33,18 +34,6 @@ class ClassFactory final : public ComObject<IClassFactory> {
 std::vector<DWORD> g_cookies;
 std::optional<BackendChoice> g_backend;
 
-HRESULT OpenService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer, int busyTimeoutMs,
-                    std::shared_ptr<FirewallService>* service) {
-  std::unique_ptr<FirewallStore> store;
-  HRESULT hr = FirewallStore::Open(databasePath, &store, busyTimeoutMs);
-  if (FAILED(hr)) return hr;
-  auto opened = std::make_shared<FirewallService>(std::move(store), std::move(enforcer));
-  // The kernel follows the store from the start, whatever happened to it meanwhile.
-  hr = opened->ApplyAll();
-  if (SUCCEEDED(hr)) *service = std::move(opened);
-  return hr;
-}
-
 HRESULT Register(const CLSID& clsid, ClassFactory::Create create) {
   auto* factory = new ClassFactory(std::move(create));
   DWORD cookie = 0;
@@ -54,11 +43,42 @@ HRESULT Register(const CLSID& clsid, ClassFactory::Create create) {
   return hr;
 }
 
+// Opens the store of this process when the manager is created.
+OpenConfiguration OpenInProcess(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                                int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs) {
+  return [=](std::shared_ptr<FirewallConfiguration>* configuration) {
+    std::shared_ptr<FirewallService> service;
+    const HRESULT hr = OpenFirewallService(databasePath, enforcer, &service, busyTimeoutMs);
+    *configuration = std::move(service);
+    return hr;
+  };
+}
+
+// The backends this process can hold itself: the service is reached over the bus.
+HRESULT ChooseInProcessBackend(const std::string& name, BackendChoice* choice) {
+  const HRESULT hr = ChooseBackend(name, choice);
+  if (FAILED(hr) || choice->backend != FirewallBackend::kService) return hr;
+  SetErrorInfoText("the firewall service is reached over the system bus, not opened here");
+  return E_INVALIDARG;
+}
+
 std::string ResolvedPath(const ServiceConfig& config) {
   return config.databasePath.empty() ? DefaultDatabasePath() : config.databasePath;
 }
 
 }  // namespace
+
+HRESULT OpenFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                            std::shared_ptr<FirewallService>* service, int busyTimeoutMs) {
+  std::unique_ptr<FirewallStore> store;
+  HRESULT hr = FirewallStore::Open(databasePath, &store, busyTimeoutMs);
+  if (FAILED(hr)) return hr;
+  auto opened = std::make_shared<FirewallService>(std::move(store), std::move(enforcer));
+  // The kernel follows the store from the start, whatever happened to it meanwhile.
+  hr = opened->ApplyAll();
+  if (SUCCEEDED(hr)) *service = std::move(opened);
+  return hr;
+}
 
 std::string DefaultDatabasePath() {
   if (geteuid() == 0) return "/var/lib/brenvo/firewall.db";
@@ -70,20 +90,23 @@ std::string DefaultDatabasePath() {
 
 HRESULT RegisterFirewallService(const ServiceConfig& config) {
   BackendChoice choice;
-  HRESULT hr = ChooseBackend(config.backend, &choice);
+  HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
   if (FAILED(hr)) return hr;
-  hr = RegisterFirewallService(ResolvedPath(config), CreateEnforcer(&choice));
-  if (SUCCEEDED(hr)) g_backend = std::move(choice);
-  return hr;
+  return RegisterFirewallClasses(OpenInProcess(ResolvedPath(config), CreateEnforcer(&choice)), choice);
 }
 
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                                 int busyTimeoutMs) {
+  return RegisterFirewallClasses(OpenInProcess(databasePath, std::move(enforcer), busyTimeoutMs));
+}
+
+HRESULT RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice) {
   RevokeFirewallService();
-  HRESULT hr = Register(CLSID_NetFwMgr, [=](REFIID riid, void** object) {
-    std::shared_ptr<FirewallService> service;
-    const HRESULT opened = OpenService(databasePath, enforcer, busyTimeoutMs, &service);
-    return FAILED(opened) ? opened : CreateNetFwMgr(std::move(service), riid, object);
+  g_backend = std::move(choice);
+  HRESULT hr = Register(CLSID_NetFwMgr, [open](REFIID riid, void** object) {
+    std::shared_ptr<FirewallConfiguration> backend;
+    const HRESULT opened = open(&backend);
+    return FAILED(opened) ? opened : CreateNetFwMgr(std::move(backend), riid, object);
   });
   if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwAuthorizedApplication, CreateNetFwAuthorizedApplication);
   if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwOpenPort, CreateNetFwOpenPort);
@@ -101,15 +124,8 @@ std::optional<BackendChoice> RegisteredBackend() { return g_backend; }
 
 HRESULT ApplyFirewallConfiguration(const ServiceConfig& config) {
   BackendChoice choice;
-  HRESULT hr = ChooseBackend(config.backend, &choice);
+  HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
   std::shared_ptr<FirewallService> service;
-  if (SUCCEEDED(hr))
-    hr = OpenService(ResolvedPath(config), CreateEnforcer(&choice), FirewallStore::kDefaultBusyTimeoutMs, &service);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(ResolvedPath(config), CreateEnforcer(&choice), &service);
   return hr;
-}
-
-std::string DescribeBackend(const ServiceConfig& config) {
-  BackendChoice choice;
-  const HRESULT hr = ChooseBackend(config.backend, &choice);
-  return SUCCEEDED(hr) ? choice.Description() : TakeErrorInfoText();
 }

@@ -30,7 +30,7 @@ TEST(Options, RefuseWhatTheyDoNotUnderstand) {
   EXPECT_EQ(error, "--db needs a value");
   EXPECT_FALSE(Parse({"--db="}, &error));
   EXPECT_FALSE(Parse({"--firewall=iptables"}, &error));
-  EXPECT_EQ(error, "--firewall takes store or nftables, not iptables");
+  EXPECT_EQ(error, "--firewall takes service, nftables or store, not iptables");
   EXPECT_FALSE(Parse({"--dbx=1"}, &error));
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/brenvo_main.h"
-#include "tests/integration/firewall_nftables/netns.h"
+#include "tests/integration/support/netns.h"
 
 namespace {
 

@@ -38,11 +38,11 @@ class ServiceTest : public ::testing::Test {
   std::unique_ptr<FirewallService> m_service;
 };
 
-TEST_F(ServiceTest, PortChangesReachTheKernelOnlyWhileTheFirewallIsOn) {
+TEST_F(ServiceTest, PortChangesReachTheKernelWhetherTheFirewallIsOnOrOff) {
   EXPECT_EQ(m_service->Add(Port(80, 6)), S_OK);
-  EXPECT_EQ(TakeCalls(), Calls{});
+  EXPECT_EQ(TakeCalls(), Calls{"open 80/6"});
   EXPECT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
-  EXPECT_EQ(TakeCalls(), Calls{"replace on 80/6"});
+  EXPECT_EQ(TakeCalls(), Calls{"switch on"});
 
   EXPECT_EQ(m_service->Add(Port(53, 17)), S_OK);
   EXPECT_EQ(m_service->Add(Port(53, 17)), S_OK);  // replaced, still open: nothing to do
@@ -65,7 +65,9 @@ TEST_F(ServiceTest, PortChangesReachTheKernelOnlyWhileTheFirewallIsOn) {
 
   EXPECT_EQ(m_service->WriteFirewallEnabled(false), S_OK);
   EXPECT_EQ(m_service->Add(Port(443, 6)), S_OK);
-  EXPECT_EQ(TakeCalls(), Calls{"replace off"});
+  EXPECT_EQ(TakeCalls(), (Calls{"switch off", "open 443/6"}));
+  EXPECT_EQ(m_service->ApplyAll(), S_OK);
+  EXPECT_EQ(TakeCalls(), Calls{"replace off 53/17 443/6"});
 }
 
 TEST_F(ServiceTest, AChangeTheKernelRefusesIsNotKept) {
@@ -83,6 +85,7 @@ TEST_F(ServiceTest, AChangeTheKernelRefusesIsNotKept) {
   m_enforcer->refuseReplace = 1;
   EXPECT_TRUE(FAILED(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, false})));
   EXPECT_TRUE(Find(22, 6)->enabled);
+  m_enforcer->refuseChange = 1;
   m_enforcer->refuseReplace = 1;
   EXPECT_TRUE(FAILED(m_service->WriteFirewallEnabled(false)));
   bool on = false;

@@ -42,28 +42,38 @@ TEST(NftCommandsTest, OnlyEnforceablePortsBecomeElements) {
   }
 }
 
-TEST(NftCommandsTest, AFirewallThatIsOffLeavesNoTable) {
-  const auto command = nft::ReplaceTableCommand(EnforcedState{false, {{80, 6}}});
-  ASSERT_TRUE(command);
-  EXPECT_EQ(*command, R"({"nftables":[{"add":{"table":{"family":"inet","name":"brenvo"}}},)"
-                      R"({"delete":{"table":{"family":"inet","name":"brenvo"}}}]})");
+TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
+  const std::string elements = R"({"add":{"element":{"family":"inet","table":"brenvo",)"
+                               R"("name":"open_ports","elem":[{"concat":["tcp",443]},{"concat":["udp",53]}]}}})";
+  for (const bool on : {false, true}) {
+    SCOPED_TRACE(on ? "on" : "off");
+    const auto bare = nft::ReplaceTableCommand(EnforcedState{on, {}});
+    const auto full = nft::ReplaceTableCommand(EnforcedState{on, {{443, 6}, {53, 17}}});
+    ASSERT_TRUE(bare && full);
+    EXPECT_EQ(Count(*full, R"("table":{"family":"inet","name":"brenvo"})"), 3u);  // add, delete, add
+    EXPECT_EQ(Count(*full, R"({"add":{"set":)"), 1u);
+    EXPECT_EQ(Count(*bare, R"("element")"), 0u);
+    EXPECT_EQ(Count(*full, elements), 1u);
+    EXPECT_EQ(Count(*full, R"("hook":"input","prio":0,"policy":"drop")"), on ? 1u : 0u);
+    EXPECT_EQ(Count(*full, R"({"add":{"rule":)"), on ? 4u : 0u);
+    // The elements are what the two commands differ by.
+    const std::size_t at = full->find(elements);
+    EXPECT_EQ(full->substr(0, at - 1) + full->substr(at + elements.size()), *bare);
+  }
+  EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}}));
 }
 
-TEST(NftCommandsTest, AFirewallThatIsOnDropsAllButItsExceptions) {
-  const auto bare = nft::ReplaceTableCommand(EnforcedState{true, {}});
-  ASSERT_TRUE(bare);
-  EXPECT_EQ(Count(*bare, R"("table":{"family":"inet","name":"brenvo"})"), 3u);  // add, delete, add
-  EXPECT_EQ(Count(*bare, R"("hook":"input","prio":0,"policy":"drop")"), 1u);
-  EXPECT_EQ(Count(*bare, R"({"add":{"rule":)"), 4u);
-  EXPECT_EQ(Count(*bare, R"("element")"), 0u);
-
-  const auto full = nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {53, 17}}});
-  ASSERT_TRUE(full);
-  EXPECT_EQ(full->substr(0, full->size() - 2), bare->substr(0, bare->size() - 2) +
-                                                   R"(,{"add":{"element":{"family":"inet","table":"brenvo",)"
-                                                   R"("name":"open_ports","elem":[{"concat":["tcp",443]},)"
-                                                   R"({"concat":["udp",53]}]}}})");
-  EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}}));
+TEST(NftCommandsTest, ASwitchAddsOrDeletesOnlyTheChain) {
+  const std::string on = nft::SwitchCommand(true);
+  EXPECT_EQ(Count(on, R"("hook":"input","prio":0,"policy":"drop")"), 1u);
+  EXPECT_EQ(Count(on, R"({"flush":{"chain":)"), 1u);  // so that switching on twice keeps one copy
+  EXPECT_EQ(Count(on, R"({"add":{"rule":)"), 4u);
+  EXPECT_EQ(Count(on, R"({"add":{"table":)"), 0u);
+  EXPECT_EQ(Count(on, R"({"add":{"set":)"), 0u);
+  EXPECT_EQ(Count(on, R"("element")"), 0u);
+  EXPECT_EQ(nft::SwitchCommand(false),
+            R"({"nftables":[{"add":{"chain":{"family":"inet","table":"brenvo","name":"input"}}},)"
+            R"({"delete":{"chain":{"family":"inet","table":"brenvo","name":"input"}}}]})");
 }
 
 }  // namespace

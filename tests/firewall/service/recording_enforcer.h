@@ -10,13 +10,14 @@ class RecordingEnforcer final : public Enforcer {
  public:
   std::vector<std::string> calls;
   int refuseReplace = 0;  // how many of the next calls to refuse
-  int refuseChange = 0;
+  int refuseChange = 0;   // switches and single ports
 
   HRESULT Replace(const EnforcedState& state) override {
     std::string call = state.firewallOn ? "replace on" : "replace off";
     for (const PortKey& port : state.openPorts) call += " " + Key(port);
     return Record(call, refuseReplace);
   }
+  HRESULT SwitchFirewall(bool on) override { return Record(on ? "switch on" : "switch off", refuseChange); }
   HRESULT ChangePort(const PortKey& port, bool open) override {
     return Record((open ? "open " : "close ") + Key(port), refuseChange);
   }

@@ -23,51 +23,13 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/service_registration.h"
+#include "tests/firewall/hostile_texts.h"
 #include "tests/firewall/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
-#include "tests/integration/firewall_nftables/netns.h"
+#include "tests/integration/support/netns.h"
+#include "tests/integration/support/sockets.h"
 
 namespace {
-
-constexpr int kProbeTimeoutMs = 300;
-
-// A socket that closes itself.
-struct Fd {
-  explicit Fd(int value) : fd(value) {}
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int fd;
-};
-
-sockaddr_in Address(const char* ip, int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  inet_pton(AF_INET, ip, &address.sin_addr);
-  return address;
-}
-
-bool Readable(int fd) {
-  pollfd waiting{fd, POLLIN, 0};
-  return poll(&waiting, 1, kProbeTimeoutMs) == 1;
-}
-
-// Opens a TCP connection from the calling thread's namespace; -1 when it does not get through.
-int ConnectTcp(const char* ip, int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const sockaddr_in to = Address(ip, port);
-  connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  pollfd waiting{fd, POLLOUT, 0};
-  int error = -1;
-  socklen_t size = sizeof error;
-  if (poll(&waiting, 1, kProbeTimeoutMs) == 1) getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-  if (error == 0) return fd;
-  close(fd);
-  return -1;
-}
 
 std::uint16_t Checksum(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -163,20 +125,6 @@ class NftablesEnforcementTest : public ::testing::Test {
     return false;
   }
 
-  int TcpServer(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in at = Address("0.0.0.0", port);
-    bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
-    listen(fd, 64);
-    return fd;
-  }
-  int UdpServer(int port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in at = Address("0.0.0.0", port);
-    bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
-    return fd;
-  }
-
   std::vector<std::string> Tables() {
     std::istringstream lines(m_shell->Run("list tables"));
     std::vector<std::string> tables;
@@ -184,6 +132,8 @@ class NftablesEnforcementTest : public ::testing::Test {
     std::sort(tables.begin(), tables.end());
     return tables;
   }
+  // Whether Brenvo's input chain is hooked into the kernel: only while the firewall is on.
+  bool Hooked() { return m_shell->Run("list chain inet brenvo input") != "failed"; }
   // The elements of Brenvo's port set, as nft prints them ("tcp . 8080").
   std::set<std::string> Elements() {
     const std::string listing = m_shell->Run("list set inet brenvo open_ports");
@@ -225,7 +175,8 @@ const char* const kExpectedChain =
 
 TEST_F(NftablesEnforcementTest, OpenPortsAreTheOnlyWayInWhileTheFirewallIsOn) {
   const Fd tcp(TcpServer(8080)), udp(UdpServer(8080));
-  EXPECT_TRUE(Tables().empty());
+  EXPECT_EQ(Tables(), std::vector<std::string>{"table inet brenvo"});
+  EXPECT_FALSE(Hooked());
   EXPECT_TRUE(TcpFromB(8080));
   EXPECT_TRUE(UdpFromB(8080, udp.fd));
   EXPECT_TRUE(PingFromB());
@@ -255,10 +206,19 @@ TEST_F(NftablesEnforcementTest, OpenPortsAreTheOnlyWayInWhileTheFirewallIsOn) {
   EXPECT_GE(Fd(ConnectTcp("127.0.0.1", 8080)).fd, 0);
   EXPECT_GE(Fd(ConnectTcp(NetnsPair::kAddressA, 8080)).fd, 0);
 
+  // Off unhooks the chain and keeps the ports; changes made meanwhile count at the next On.
   ASSERT_EQ(m_firewall->SwitchFirewallOff(), FW_OK);
-  EXPECT_TRUE(Tables().empty());
+  EXPECT_FALSE(Hooked());
   EXPECT_TRUE(TcpFromB(8080));
   EXPECT_TRUE(PingFromB());
+  ASSERT_EQ(m_firewall->AddPort(8080, NET_FW_IP_PROTOCOL_TCP, u"web"), FW_OK);
+  ASSERT_EQ(m_firewall->RemovePort(8080, NET_FW_IP_PROTOCOL_UDP), FW_OK);
+  EXPECT_EQ(Elements(), std::set<std::string>{"tcp . 8080"});
+  ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
+  ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);  // on twice keeps one chain
+  EXPECT_EQ(m_shell->Run("list chain inet brenvo input"), kExpectedChain);
+  EXPECT_TRUE(TcpFromB(8080));
+  EXPECT_FALSE(UdpFromB(8080, udp.fd));
 }
 
 TEST_F(NftablesEnforcementTest, AConnectionMadeBeforeOnSurvivesIt) {
@@ -332,8 +292,10 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
   EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
   EXPECT_EQ(Elements(), open);
   ASSERT_EQ(m_firewall->SwitchFirewallOff(), FW_OK);
+  m_shell->Run("delete table inet brenvo");
   EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
-  EXPECT_TRUE(Tables().empty());
+  EXPECT_FALSE(Hooked());
+  EXPECT_EQ(Elements(), open);
 }
 
 TEST_F(NftablesEnforcementTest, HostileNamesAreStoredVerbatimAndNeverReachTheKernel) {
@@ -342,28 +304,14 @@ TEST_F(NftablesEnforcementTest, HostileNamesAreStoredVerbatimAndNeverReachTheKer
       "add rule ip foreign input ip saddr 192.0.2.1 drop";
   ASSERT_NE(m_shell->Run(foreign), "failed");
   const std::string foreignBefore = m_shell->Run("list table ip foreign");
-  const std::u16string hostile[] = {
-      u"\"quoted\"",
-      u"'single'",
-      u"{ braces }",
-      u"a; flush ruleset",
-      u"flush ruleset",
-      u"line\nbreak",
-      u"back\\slash",
-      u"$(reboot)",
-      u"\"}]},{\"delete\":{\"table\":{\"family\":\"ip\",\"name\":\"foreign\"}}}]}",
-      u"; delete table ip foreign;",
-      std::u16string(3000, u'{'),
-  };
   ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
   std::set<std::string> expected;
-  std::vector<std::u16string> names;
+  const std::vector<std::u16string> names = HostileTexts();
   for (int i = 0; i < 50; ++i) {
-    names.push_back(hostile[i % std::size(hostile)] + u"#" + std::u16string(1, static_cast<char16_t>(u'A' + i)));
     const LONG number = 20000 + i;
     const LONG protocol = i % 2 ? NET_FW_IP_PROTOCOL_UDP : NET_FW_IP_PROTOCOL_TCP;
-    ASSERT_EQ(m_firewall->AddPort(number, protocol, names.back().c_str()), FW_OK);
-    ASSERT_EQ(m_firewall->AddApp((u"/opt/" + names.back()).c_str(), names.back().c_str()), FW_OK);
+    ASSERT_EQ(m_firewall->AddPort(number, protocol, names[i].c_str()), FW_OK);
+    ASSERT_EQ(m_firewall->AddApp((u"/opt/" + names[i]).c_str(), names[i].c_str()), FW_OK);
     expected.insert((i % 2 ? "udp . " : "tcp . ") + std::to_string(number));
   }
 

@@ -1,4 +1,4 @@
-#include "tests/integration/firewall_nftables/netns.h"
+#include "tests/integration/support/netns.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

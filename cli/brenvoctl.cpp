@@ -1,0 +1,271 @@
+// brenvoctl: the firewall from a shell, for scripts and administrators. It talks to the
+// service brenvod when there is one, or works on a store itself (--db).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/json_text.h"
+#include "firewall/bus/bus_protocol.h"
+#include "firewall/bus/bus_registration.h"
+#include "firewall/bus/firewall_bus_client.h"
+#include "firewall/com/com_runtime.h"
+#include "firewall/service/enforcer.h"
+#include "firewall/service/firewall_service.h"
+#include "firewall/service/service_registration.h"
+#include "resources/version.h"
+
+namespace {
+
+constexpr int kRefused = 1;
+constexpr int kBadUsage = 2;
+
+constexpr const char* kUsage =
+    "Usage: brenvoctl [--json] [--db PATH] [--firewall=service|nftables|store] COMMAND\n"
+    "Turns the Brenvo firewall on or off and lists, adds, enables, disables and removes the\n"
+    "programs and ports it lets through.\n"
+    "\n"
+    "Commands:\n"
+    "  status                              whether the firewall is on, and how it is enforced\n"
+    "  on | off                            turn the firewall on or off\n"
+    "  apps list                           the authorized programs\n"
+    "  apps add PATH NAME                  authorize a program (enabled), or rename it\n"
+    "  apps enable|disable|remove PATH\n"
+    "  ports list                          the open ports\n"
+    "  ports add NUMBER tcp|udp NAME       open a port (enabled), or rename it\n"
+    "  ports enable|disable|remove NUMBER tcp|udp\n"
+    "  apply                               make the kernel hold the stored configuration again\n"
+    "\n"
+    "Options:\n"
+    "  --json                 lists and status as JSON\n"
+    "  --db PATH              work on this store, without the service\n"
+    "  --firewall=BACKEND     service: the system service brenvod; nftables: this process\n"
+    "                         changes the store and the kernel; store: the store only.\n"
+    "                         Default: $BRENVO_FIREWALL, else the service when it is installed,\n"
+    "                         else nftables where this process may change the kernel firewall.\n"
+    "  --version, --help\n"
+    "\n"
+    "Exit status: 0 done; 1 the change was refused or failed (the reason on standard error);\n"
+    "2 the command line was not understood.\n";
+
+struct Command {
+  bool json = false;
+  std::string database;
+  std::string backend;
+  std::vector<std::string> words;
+};
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "brenvoctl: %s\nTry 'brenvoctl --help'.\n", problem.c_str());
+  return kBadUsage;
+}
+
+int Failed(const std::string& doing) {
+  const std::string reason = TakeErrorInfoText();
+  std::fprintf(stderr, "brenvoctl: %s: %s\n", doing.c_str(), reason.empty() ? "failed" : reason.c_str());
+  return kRefused;
+}
+
+// The firewall this command works on, and how it is enforced.
+HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfiguration>* firewall,
+                     std::string* enforcement) {
+  BackendChoice choice;
+  // A store named on the command line is worked on here, not by the service.
+  HRESULT hr = command.database.empty() ? ChooseFirewallBackend(command.backend, &choice)
+                                        : ChooseBackend(command.backend, &choice);
+  if (FAILED(hr)) return hr;
+  if (choice.backend == FirewallBackend::kService) {
+    std::shared_ptr<FirewallBusClient> client;
+    hr = FirewallBusClient::Connect(&client);
+    if (SUCCEEDED(hr)) hr = client->Enforcement(enforcement);
+    if (SUCCEEDED(hr)) *enforcement += ", by the service brenvod";
+    *firewall = client;
+    return hr;
+  }
+  std::shared_ptr<FirewallService> service;
+  const std::shared_ptr<Enforcer> enforcer = CreateEnforcer(&choice);
+  *enforcement = choice.Description();
+  hr = OpenFirewallService(command.database.empty() ? DefaultDatabasePath() : command.database, enforcer, &service);
+  *firewall = service;
+  return hr;
+}
+
+std::optional<std::u16string> Text(const std::string& argument) { return bus::Utf16(argument); }
+
+std::optional<PortKey> Port(const std::string& number, const std::string& protocol) {
+  char* end = nullptr;
+  const long value = std::strtol(number.c_str(), &end, 10);
+  if (number.empty() || *end != '\0' || value < 1 || value > 65535) return std::nullopt;
+  if (protocol != "tcp" && protocol != "udp") return std::nullopt;
+  return PortKey{static_cast<LONG>(value), protocol == "tcp" ? 6 : 17};
+}
+
+const char* ProtocolName(LONG protocol) { return protocol == 6 ? "tcp" : protocol == 17 ? "udp" : "other"; }
+
+int Status(FirewallConfiguration& firewall, const std::string& enforcement, bool json) {
+  bool on = false;
+  if (FAILED(firewall.ReadFirewallEnabled(&on))) return Failed("reading the firewall's state");
+  if (json)
+    std::printf("{\"enabled\":%s,\"enforcement\":%s}\n", on ? "true" : "false", JsonString(enforcement).c_str());
+  else
+    std::printf("firewall: %s\nenforcement: %s\n", on ? "on" : "off", enforcement.c_str());
+  return 0;
+}
+
+int ListApps(FirewallConfiguration& firewall, bool json) {
+  std::vector<AppRecord> apps;
+  if (FAILED(firewall.List(&apps))) return Failed("listing the programs");
+  if (json) {
+    std::string out = "[";
+    for (const AppRecord& app : apps) {
+      if (out.size() > 1) out += ',';
+      out += "{\"path\":" + JsonString(bus::Utf8OrReplacement(app.key)) +
+             ",\"name\":" + JsonString(bus::Utf8OrReplacement(app.name)) +
+             ",\"enabled\":" + (app.enabled ? "true" : "false") + "}";
+    }
+    std::printf("%s]\n", out.c_str());
+    return 0;
+  }
+  for (const AppRecord& app : apps)
+    std::printf("%-8s %-24s %s\n", app.enabled ? "enabled" : "disabled", bus::Utf8OrReplacement(app.name).c_str(),
+                bus::Utf8OrReplacement(app.key).c_str());
+  return 0;
+}
+
+int ListPorts(FirewallConfiguration& firewall, bool json) {
+  std::vector<PortRecord> ports;
+  if (FAILED(firewall.List(&ports))) return Failed("listing the ports");
+  if (json) {
+    std::string out = "[";
+    for (const PortRecord& port : ports) {
+      if (out.size() > 1) out += ',';
+      out += "{\"number\":" + std::to_string(port.key.number) + ",\"protocol\":\"" + ProtocolName(port.key.protocol) +
+             "\",\"name\":" + JsonString(bus::Utf8OrReplacement(port.name)) +
+             ",\"enabled\":" + (port.enabled ? "true" : "false") + "}";
+    }
+    std::printf("%s]\n", out.c_str());
+    return 0;
+  }
+  for (const PortRecord& port : ports)
+    std::printf("%-8s %5d/%s %s\n", port.enabled ? "enabled" : "disabled", static_cast<int>(port.key.number),
+                ProtocolName(port.key.protocol), bus::Utf8OrReplacement(port.name).c_str());
+  return 0;
+}
+
+// enable, disable or remove of an entry that must be there.
+template <class Key>
+int ChangeEntry(FirewallConfiguration& firewall, const std::string& verb, const Key& key, const std::string& what) {
+  std::optional<EntryRecord<Key>> entry;
+  if (FAILED(firewall.Find(key, &entry))) return Failed("reading " + what);
+  if (!entry) {
+    std::fprintf(stderr, "brenvoctl: there is no %s\n", what.c_str());
+    return kRefused;
+  }
+  const HRESULT hr = verb == "remove" ? firewall.Remove(key) : firewall.Update(key, EntryChange{{}, verb == "enable"});
+  return FAILED(hr) ? Failed(verb + " " + what) : 0;
+}
+
+int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
+  const std::string verb = words.size() > 1 ? words[1] : "";
+  if (verb == "list" && words.size() == 2) return ListApps(firewall, json);
+  const bool add = verb == "add" && words.size() == 4;
+  if (!add && !((verb == "enable" || verb == "disable" || verb == "remove") && words.size() == 3))
+    return Usage("apps takes list, add PATH NAME, enable PATH, disable PATH or remove PATH");
+  const auto path = Text(words[2]);
+  if (!path || path->empty() || path->front() != u'/') return Usage("the path must be absolute UTF-8 text");
+  const std::string what = "program " + words[2];
+  if (!add) return ChangeEntry(firewall, verb, *path, what);
+  const auto name = Text(words[3]);
+  if (!name || name->empty()) return Usage("the name must be UTF-8 text, not empty");
+  return FAILED(firewall.Add(AppRecord{*path, *name, true})) ? Failed("adding " + what) : 0;
+}
+
+int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
+  const std::string verb = words.size() > 1 ? words[1] : "";
+  if (verb == "list" && words.size() == 2) return ListPorts(firewall, json);
+  const bool add = verb == "add" && words.size() == 5;
+  if (!add && !((verb == "enable" || verb == "disable" || verb == "remove") && words.size() == 4))
+    return Usage("ports takes list, add NUMBER tcp|udp NAME, enable|disable|remove NUMBER tcp|udp");
+  const auto port = Port(words[2], words[3]);
+  if (!port) return Usage("a port is a number from 1 to 65535 and tcp or udp");
+  const std::string what = "port " + words[2] + "/" + words[3];
+  if (!add) return ChangeEntry(firewall, verb, *port, what);
+  const auto name = Text(words[4]);
+  if (!name || name->empty()) return Usage("the name must be UTF-8 text, not empty");
+  return FAILED(firewall.Add(PortRecord{*port, *name, true})) ? Failed("opening " + what) : 0;
+}
+
+// The command line; nothing, with the exit status in *status, when it asks no firewall work.
+std::optional<Command> Parse(int argc, char** argv, int* status) {
+  Command command;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "--version") {
+      if (arg == "--help")
+        std::fputs(kUsage, stdout);
+      else
+        std::printf("brenvoctl %s\n", kVersion.productVersion);
+      *status = 0;
+      return std::nullopt;
+    }
+    if (arg == "--json") {
+      command.json = true;
+    } else if (arg == "--db" && i + 1 < argc) {
+      command.database = argv[++i];
+    } else if (arg.starts_with("--db=")) {
+      command.database = arg.substr(5);
+    } else if (arg.starts_with("--firewall=")) {
+      command.backend = arg.substr(11);
+    } else if (arg.starts_with("--")) {
+      *status = Usage("unknown option " + std::string(arg));
+      return std::nullopt;
+    } else {
+      command.words.emplace_back(arg);
+    }
+  }
+  if (command.backend.empty())
+    if (const char* backend = std::getenv("BRENVO_FIREWALL"); backend && !command.database.size())
+      command.backend = backend;
+  if (!command.backend.empty() && command.backend != "service" && command.backend != "nftables" &&
+      command.backend != "store") {
+    *status = Usage("--firewall takes service, nftables or store, not " + command.backend);
+    return std::nullopt;
+  }
+  if (command.backend == "service" && !command.database.empty()) {
+    *status = Usage("--db works without the service: the service keeps its own store");
+    return std::nullopt;
+  }
+  if (command.words.empty()) {
+    *status = Usage("no command given");
+    return std::nullopt;
+  }
+  return command;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = 0;
+  const std::optional<Command> command = Parse(argc, argv, &status);
+  if (!command) return status;
+  const std::vector<std::string>& words = command->words;
+  const std::string& first = words[0];
+  const bool known = (first == "status" || first == "on" || first == "off" || first == "apply")
+                         ? words.size() == 1
+                         : first == "apps" || first == "ports";
+  if (!known) return Usage("unknown command " + first);
+
+  std::shared_ptr<FirewallConfiguration> firewall;
+  std::string enforcement;
+  if (FAILED(OpenFirewall(*command, &firewall, &enforcement))) return Failed("opening the firewall");
+  if (first == "status") return Status(*firewall, enforcement, command->json);
+  if (first == "on" || first == "off")
+    return FAILED(firewall->WriteFirewallEnabled(first == "on")) ? Failed("turning the firewall " + first) : 0;
+  if (first == "apply") return FAILED(firewall->ApplyAll()) ? Failed("applying the store") : 0;
+  if (first == "apps") return Apps(*firewall, words, command->json);
+  return Ports(*firewall, words, command->json);
+}

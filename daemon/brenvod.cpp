@@ -1,0 +1,141 @@
+// brenvod: the firewall as a system service. It owns the store and the kernel's table,
+// applies the store at start, and serves the window and the command line on the system bus
+// as org.brenvo.Firewall1, polkit deciding who may change what.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "daemon/polkit_authorizer.h"
+#include "firewall/bus/bus_protocol.h"
+#include "firewall/bus/firewall_adaptor.h"
+#include "firewall/com/com_runtime.h"
+#include "firewall/service/enforcer.h"
+#include "firewall/service/firewall_service.h"
+#include "firewall/service/service_registration.h"
+#include "resources/version.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: brenvod [--db PATH] [--firewall=nftables|store]\n"
+    "The Brenvo firewall service: keeps the firewall store, enforces it in the kernel (table inet\n"
+    "brenvo) and serves it on the system bus as org.brenvo.Firewall1.\n"
+    "\n"
+    "  --db PATH            the firewall store (default: /var/lib/brenvo/firewall.db)\n"
+    "  --firewall=BACKEND   nftables (default): enforce in the kernel; store: keep the configuration only\n"
+    "  --version            print the version\n"
+    "  --help               print this help\n"
+    "\n"
+    "SIGTERM and SIGINT stop the service; SIGHUP applies the store to the kernel again.\n";
+
+struct Settings {
+  std::string database = "/var/lib/brenvo/firewall.db";
+  std::string backend = "nftables";
+};
+
+// 0 to run, else the exit status: 0 after --help or --version, 2 for a command line not understood.
+int ParseCommandLine(int argc, char** argv, Settings* settings) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    std::string_view value;
+    if (arg == "--help" || arg == "--version") {
+      if (arg == "--help")
+        std::fputs(kUsage, stdout);
+      else
+        std::printf("brenvod %s\n", kVersion.productVersion);
+      return -1;
+    }
+    if (arg == "--db" && i + 1 < argc) {
+      value = argv[++i];
+    } else if (arg.starts_with("--db=")) {
+      value = arg.substr(5);
+    } else if (arg.starts_with("--firewall=")) {
+      value = arg.substr(11);
+      if (value != "nftables" && value != "store") {
+        std::fprintf(stderr, "brenvod: --firewall takes nftables or store, not %.*s\n%s", int(value.size()),
+                     value.data(), kUsage);
+        return 2;
+      }
+      settings->backend = value;
+      continue;
+    } else {
+      std::fprintf(stderr, "brenvod: unknown option %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+    if (value.empty()) {
+      std::fprintf(stderr, "brenvod: --db needs a path\n");
+      return 2;
+    }
+    settings->database = value;
+  }
+  return 0;
+}
+
+// SIGTERM, SIGINT and SIGHUP arrive on a descriptor, to be read in the loop like the bus.
+int BlockedSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, signal);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  return signalfd(-1, &signals, SFD_CLOEXEC);
+}
+
+// Serves the bus until SIGTERM or SIGINT.
+void Serve(sdbus::IConnection& bus, int signals, FirewallService& firewall) {
+  for (;;) {
+    while (bus.processPendingRequest()) {
+    }
+    const sdbus::IConnection::PollData data = bus.getEventLoopPollData();
+    pollfd waiting[2] = {{data.fd, data.events, 0}, {signals, POLLIN, 0}};
+    if (poll(waiting, 2, data.getPollTimeout()) < 0) continue;
+    if (!(waiting[1].revents & POLLIN)) continue;
+    signalfd_siginfo info;
+    if (read(signals, &info, sizeof info) != sizeof info) continue;
+    if (info.ssi_signo != SIGHUP) return;
+    if (FAILED(firewall.ApplyAll()))
+      std::fprintf(stderr, "brenvod: applying the store again failed: %s\n", TakeErrorInfoText().c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  if (const int status = ParseCommandLine(argc, argv, &settings)) return status < 0 ? 0 : status;
+  const int signals = BlockedSignals();
+
+  BackendChoice choice;
+  std::shared_ptr<FirewallService> firewall;
+  HRESULT hr = ChooseBackend(settings.backend, &choice);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice), &firewall);
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "brenvod: %s\n", TakeErrorInfoText().c_str());
+    return 1;
+  }
+  try {
+    const auto bus = sdbus::createSystemBusConnection();
+    PolkitAuthorizer authorizer(*bus);
+    FirewallAdaptor adaptor(*bus, firewall, authorizer, settings.backend);
+    bus->requestName(bus::kServiceName);
+    std::fprintf(stderr, "brenvod: serving %s on the system bus; store %s; %s\n", bus::kServiceName,
+                 settings.database.c_str(), choice.Description().c_str());
+    sd_notify(0, "READY=1");
+    Serve(*bus, signals, *firewall);
+    sd_notify(0, "STOPPING=1");
+    bus->releaseName(bus::kServiceName);
+  } catch (const sdbus::Error& error) {
+    std::fprintf(stderr, "brenvod: %s\n", error.getMessage().c_str());
+    return 1;
+  }
+  return 0;
+}

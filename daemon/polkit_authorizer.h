@@ -1,0 +1,24 @@
+#pragma once
+// Authorization by polkit: callers with uid 0 may do everything; everyone else is checked
+// with the authority's CheckAuthorization for the caller's bus name, with user interaction
+// allowed, so that the user's polkit agent can ask for a password. The answer comes
+// asynchronously: other callers are served meanwhile.
+#include <memory>
+
+#include "firewall/bus/authorizer.h"
+
+namespace sdbus {
+class IConnection;
+class IProxy;
+}  // namespace sdbus
+
+class PolkitAuthorizer final : public Authorizer {
+ public:
+  explicit PolkitAuthorizer(sdbus::IConnection& connection);
+  ~PolkitAuthorizer() override;
+
+  void Check(const std::string& sender, uid_t uid, const std::string& action, Done done) override;
+
+ private:
+  std::unique_ptr<sdbus::IProxy> m_authority;
+};

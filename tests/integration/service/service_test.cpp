@@ -1,0 +1,321 @@
+// The firewall service as its users meet it: brenvod in a network namespace of the test's
+// own, on a private system bus with real polkitd deciding; the window (offscreen) and
+// brenvoctl running as a user polkit allows and as one it does not; connections from a
+// second namespace. Needs root; skips with the reason where it cannot run.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "firewall/bus/bus_registration.h"
+#include "firewall/com/com_ptr.h"
+#include "firewall/com/com_runtime.h"
+#include "firewall/entry_listing.h"
+#include "firewall/service/service_registration.h"
+#include "tests/firewall/hostile_texts.h"
+#include "tests/firewall/test_firewall.h"
+#include "tests/integration/support/netns.h"
+#include "tests/integration/support/service_world.h"
+#include "tests/integration/support/sockets.h"
+
+namespace {
+
+using Result = ServiceWorld::Result;
+constexpr uid_t kAllowed = ServiceWorld::kAllowedUid;
+constexpr uid_t kDenied = ServiceWorld::kDeniedUid;
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string problem = ServiceWorld::Problem(); !problem.empty()) GTEST_SKIP() << problem;
+    m_netns = std::make_unique<NetnsPair>();
+    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
+    m_world = std::make_unique<ServiceWorld>();
+    ASSERT_EQ(m_world->Failure(), "");
+    ASSERT_TRUE(m_world->StartService(m_netns->A())) << m_world->Failure();
+  }
+  void TearDown() override {
+    RevokeFirewallService();
+    m_world.reset();
+    m_netns.reset();
+  }
+
+  // Always the service: brenvoctl left to choose would work on the host's own store and
+  // kernel whenever the service is down.
+  Result Ctl(uid_t uid, std::vector<std::string> args) const {
+    args.insert(args.begin(), {BRENVOCTL_PATH, "--firewall=service"});
+    return m_world->Run(uid, args);
+  }
+  Result Window(uid_t uid, std::vector<std::string> actions) const {
+    actions.insert(actions.begin(), WINDOW_DRIVER_PATH);
+    return m_world->Run(uid, actions);
+  }
+  // The ports as the store on disk holds them, read past the service: "8080/tcp name".
+  std::set<std::string> StoredPorts() const {
+    const Result listed =
+        m_world->Run(0, {BRENVOCTL_PATH, "--db", m_world->StorePath(), "--firewall=store", "--json", "ports", "list"});
+    std::set<std::string> ports;
+    for (const QJsonValue port : QJsonDocument::fromJson(QByteArray::fromStdString(listed.out)).array()) {
+      const QJsonObject entry = port.toObject();
+      ports.insert(std::to_string(entry["number"].toInt()) + "/" + entry["protocol"].toString().toStdString() + " " +
+                   entry["name"].toString().toStdString());
+    }
+    return ports;
+  }
+  std::string KernelTable() const {
+    std::string listing;
+    const std::string command = "ip netns exec " + m_netns->A() + " nft list table inet brenvo 2>&1";
+    if (FILE* out = popen(command.c_str(), "r")) {
+      char buffer[4096];
+      for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;) listing.append(buffer, n);
+      pclose(out);
+    }
+    return listing;
+  }
+  bool TcpFromB(int port) {
+    InNamespace inB(m_netns->B());
+    const Fd fd(ConnectTcp(NetnsPair::kAddressA, port));
+    return fd.fd >= 0;
+  }
+
+  std::unique_ptr<NetnsPair> m_netns;
+  std::unique_ptr<ServiceWorld> m_world;
+};
+
+TEST_F(ServiceTest, AnAllowedUserOpensAPortInTheWindowAndTheKernelLetsItThrough) {
+  ASSERT_EQ(Ctl(0, {"on"}).status, 0);
+  std::unique_ptr<Fd> server8080, server8081;
+  {
+    InNamespace inA(m_netns->A());
+    server8080 = std::make_unique<Fd>(TcpServer(8080));
+    server8081 = std::make_unique<Fd>(TcpServer(8081));
+  }
+  EXPECT_FALSE(TcpFromB(8080));
+
+  const Result window = Window(kAllowed, {"add-port", "8080", "tcp", "web", "show"});
+  EXPECT_EQ(window.status, 0) << window.err;
+  EXPECT_NE(window.out.find("firewall: on\n"), std::string::npos) << window.out;
+  EXPECT_NE(window.out.find("port-row: 1|web|8080|TCP|Remove\n"), std::string::npos) << window.out;
+  EXPECT_EQ(StoredPorts(), std::set<std::string>{"8080/tcp web"});
+  EXPECT_NE(KernelTable().find("tcp . 8080"), std::string::npos) << KernelTable();
+  EXPECT_TRUE(TcpFromB(8080));
+  EXPECT_FALSE(TcpFromB(8081));
+}
+
+TEST_F(ServiceTest, ADeniedUserIsRefusedWithTheReasonAndNothingChanges) {
+  ASSERT_EQ(Ctl(kAllowed, {"ports", "add", "22", "tcp", "ssh"}).status, 0);
+  const Result window = Window(kDenied, {"add-port", "8081", "tcp", "web", "on", "show"});
+  EXPECT_EQ(window.status, 0) << window.err;
+  EXPECT_NE(window.err.find("uid 4202 is not authorized for org.brenvo.firewall.manage"), std::string::npos)
+      << window.err;
+  // The refused add is listed again from the firewall, and the radio buttons show what it is.
+  EXPECT_NE(window.out.find("firewall: off\n"), std::string::npos) << window.out;
+  EXPECT_NE(window.out.find("port-row: 1|ssh|22 |TCP|Remove\n"), std::string::npos) << window.out;
+  EXPECT_EQ(window.out.find("8081"), std::string::npos) << window.out;
+  EXPECT_EQ(StoredPorts(), std::set<std::string>{"22/tcp ssh"});
+
+  const Result ctl = Ctl(kDenied, {"ports", "add", "8082", "tcp", "web"});
+  EXPECT_EQ(ctl.status, 1);
+  EXPECT_NE(ctl.err.find("not authorized"), std::string::npos) << ctl.err;
+  // Reading needs no authorization.
+  EXPECT_EQ(Ctl(kDenied, {"ports", "list"}).status, 0);
+}
+
+TEST_F(ServiceTest, RootNeedsNoPolkitAndOthersNeedAnAnswer) {
+  m_world->StopPolkit();
+  EXPECT_EQ(Ctl(0, {"ports", "add", "8083", "tcp", "root"}).status, 0);
+  const Result allowed = Ctl(kAllowed, {"ports", "add", "8084", "tcp", "user"});
+  EXPECT_EQ(allowed.status, 1);
+  EXPECT_NE(allowed.err.find("polkit"), std::string::npos) << allowed.err;
+  EXPECT_EQ(StoredPorts(), std::set<std::string>{"8083/tcp root"});
+}
+
+TEST_F(ServiceTest, BrenvoctlRoundTripsEveryCommand) {
+  const auto json = [](const Result& result) { return QJsonDocument::fromJson(QByteArray::fromStdString(result.out)); };
+  EXPECT_EQ(json(Ctl(kAllowed, {"--json", "status"}))["enabled"].toBool(true), false);
+  EXPECT_EQ(Ctl(kAllowed, {"on"}).status, 0);
+  const QJsonDocument status = json(Ctl(kAllowed, {"--json", "status"}));
+  EXPECT_TRUE(status["enabled"].toBool());
+  EXPECT_EQ(status["enforcement"].toString().toStdString(), "nftables, by the service brenvod");
+
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "add", "/usr/bin/rsync", "Backup"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "disable", "/usr/bin/rsync"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "add", "873", "tcp", "rsync"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "add", "53", "udp", "dns"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "disable", "53", "udp"}).status, 0);
+  EXPECT_EQ(json(Ctl(kAllowed, {"--json", "apps", "list"})).array(),
+            (QJsonArray{QJsonObject{{"path", "/usr/bin/rsync"}, {"name", "Backup"}, {"enabled", false}}}));
+  EXPECT_EQ(json(Ctl(kAllowed, {"--json", "ports", "list"})).array(),
+            (QJsonArray{QJsonObject{{"number", 873}, {"protocol", "tcp"}, {"name", "rsync"}, {"enabled", true}},
+                        QJsonObject{{"number", 53}, {"protocol", "udp"}, {"name", "dns"}, {"enabled", false}}}));
+  EXPECT_NE(KernelTable().find("tcp . 873"), std::string::npos);
+  EXPECT_EQ(KernelTable().find("udp . 53"), std::string::npos);
+
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "enable", "/usr/bin/rsync"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "remove", "/usr/bin/rsync"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "enable", "53", "udp"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "remove", "873", "tcp"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"apply"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"off"}).status, 0);
+  EXPECT_EQ(json(Ctl(kAllowed, {"--json", "apps", "list"})).array(), QJsonArray{});
+  EXPECT_EQ(StoredPorts(), std::set<std::string>{"53/udp dns"});
+
+  // A change of something that is not there fails; a command not understood is a usage error.
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "remove", "/usr/bin/rsync"}).status, 1);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "add", "0", "tcp", "zero"}).status, 2);
+  EXPECT_EQ(Ctl(kAllowed, {"ports", "add", "80", "sctp", "web"}).status, 2);
+  EXPECT_EQ(Ctl(kAllowed, {"frobnicate"}).status, 2);
+}
+
+TEST_F(ServiceTest, TheWindowAndBrenvoctlChangeTheSameFirewallAtOnce) {
+  const std::string log = m_world->Dir() + "/window.log";
+  const pid_t window = m_world->Spawn(kAllowed, {WINDOW_DRIVER_PATH, "add-ports", "20000", "200"}, log);
+  int failures = 0;
+  for (int port = 30000; port < 30200; ++port)
+    failures += Ctl(kAllowed, {"ports", "add", std::to_string(port), "tcp", "ctl"}).status != 0;
+  EXPECT_EQ(WaitFor(window), 0);
+  EXPECT_EQ(failures, 0);
+  const std::set<std::string> stored = StoredPorts();
+  EXPECT_EQ(stored.size(), 400u);
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_TRUE(stored.count(std::to_string(20000 + i) + "/tcp port " + std::to_string(20000 + i))) << i;
+    EXPECT_TRUE(stored.count(std::to_string(30000 + i) + "/tcp ctl")) << i;
+  }
+}
+
+TEST_F(ServiceTest, AKilledServiceLosesNoAcknowledgedChangeAndTheWindowCarriesOn) {
+  const std::string go = m_world->Dir() + "/restarted";
+  const pid_t window = m_world->Spawn(kAllowed,
+                                      {WINDOW_DRIVER_PATH, "add-port", "1111", "tcp", "before", "wait-for", go,
+                                       "add-port", "2222", "tcp", "after", "show"},
+                                      m_world->Dir() + "/window.log");
+
+  std::atomic<int> attempts{0};
+  std::set<int> acknowledged;
+  std::thread changes([&] {
+    for (int port = 40000; port < 41000; ++port, ++attempts)
+      if (Ctl(0, {"ports", "add", std::to_string(port), "udp", "x"}).status == 0) acknowledged.insert(port);
+  });
+  while (attempts < 300) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  m_world->StopService(SIGKILL);
+  while (attempts < 400) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(m_world->StartService(m_netns->A())) << m_world->Failure();
+  std::ofstream(go).put('\n');
+  changes.join();
+  EXPECT_EQ(WaitFor(window), 0);
+
+  std::set<std::string> expected;
+  for (const int port : acknowledged) expected.insert(std::to_string(port) + "/udp x");
+  std::set<std::string> stored = StoredPorts();
+  EXPECT_TRUE(stored.erase("1111/tcp before"));
+  EXPECT_TRUE(stored.erase("2222/tcp after")) << "the window's change after the restart did not arrive";
+  // Changes cut off by the kill may have been stored without an answer; none that was
+  // answered may be missing.
+  for (const std::string& port : expected) EXPECT_TRUE(stored.count(port)) << port;
+  EXPECT_GE(acknowledged.size(), 800u);
+  std::ifstream windowLog(m_world->Dir() + "/window.log");
+  const std::string shown((std::istreambuf_iterator<char>(windowLog)), {});
+  EXPECT_NE(shown.find("port-row: 1|after|2222|TCP|Remove"), std::string::npos) << shown;
+}
+
+// The firewall operations of the window in this process, over the bus.
+class ServiceProfileTest : public ServiceTest {
+ protected:
+  void SetUp() override {
+    ServiceTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    CoInitialize(nullptr);
+    ASSERT_EQ(RegisterFirewall(ServiceConfig{"", "service"}, {}), S_OK);
+  }
+};
+
+// Starts the service when the program waits before its second retry.
+class StartingServiceFirewall : public TestFirewall {
+ public:
+  StartingServiceFirewall(ServiceWorld& world, std::string netns) : m_world(world), m_netns(std::move(netns)) {}
+  bool started = false;
+
+ protected:
+  void WaitBeforeRetry(unsigned milliseconds) override {
+    TestFirewall::WaitBeforeRetry(milliseconds);
+    if (waits.size() == 2) started = m_world.StartService(m_netns);
+  }
+
+ private:
+  ServiceWorld& m_world;
+  std::string m_netns;
+};
+
+TEST_F(ServiceProfileTest, AServiceThatAnswersOnTheThirdAttemptIsWaitedFor) {
+  m_world->StopService(SIGTERM);
+  StartingServiceFirewall firewall(*m_world, m_netns->A());
+  EXPECT_EQ(firewall.InitFirewallProfile(), FW_OK);
+  EXPECT_TRUE(firewall.started) << m_world->Failure();
+  EXPECT_EQ(firewall.waits, (std::vector<unsigned>{5000, 5000}));
+  EXPECT_EQ(firewall.unavailableShown, 0);
+  EXPECT_NE(firewall.m_pProfile, nullptr);
+  BOOL on = TRUE;
+  EXPECT_EQ(firewall.QueryFirewallOn(&on), FW_OK);
+  EXPECT_FALSE(on);
+}
+
+TEST_F(ServiceProfileTest, WithoutASystemBusTheManagerCannotBeCreated) {
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + m_world->Dir() + "/no-bus").c_str(), 1);
+  TestFirewall firewall;
+  firewall.InitFirewallProfile();
+  EXPECT_EQ(firewall.unavailableShown, 1);
+  EXPECT_EQ(firewall.exitedWith.size(), 1u);
+  EXPECT_TRUE(firewall.waits.empty());
+}
+
+TEST_F(ServiceProfileTest, HostileTextIsStoredVerbatimAndOutOfBoundsInputIsRefused) {
+  TestFirewall firewall;
+  ASSERT_EQ(firewall.InitFirewallProfile(), FW_OK);
+  ASSERT_EQ(firewall.SwitchFirewallOn(), FW_OK);
+  const std::vector<std::u16string> hostile = HostileTexts();
+  ASSERT_EQ(hostile.size(), 50u);
+  for (std::size_t i = 0; i < hostile.size(); ++i) {
+    ASSERT_EQ(firewall.AddPort(static_cast<LONG>(21000 + i), NET_FW_IP_PROTOCOL_TCP, hostile[i].c_str()), FW_OK) << i;
+    ASSERT_EQ(firewall.AddApp((u"/opt/" + hostile[i]).c_str(), hostile[i].c_str()), FW_OK) << i;
+  }
+  firewall.ListOpenPorts();
+  firewall.ListAuthorizedApps();
+  ASSERT_EQ(firewall.portRows.size(), 50u);
+  ASSERT_EQ(firewall.programRows.size(), 50u);
+  const std::string kernel = KernelTable();
+  for (std::size_t i = 0; i < hostile.size(); ++i) {
+    EXPECT_EQ(firewall.portRows[i].name, RowText(hostile[i].c_str())) << i;
+    EXPECT_EQ(firewall.programRows[i].path, RowText((u"/opt/" + hostile[i]).c_str())) << i;
+    EXPECT_EQ(kernel.find(RowText(hostile[i].c_str())), std::string::npos) << i;
+  }
+  EXPECT_NE(kernel.find("tcp . 21049"), std::string::npos);
+
+  // At the limits: 4096 characters pass, 4097 do not; ports and protocols outside the range.
+  EXPECT_EQ(firewall.AddPort(22000, NET_FW_IP_PROTOCOL_TCP, std::u16string(4096, u'\u00e9').c_str()), FW_OK);
+  EXPECT_EQ(firewall.AddPort(22001, NET_FW_IP_PROTOCOL_TCP, std::u16string(4097, u'n').c_str()),
+            FW_E_ADD_TO_COLLECTION);
+  EXPECT_EQ(firewall.AddApp((u"/" + std::u16string(4096, u'p')).c_str(), u"long"), FW_E_ADD_TO_COLLECTION);
+  EXPECT_EQ(firewall.AddPort(65536, NET_FW_IP_PROTOCOL_TCP, u"too high"), FW_E_SET_PORT_NUMBER);
+  std::shared_ptr<FirewallBusClient> client;
+  ASSERT_EQ(FirewallBusClient::Connect(&client), S_OK);
+  EXPECT_EQ(client->Add(PortRecord{{65536, 6}, u"too high", true}), E_INVALIDARG);
+  EXPECT_NE(TakeErrorInfoText().find("outside 1 to 65535"), std::string::npos);
+  EXPECT_EQ(client->Add(PortRecord{{0, 6}, u"zero", true}), E_INVALIDARG);
+  EXPECT_EQ(client->Add(PortRecord{{80, 7}, u"seven", true}), E_INVALIDARG);
+  EXPECT_NE(TakeErrorInfoText().find("neither TCP (6) nor UDP (17)"), std::string::npos);
+  EXPECT_EQ(client->Add(AppRecord{u"relative/path", u"x", true}), E_INVALIDARG);
+  std::optional<PortRecord> missing;
+  EXPECT_EQ(client->Find(PortKey{22001, 6}, &missing), S_OK);
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(client->Update(PortKey{22001, 6}, EntryChange{{}, false}), HRESULT_NOT_FOUND);
+}
+
+}  // namespace

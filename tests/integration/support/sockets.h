@@ -1,0 +1,27 @@
+#pragma once
+// Probes of what gets through a firewall: servers and clients on the calling thread's
+// network namespace (see InNamespace), with short time-outs so that a dropped packet is
+// told apart quickly from one that got through.
+#include <netinet/in.h>
+
+#include <cstdint>
+
+inline constexpr int kProbeTimeoutMs = 300;
+
+// A socket that closes itself.
+struct Fd {
+  explicit Fd(int value) : fd(value) {}
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int fd;
+};
+
+sockaddr_in Address(const char* ip, int port);
+// Whether something arrives on fd within the probe time-out.
+bool Readable(int fd);
+// Opens a TCP connection; -1 when it does not get through.
+int ConnectTcp(const char* ip, int port);
+// A TCP server listening, and a UDP socket bound, on every address at `port`.
+int TcpServer(int port);
+int UdpServer(int port);
