@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   BackendChoice choice;
   std::shared_ptr<FirewallService> firewall;
   HRESULT hr = ChooseBackend(settings.backend, &choice);
-  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice), &firewall);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice, true), &firewall);
   if (FAILED(hr)) {
     std::fprintf(stderr, "brenvod: %s\n", TakeErrorInfoText().c_str());
     return 1;

@@ -6,9 +6,12 @@
 #include <string>
 
 #include "firewall/com/com_runtime.h"
+#include "firewall/service/app_verdicts.h"
+#include "firewall/service/compat_queue_rule.h"
 #include "firewall/service/nft_commands.h"
 
-NftablesEnforcer::NftablesEnforcer() : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)) {
+NftablesEnforcer::NftablesEnforcer(bool serveAppVerdicts)
+    : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)), m_verdicts(serveAppVerdicts ? std::make_unique<AppVerdicts>() : nullptr) {
   if (!m_ctx) return;
   // JSON output also makes libnftables read its input as JSON.
   nft_ctx_output_set_flags(m_ctx, NFT_CTX_OUTPUT_JSON);
@@ -38,8 +41,37 @@ HRESULT NftablesEnforcer::Run(const std::optional<std::string>& command, const c
   return E_FAIL;
 }
 
+bool NftablesEnforcer::HasQueueStatement() {
+  if (!m_queueStatement) {
+    m_queueStatement = SUCCEEDED(Run(nft::QueueStatementProbeCommand(), "nftables"));
+    TakeErrorInfoText();  // a missing statement is no failure: the rule is made otherwise
+  }
+  return *m_queueStatement;
+}
+
+template <class Change>
+HRESULT NftablesEnforcer::ChangeAuthorized(const std::vector<std::string>& paths, Change change) {
+  const bool any = !paths.empty();
+  // The reader first, so that no packet waits in a queue no one reads.
+  HRESULT hr = any && m_verdicts ? m_verdicts->Serve() : S_OK;
+  const bool statement = any && HasQueueStatement();
+  if (SUCCEEDED(hr)) hr = change(statement);
+  if (SUCCEEDED(hr) && any && !statement) hr = AddCompatQueueRule();
+  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->SetAuthorizedPaths(paths);
+  return hr;
+}
+
 HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
-  return Run(nft::ReplaceTableCommand(state), "nftables: replacing the table inet brenvo");
+  return ChangeAuthorized(state.authorizedPaths, [&](bool queueStatement) {
+    return Run(nft::ReplaceTableCommand(state, queueStatement), "nftables: replacing the table inet brenvo");
+  });
+}
+
+HRESULT NftablesEnforcer::ChangeApps(const std::vector<std::string>& paths) {
+  return ChangeAuthorized(paths, [&](bool queueStatement) {
+    return Run(nft::AuthorizedAppsCommand(!paths.empty(), queueStatement),
+               "nftables: changing the authorized applications");
+  });
 }
 
 HRESULT NftablesEnforcer::SwitchFirewall(bool on) {

@@ -10,16 +10,22 @@ class RecordingEnforcer final : public Enforcer {
  public:
   std::vector<std::string> calls;
   int refuseReplace = 0;  // how many of the next calls to refuse
-  int refuseChange = 0;   // switches and single ports
+  int refuseChange = 0;   // switches, single ports and the applications
 
   HRESULT Replace(const EnforcedState& state) override {
     std::string call = state.firewallOn ? "replace on" : "replace off";
     for (const PortKey& port : state.openPorts) call += " " + Key(port);
+    for (const std::string& path : state.authorizedPaths) call += " " + path;
     return Record(call, refuseReplace);
   }
   HRESULT SwitchFirewall(bool on) override { return Record(on ? "switch on" : "switch off", refuseChange); }
   HRESULT ChangePort(const PortKey& port, bool open) override {
     return Record((open ? "open " : "close ") + Key(port), refuseChange);
+  }
+  HRESULT ChangeApps(const std::vector<std::string>& paths) override {
+    std::string call = "apps";
+    for (const std::string& path : paths) call += " " + path;
+    return Record(call, refuseChange);
   }
 
  private:
