@@ -29,7 +29,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: brenvod [--db PATH] [--firewall=nftables|store]\n"
     "The Brenvo firewall service: keeps the firewall store, enforces it in the kernel (table inet\n"
-    "brenvo) and serves it on the system bus as org.brenvo.Firewall1.\n"
+    "brenvo, and the verdicts on new connections to authorized programs) and serves it on the\n"
+    "system bus as org.brenvo.Firewall1.\n"
     "\n"
     "  --db PATH            the firewall store (default: /var/lib/brenvo/firewall.db)\n"
     "  --firewall=BACKEND   nftables (default): enforce in the kernel; store: keep the configuration only\n"

@@ -8,7 +8,8 @@ PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libsqlite3-dev
-  libnftables-dev nftables
+  libnftables-dev nftables libmnl-dev
+  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus-daemon polkitd
   libpcap-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

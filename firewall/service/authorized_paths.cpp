@@ -46,8 +46,10 @@ void AuthorizedPaths::Resolve(Entry& entry) {
     const std::string_view next(target, static_cast<std::size_t>(size));
     name = next.front() == '/' ? std::string(next) : name.substr(0, name.rfind('/') + 1).append(next);
   }
+  // A path this process cannot follow (a folder hidden from the service, a file not there
+  // yet) still names the program that runs from it.
   const std::unique_ptr<char, decltype(&std::free)> real(realpath(entry.stored.c_str(), nullptr), &std::free);
-  entry.resolved = real ? real.get() : "";
+  entry.resolved = real ? real.get() : entry.stored;
 }
 
 bool AuthorizedPaths::StillResolved(const Entry& entry) {

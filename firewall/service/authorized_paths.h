@@ -38,7 +38,7 @@ class AuthorizedPaths {
   };
   struct Entry {
     std::string stored;
-    std::string resolved;  // "" while it names no file
+    std::string resolved;  // as stored while it cannot be followed
     std::vector<Step> steps;
   };
 
