@@ -73,10 +73,9 @@ void AppendChain(std::string& out) {
   AppendRule(out, "input", R"({"jump":{"target":"authorized_apps"}})");
 }
 
-// Empties the chains of the authorized applications and fills them again.
-void AppendAppRules(std::string& out, bool any, bool queueStatement) {
+// Fills the chain authorized_apps anew.
+void AppendAppRules(std::string& out, bool any) {
   AppendChainCommand(out, "flush", "authorized_apps");
-  AppendChainCommand(out, "flush", kAppQueueChain);
   if (!any) return;
   constexpr std::string_view kNew = R"({"match":{"op":"in","left":{"ct":{"key":"state"}},"right":"new"}},)";
   constexpr std::string_view kToQueue = R"(,{"goto":{"target":"app_queue"}})";
@@ -89,11 +88,6 @@ void AppendAppRules(std::string& out, bool any, bool queueStatement) {
              std::string(kNew)
                  .append(R"({"match":{"op":"==","left":{"meta":{"key":"l4proto"}},"right":"udp"}})")
                  .append(kToQueue));
-  // No "bypass" flag: while no one reads the queue, the kernel drops what it queues.
-  if (!queueStatement) return;
-  std::string queue = R"({"queue":{"num":)";
-  AppendNumber(queue, kAppQueue);
-  AppendRule(out, kAppQueueChain, queue.append("}}"));
 }
 
 void AppendElementHead(std::string& out, const char* verb) {
@@ -126,7 +120,13 @@ std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool 
   }
   AppendChainCommand(out, "add", "authorized_apps");
   AppendChainCommand(out, "add", kAppQueueChain);
-  AppendAppRules(out, !state.authorizedPaths.empty(), queueStatement);
+  if (queueStatement) {
+    // No "bypass" flag: while no one reads the queue, the kernel drops what it queues.
+    std::string queue = R"({"queue":{"num":)";
+    AppendNumber(queue, kAppQueue);
+    AppendRule(out, kAppQueueChain, queue.append("}}"));
+  }
+  AppendAppRules(out, !state.authorizedPaths.empty());
   if (state.firewallOn) {
     out += ',';
     AppendChain(out);
@@ -159,9 +159,9 @@ std::optional<std::string> PortElementCommand(const PortKey& port, bool open) {
   return out;
 }
 
-std::string AuthorizedAppsCommand(bool any, bool queueStatement) {
+std::string AuthorizedAppsCommand(bool any) {
   std::string out = R"({"nftables":[)";
-  AppendAppRules(out, any, queueStatement);
+  AppendAppRules(out, any);
   out += "]}";
   return out;
 }

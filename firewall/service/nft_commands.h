@@ -17,8 +17,10 @@ inline constexpr const char* kAppQueueChain = "app_queue";
 
 // Drops the table if present and builds it again, all in one transaction: the set of
 // `state`'s open ports always, the input chain only while the firewall is on, and the
-// chains of the authorized applications (see AuthorizedAppsCommand). Empty when a port is
-// out of range or not TCP or UDP.
+// chains of the authorized applications (see AuthorizedAppsCommand). app_queue's rule, which
+// sends to the queue, is nftables' own queue statement where `queueStatement` says the
+// kernel has one (elsewhere see AddCompatQueueRule). Empty when a port is out of range or
+// not TCP or UDP.
 std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement);
 
 // Adds the input chain (on) or deletes it (off). The port set stays loaded either way, so
@@ -30,12 +32,11 @@ std::string SwitchCommand(bool on);
 // is out of range or not TCP or UDP.
 std::optional<std::string> PortElementCommand(const PortKey& port, bool open);
 
-// Fills the chains of the authorized applications anew. While `any` is enabled, new TCP
-// connections (SYN without ACK) and new UDP flows that no earlier rule accepted go to the
-// chain app_queue, which queues them, with nftables' own queue statement where
-// `queueStatement` says the kernel has one; otherwise app_queue is left empty for
-// AppQueueRuleBatch. Without any, nothing reaches app_queue.
-std::string AuthorizedAppsCommand(bool any, bool queueStatement);
+// Fills the chain authorized_apps anew: while `any` application is enabled, new TCP
+// connections (SYN without ACK) and new UDP flows that no earlier rule accepted go on to
+// the chain app_queue, whose one rule sends them to the queue; otherwise nothing does. The
+// queue rule itself stays as the table was made: unreached, it costs nothing.
+std::string AuthorizedAppsCommand(bool any);
 
 // Makes and drops a scratch table with a queue rule: it succeeds where the kernel has
 // nftables' queue statement.

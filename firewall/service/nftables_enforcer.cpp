@@ -49,29 +49,40 @@ bool NftablesEnforcer::HasQueueStatement() {
   return *m_queueStatement;
 }
 
-template <class Change>
-HRESULT NftablesEnforcer::ChangeAuthorized(const std::vector<std::string>& paths, Change change) {
-  const bool any = !paths.empty();
+HRESULT NftablesEnforcer::StartVerdicts(const std::vector<std::string>& paths) {
   // The reader first, so that no packet waits in a queue no one reads.
-  HRESULT hr = any && m_verdicts ? m_verdicts->Serve() : S_OK;
-  const bool statement = any && HasQueueStatement();
-  if (SUCCEEDED(hr)) hr = change(statement);
-  if (SUCCEEDED(hr) && any && !statement) hr = AddCompatQueueRule();
-  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->SetAuthorizedPaths(paths);
-  return hr;
+  return m_verdicts && !paths.empty() ? m_verdicts->Serve() : S_OK;
+}
+
+HRESULT NftablesEnforcer::MakeQueueRule(bool needed) {
+  if (m_queueRuleMade) return S_OK;
+  const HRESULT hr = AddCompatQueueRule();
+  m_queueRuleMade = SUCCEEDED(hr);
+  if (SUCCEEDED(hr) || needed) return hr;
+  TakeErrorInfoText();
+  return S_OK;
 }
 
 HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
-  return ChangeAuthorized(state.authorizedPaths, [&](bool queueStatement) {
-    return Run(nft::ReplaceTableCommand(state, queueStatement), "nftables: replacing the table inet brenvo");
-  });
+  // The queue rule is made with the table, and kept: making it anew costs the kernel a
+  // grace period where it is an xtables target.
+  const bool statement = HasQueueStatement();
+  HRESULT hr = StartVerdicts(state.authorizedPaths);
+  if (SUCCEEDED(hr)) hr = Run(nft::ReplaceTableCommand(state, statement), "nftables: replacing the table inet brenvo");
+  if (FAILED(hr)) return hr;
+  m_queueRuleMade = statement;
+  hr = MakeQueueRule(!state.authorizedPaths.empty());
+  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->SetAuthorizedPaths(state.authorizedPaths);
+  return hr;
 }
 
 HRESULT NftablesEnforcer::ChangeApps(const std::vector<std::string>& paths) {
-  return ChangeAuthorized(paths, [&](bool queueStatement) {
-    return Run(nft::AuthorizedAppsCommand(!paths.empty(), queueStatement),
-               "nftables: changing the authorized applications");
-  });
+  HRESULT hr = StartVerdicts(paths);
+  if (SUCCEEDED(hr))
+    hr = Run(nft::AuthorizedAppsCommand(!paths.empty()), "nftables: changing the authorized applications");
+  if (SUCCEEDED(hr)) hr = MakeQueueRule(!paths.empty());
+  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->SetAuthorizedPaths(paths);
+  return hr;
 }
 
 HRESULT NftablesEnforcer::SwitchFirewall(bool on) {

@@ -35,12 +35,15 @@ class NftablesEnforcer final : public Enforcer {
   HRESULT Run(const std::optional<std::string>& command, const char* doing);
   // Whether the kernel has nftables' queue statement; asked once.
   bool HasQueueStatement();
-  // Runs `change`, given whether the queue statement is used, between starting the
-  // verdicts and handing them `paths`; adds the queue rule the statement could not.
-  template <class Change>
-  HRESULT ChangeAuthorized(const std::vector<std::string>& paths, Change change);
+  // Starts the verdicts while an application is enabled.
+  HRESULT StartVerdicts(const std::vector<std::string>& paths);
+  // Adds app_queue's rule through nft_compat where the table was made without one; its
+  // failure counts only while an application is `needed`, as nothing reaches the queue
+  // otherwise.
+  HRESULT MakeQueueRule(bool needed);
 
   nft_ctx* m_ctx;
   std::optional<bool> m_queueStatement;
+  bool m_queueRuleMade = false;  // in the table as it stands
   std::unique_ptr<AppVerdicts> m_verdicts;
 };

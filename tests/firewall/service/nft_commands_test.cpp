@@ -47,8 +47,8 @@ TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
                                R"("name":"open_ports","elem":[{"concat":["tcp",443]},{"concat":["udp",53]}]}}})";
   for (const bool on : {false, true}) {
     SCOPED_TRACE(on ? "on" : "off");
-    const auto bare = nft::ReplaceTableCommand(EnforcedState{on, {}, {}}, true);
-    const auto full = nft::ReplaceTableCommand(EnforcedState{on, {{443, 6}, {53, 17}}, {}}, true);
+    const auto bare = nft::ReplaceTableCommand(EnforcedState{on, {}, {}}, false);
+    const auto full = nft::ReplaceTableCommand(EnforcedState{on, {{443, 6}, {53, 17}}, {}}, false);
     ASSERT_TRUE(bare && full);
     EXPECT_EQ(Count(*full, R"("table":{"family":"inet","name":"brenvo"})"), 3u);  // add, delete, add
     EXPECT_EQ(Count(*full, R"({"add":{"set":)"), 1u);
@@ -79,38 +79,34 @@ TEST(NftCommandsTest, ASwitchAddsOrDeletesOnlyTheChain) {
 
 TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
   const std::string toQueue = R"({"goto":{"target":"app_queue"}})";
-  const std::string queue = R"({"queue":{"num":4151}})";
+  const std::string queue = R"({"add":{"rule":{"family":"inet","table":"brenvo","chain":"app_queue",)"
+                            R"("expr":[{"queue":{"num":4151}}]}}})";
   const std::string paths[] = {"/usr/bin/python3", R"(/opt/x"]}},{"flush":{"ruleset":null}})"};
+  const std::string none = nft::AuthorizedAppsCommand(false);
+  const std::string some = nft::AuthorizedAppsCommand(true);
+  EXPECT_EQ(none, R"({"nftables":[{"flush":{"chain":{"family":"inet","table":"brenvo","name":"authorized_apps"}}}]})");
+  EXPECT_EQ(some.find(none.substr(0, none.size() - 2)), 0u);
   for (const bool statement : {true, false}) {
     SCOPED_TRACE(statement ? "with the queue statement" : "without");
-    const std::string none = nft::AuthorizedAppsCommand(false, statement);
-    const std::string some = nft::AuthorizedAppsCommand(true, statement);
-    const auto replaced = nft::ReplaceTableCommand(EnforcedState{false, {}, {paths[0], paths[1]}}, statement);
-    ASSERT_TRUE(replaced);
-    for (const std::string* command : {&none, &some, &*replaced}) {
-      EXPECT_EQ(Count(*command, R"({"flush":{"chain":{"family":"inet","table":"brenvo","name":"authorized_apps"}}})"),
-                1u);
-      EXPECT_EQ(Count(*command, R"({"flush":{"chain":{"family":"inet","table":"brenvo","name":"app_queue"}}})"), 1u);
-      // Paths stay out of the kernel, whatever they hold.
-      for (const std::string& path : paths) EXPECT_EQ(command->find(path), std::string::npos);
-      EXPECT_EQ(Count(*command, "ruleset"), 0u);
-    }
-    EXPECT_EQ(Count(none, R"({"add":{"rule":)"), 0u);
-    for (const std::string* command : {&some, &*replaced}) {
-      EXPECT_EQ(Count(*command, toQueue), 2u);
-      EXPECT_EQ(Count(*command, R"("right":"new")"), 2u);
-      EXPECT_EQ(Count(*command, R"(["syn","ack"]]},"right":"syn")"), 1u);
-      EXPECT_EQ(Count(*command, R"({"meta":{"key":"l4proto"}},"right":"udp")"), 1u);
-      EXPECT_EQ(Count(*command, queue), statement ? 1u : 0u);
-      EXPECT_EQ(Count(*command, "bypass"), 0u);
-    }
-    // The chains exist whether or not an application is enabled, the table being made anew.
     const auto bare = nft::ReplaceTableCommand(EnforcedState{true, {}, {}}, statement);
-    EXPECT_EQ(Count(*bare, R"({"add":{"chain":{"family":"inet","table":"brenvo","name":"app_queue"}}})"), 1u);
+    const auto replaced = nft::ReplaceTableCommand(EnforcedState{false, {}, {paths[0], paths[1]}}, statement);
+    ASSERT_TRUE(bare && replaced);
+    // The queue rule comes with the table, whether or not an application is enabled.
+    for (const std::string* command : {&*bare, &*replaced}) {
+      EXPECT_EQ(Count(*command, R"({"add":{"chain":{"family":"inet","table":"brenvo","name":"app_queue"}}})"), 1u);
+      EXPECT_EQ(Count(*command, queue), statement ? 1u : 0u);
+    }
     EXPECT_EQ(Count(*bare, toQueue), 0u);
-    // The switch leaves them alone.
-    EXPECT_EQ(Count(nft::SwitchCommand(true), "app_queue"), 0u);
+    EXPECT_EQ(Count(*replaced, some.substr(some.find(R"({"add")"), some.size() - some.find(R"({"add")") - 2)), 1u);
+    for (const std::string& path : paths) EXPECT_EQ(replaced->find(path), std::string::npos);  // paths stay out
   }
+  EXPECT_EQ(Count(some, toQueue), 2u);
+  EXPECT_EQ(Count(some, R"("right":"new")"), 2u);
+  EXPECT_EQ(Count(some, R"(["syn","ack"]]},"right":"syn")"), 1u);
+  EXPECT_EQ(Count(some, R"({"meta":{"key":"l4proto"}},"right":"udp")"), 1u);
+  EXPECT_EQ(Count(nft::QueueStatementProbeCommand(), R"({"queue":{"num":4151}})"), 1u);
+  // The switch leaves the programs' chains alone.
+  EXPECT_EQ(Count(nft::SwitchCommand(true), "app_queue"), 0u);
 }
 
 }  // namespace
