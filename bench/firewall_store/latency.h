@@ -95,12 +95,13 @@ inline void TimeSingleChanges(BenchFirewall& firewall, int entries, double budge
   PrintRow("AddApp", entries, addApp, budgetMs);
 }
 
-// A fresh folder on disk (not tmpfs, so that syncs cost what they cost), removed at the end.
+// A fresh folder, removed at the end: on disk by default (not tmpfs, so that syncs cost what
+// they cost), or under `base`.
 class BenchDir {
  public:
-  BenchDir() {
-    char pattern[] = "/var/tmp/brenvo-bench-XXXXXX";
-    if (!mkdtemp(pattern)) std::exit(1);
+  explicit BenchDir(const std::string& base = "/var/tmp") {
+    std::string pattern = base + "/brenvo-bench-XXXXXX";
+    if (!mkdtemp(pattern.data())) std::exit(1);
     m_path = pattern;
   }
   ~BenchDir() { std::filesystem::remove_all(m_path); }
