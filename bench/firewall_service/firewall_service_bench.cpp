@@ -17,32 +17,12 @@
 
 namespace {
 
-// On and Off, and the listing of every port, timed on a firewall that holds `entries`.
-void TimeSwitchesAndListing(BenchFirewall& firewall, int entries) {
-  Samples on, off;
-  for (int i = 0; i < 20; ++i) {
-    off.Time([&] { return firewall.SwitchFirewallOff(); });
-    on.Time([&] { return firewall.SwitchFirewallOn(); });
-  }
-  PrintRow("SwitchFirewallOn", entries, on, 5);
-  PrintRow("SwitchFirewallOff", entries, off, 5);
-  if (entries != 10000) return;
-  Samples listing;
-  for (int i = 0; i < 20; ++i) {
-    listing.Time([&] {
-      firewall.rows = 0;
-      firewall.ListOpenPorts();
-      return firewall.rows == 10000 ? FW_OK : FW_E_PORT_COLLECTION;
-    });
-  }
-  PrintRow("ListOpenPorts", entries, listing, 50);
-}
-
 void TimeFirewall(int entries) {
   BenchFirewall firewall;
   if (firewall.InitFirewallProfile() != FW_OK || firewall.SwitchFirewallOn() != FW_OK) std::exit(1);
   TimeSingleChanges(firewall, entries, 2, 100);
-  TimeSwitchesAndListing(firewall, entries);
+  TimeSwitches(firewall, entries, 5);
+  if (entries == 10000) TimeListing(firewall, entries, 50);
 }
 
 }  // namespace

@@ -95,6 +95,30 @@ inline void TimeSingleChanges(BenchFirewall& firewall, int entries, double budge
   PrintRow("AddApp", entries, addApp, budgetMs);
 }
 
+// On and Off, 20 times each, on a firewall that is on.
+inline void TimeSwitches(BenchFirewall& firewall, int entries, double budgetMs) {
+  Samples on, off;
+  for (int i = 0; i < 20; ++i) {
+    off.Time([&] { return firewall.SwitchFirewallOff(); });
+    on.Time([&] { return firewall.SwitchFirewallOn(); });
+  }
+  PrintRow("SwitchFirewallOn", entries, on, budgetMs);
+  PrintRow("SwitchFirewallOff", entries, off, budgetMs);
+}
+
+// The listing of every one of `entries` open ports, 20 times.
+inline void TimeListing(BenchFirewall& firewall, int entries, double budgetMs) {
+  Samples listing;
+  for (int i = 0; i < 20; ++i) {
+    listing.Time([&] {
+      firewall.rows = 0;
+      firewall.ListOpenPorts();
+      return firewall.rows == static_cast<std::size_t>(entries) ? FW_OK : FW_E_PORT_COLLECTION;
+    });
+  }
+  PrintRow("ListOpenPorts", entries, listing, budgetMs);
+}
+
 // A fresh folder, removed at the end: on disk by default (not tmpfs, so that syncs cost what
 // they cost), or under `base`.
 class BenchDir {
