@@ -9,8 +9,8 @@ PACKAGES="
   qt6-base-dev libgl-dev
   libsqlite3-dev
   libnftables-dev nftables libmnl-dev
-  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus-daemon polkitd
   libpcap-dev
+  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus-daemon polkitd
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core
