@@ -126,6 +126,15 @@ void AppVerdicts::SetAuthorizedPaths(const std::vector<std::string>& paths) {
   m_paths = std::move(resolved);
 }
 
+void AppVerdicts::Authorize(const std::string& path, bool authorized) {
+  // One path is followed in a few system calls: the verdict thread hardly waits.
+  const std::lock_guard lock(m_pathsMutex);
+  if (authorized)
+    m_paths.Add(path);
+  else
+    m_paths.Remove(path);
+}
+
 bool AppVerdicts::Accepts(const InboundFlow& flow, std::uint32_t interface) {
   {
     const std::lock_guard lock(m_pathsMutex);

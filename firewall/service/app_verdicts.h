@@ -32,8 +32,9 @@ class AppVerdicts {
   // already. Fails, with the reason as the thread's error text, where the queue cannot be
   // read: another process reads it, or this one may not.
   HRESULT Serve();
-  // The authorized paths from the next verdict on.
+  // The authorized paths from the next verdict on: all of them, or one more or less.
   void SetAuthorizedPaths(const std::vector<std::string>& paths);
+  void Authorize(const std::string& path, bool authorized);
 
   // The verdict on `flow`, arriving on interface `interface` (0: any). Called by the
   // verdict thread alone once Serve() has started it.

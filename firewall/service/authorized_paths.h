@@ -5,21 +5,27 @@
 // kernel names a python process's executable by the link's target.
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 class AuthorizedPaths {
  public:
   AuthorizedPaths() = default;
-  // Resolves each path now. A path that is not absolute never matches.
+  // Follows each path now. A path that is not absolute is left out: it never matches.
   explicit AuthorizedPaths(const std::vector<std::string>& paths);
-  bool Empty() const { return m_entries.empty(); }
+  void Add(const std::string& path);
+  void Remove(const std::string& path);
+  bool Empty() const { return m_files.empty() && m_followed.empty(); }
 
-  // Whether `executable`, as /proc/PID/exe names it, is one of the paths. A path whose
-  // links were changed since they were followed (a link retargeted, the file made later) is
-  // resolved again first, so that costs one lstat per link on the way. An executable whose
-  // file was deleted or replaced (" (deleted)") never matches.
+  // Whether `executable`, as /proc/PID/exe names it, is one of the paths. A path that led
+  // through links (or nowhere) is looked at again first, one lstat per name on its way, and
+  // followed anew where one of them changed: a link retargeted, a file made later. A path
+  // that named a file of its own is looked up alone, whatever the number of paths; should
+  // that file become a link, it is followed from the next change of the list. An executable
+  // whose file was deleted or replaced (" (deleted)") never matches.
   bool Matches(std::string_view executable);
 
  private:
@@ -36,15 +42,20 @@ class AuthorizedPaths {
     std::string name;
     Seen seen;
   };
-  struct Entry {
+  struct Followed {
     std::string stored;
     std::string resolved;  // as stored while it cannot be followed
     std::vector<Step> steps;
   };
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
 
   static Seen Look(const char* name);
-  static void Resolve(Entry& entry);
-  static bool StillResolved(const Entry& entry);
+  static void Follow(Followed& path);
+  static bool StillFollowed(const Followed& path);
 
-  std::vector<Entry> m_entries;
+  std::unordered_set<std::string, Hash, std::equal_to<>> m_files;  // paths that are their file
+  std::vector<Followed> m_followed;
 };

@@ -28,8 +28,10 @@ class Enforcer {
   // caller can Replace instead.
   virtual HRESULT SwitchFirewall(bool on) = 0;
   virtual HRESULT ChangePort(const PortKey& port, bool open) = 0;
-  // Makes `paths` the authorized paths, for every new flow from now on.
-  virtual HRESULT ChangeApps(const std::vector<std::string>& paths) = 0;
+  // Authorizes the program at `path` (UTF-8; "" for a path that no file can have) or no
+  // longer, for every new flow from now on; `anyAuthorized` says whether any program is
+  // authorized after the change.
+  virtual HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) = 0;
 };
 
 // The store alone: nothing reaches the kernel.
@@ -38,7 +40,7 @@ class StoreOnlyEnforcer final : public Enforcer {
   HRESULT Replace(const EnforcedState&) override { return S_OK; }
   HRESULT SwitchFirewall(bool) override { return S_OK; }
   HRESULT ChangePort(const PortKey&, bool) override { return S_OK; }
-  HRESULT ChangeApps(const std::vector<std::string>&) override { return S_OK; }
+  HRESULT ChangeApp(const std::string&, bool, bool) override { return S_OK; }
 };
 
 // The enforcer of `choice`. An automatic choice of nftables is first tried on the kernel

@@ -95,7 +95,7 @@ void FirewallService::NoteEnabled(const Key& key, bool before, bool after, Kerne
   if constexpr (std::is_same_v<Key, PortKey>)
     change->port = std::make_pair(key, after);
   else
-    change->apps = true;
+    change->app = std::make_pair(key, after);
 }
 
 template <class Write>
@@ -132,9 +132,9 @@ HRESULT FirewallService::Enforce(const KernelChange& change) {
     } else if (change.port) {
       hr = m_enforcer->ChangePort(change.port->first, change.port->second);
     } else {
-      std::vector<std::string> paths;
-      hr = LoadAuthorizedPaths(&paths);
-      if (SUCCEEDED(hr)) hr = m_enforcer->ChangeApps(paths);
+      bool any = false;
+      hr = m_store->Table<AppKey>().AnyEnabled(&any);
+      if (SUCCEEDED(hr)) hr = m_enforcer->ChangeApp(ExactUtf8(change.app->first).value_or(""), change.app->second, any);
     }
     if (SUCCEEDED(hr)) return S_OK;
     // The kernel does not hold what the last change left (the table was changed or
@@ -162,7 +162,7 @@ HRESULT FirewallService::LoadAuthorizedPaths(std::vector<std::string>* paths) {
   std::vector<AppRecord> apps;
   const HRESULT hr = m_store->Table<AppKey>().List(&apps);
   // A path that holds what no file name can (a NUL, an unpaired surrogate) names no
-  // executable, and so authorizes nothing.
+  // executable, and so authorizes nothing (as ChangeApp's "").
   for (const AppRecord& app : apps)
     if (auto path = ExactUtf8(app.key); app.enabled && path) paths->push_back(*std::move(path));
   return hr;

@@ -50,9 +50,9 @@ class FirewallService final : public FirewallConfiguration {
     bool replace = false;
     std::optional<bool> firewallOn;                // the firewall switched on or off
     std::optional<std::pair<PortKey, bool>> port;  // the port and whether it is now open
-    bool apps = false;                             // an application enabled or disabled
+    std::optional<std::pair<AppKey, bool>> app;    // the application and whether it is now enabled
 
-    bool Any() const { return replace || firewallOn || port || apps; }
+    bool Any() const { return replace || firewallOn || port || app; }
   };
 
   template <class Write>

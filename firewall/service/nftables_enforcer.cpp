@@ -49,9 +49,9 @@ bool NftablesEnforcer::HasQueueStatement() {
   return *m_queueStatement;
 }
 
-HRESULT NftablesEnforcer::StartVerdicts(const std::vector<std::string>& paths) {
+HRESULT NftablesEnforcer::StartVerdicts(bool any) {
   // The reader first, so that no packet waits in a queue no one reads.
-  return m_verdicts && !paths.empty() ? m_verdicts->Serve() : S_OK;
+  return m_verdicts && any ? m_verdicts->Serve() : S_OK;
 }
 
 HRESULT NftablesEnforcer::MakeQueueRule(bool needed) {
@@ -67,7 +67,7 @@ HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
   // The queue rule is made with the table, and kept: making it anew costs the kernel a
   // grace period where it is an xtables target.
   const bool statement = HasQueueStatement();
-  HRESULT hr = StartVerdicts(state.authorizedPaths);
+  HRESULT hr = StartVerdicts(!state.authorizedPaths.empty());
   if (SUCCEEDED(hr)) hr = Run(nft::ReplaceTableCommand(state, statement), "nftables: replacing the table inet brenvo");
   if (FAILED(hr)) return hr;
   m_queueRuleMade = statement;
@@ -76,12 +76,12 @@ HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
   return hr;
 }
 
-HRESULT NftablesEnforcer::ChangeApps(const std::vector<std::string>& paths) {
-  HRESULT hr = StartVerdicts(paths);
+HRESULT NftablesEnforcer::ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) {
+  HRESULT hr = StartVerdicts(anyAuthorized);
   if (SUCCEEDED(hr))
-    hr = Run(nft::AuthorizedAppsCommand(!paths.empty()), "nftables: changing the authorized applications");
-  if (SUCCEEDED(hr)) hr = MakeQueueRule(!paths.empty());
-  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->SetAuthorizedPaths(paths);
+    hr = Run(nft::AuthorizedAppsCommand(anyAuthorized), "nftables: changing the authorized applications");
+  if (SUCCEEDED(hr)) hr = MakeQueueRule(anyAuthorized);
+  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->Authorize(path, authorized);
   return hr;
 }
 

@@ -26,7 +26,7 @@ class NftablesEnforcer final : public Enforcer {
   HRESULT Replace(const EnforcedState& state) override;
   HRESULT SwitchFirewall(bool on) override;
   HRESULT ChangePort(const PortKey& port, bool open) override;
-  HRESULT ChangeApps(const std::vector<std::string>& paths) override;
+  HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override;
 
   // Whether libnftables answers and this process may change the kernel firewall.
   bool MayChangeKernelFirewall();
@@ -35,8 +35,8 @@ class NftablesEnforcer final : public Enforcer {
   HRESULT Run(const std::optional<std::string>& command, const char* doing);
   // Whether the kernel has nftables' queue statement; asked once.
   bool HasQueueStatement();
-  // Starts the verdicts while an application is enabled.
-  HRESULT StartVerdicts(const std::vector<std::string>& paths);
+  // Starts the verdicts once an application is enabled (`any`).
+  HRESULT StartVerdicts(bool any);
   // Adds app_queue's rule through nft_compat where the table was made without one; its
   // failure counts only while an application is `needed`, as nothing reaches the queue
   // otherwise.

@@ -50,6 +50,15 @@ TEST_F(AuthorizedPathsTest, APathMatchesTheFileItLeadsToThroughAnyLinks) {
   const std::string named = Make("usr/bin/tool (deleted)");
   EXPECT_FALSE(AuthorizedPaths({named}).Matches(named));
   EXPECT_FALSE(AuthorizedPaths().Matches(python));
+  // One more path, or one less, plain file or link alike.
+  AuthorizedPaths changing({other});
+  changing.Add(m_dir.File("usr/bin/python3"));
+  EXPECT_TRUE(changing.Matches(python) && changing.Matches(other));
+  changing.Remove(other);
+  EXPECT_FALSE(changing.Matches(other));
+  changing.Remove(m_dir.File("usr/bin/python3"));
+  EXPECT_FALSE(changing.Matches(python));
+  EXPECT_TRUE(changing.Empty());
   EXPECT_FALSE(AuthorizedPaths({python, other}).Matches(""));
   // A path that is not absolute names no executable the kernel would report.
   fs::current_path(m_dir.File("usr"));

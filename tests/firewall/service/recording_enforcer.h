@@ -22,10 +22,9 @@ class RecordingEnforcer final : public Enforcer {
   HRESULT ChangePort(const PortKey& port, bool open) override {
     return Record((open ? "open " : "close ") + Key(port), refuseChange);
   }
-  HRESULT ChangeApps(const std::vector<std::string>& paths) override {
-    std::string call = "apps";
-    for (const std::string& path : paths) call += " " + path;
-    return Record(call, refuseChange);
+  HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override {
+    return Record((authorized ? "authorize " : "unauthorize ") + path + (anyAuthorized ? "" : " (none left)"),
+                  refuseChange);
   }
 
  private:
