@@ -15,7 +15,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <span>
 
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/nft_commands.h"
@@ -143,17 +142,14 @@ bool AppVerdicts::Accepts(const InboundFlow& flow, std::uint32_t interface) {
   const std::uint64_t inode = m_owner.ReceivingSocket(flow, interface);
   if (inode == 0) return false;
   char executable[PATH_MAX];
-  const auto anyAuthorized = [&](std::span<const pid_t> holders) {
-    for (const pid_t pid : holders) {
-      const std::string_view path = ExecutablePath(pid, executable);
-      const std::lock_guard lock(m_pathsMutex);
-      if (m_paths.Matches(path)) return true;
-    }
-    return false;
+  const auto authorized = [&](pid_t pid) {
+    const std::string_view path = ExecutablePath(pid, executable);
+    const std::lock_guard lock(m_pathsMutex);
+    return m_paths.Matches(path);
   };
   // A socket handed on (systemd's socket activation, a server's workers) may have gained a
   // holder since its holders were last looked for.
-  return anyAuthorized(m_owner.Holders(inode)) || (m_owner.LookAgain(inode) && anyAuthorized(m_owner.Holders(inode)));
+  return m_owner.AnyHolder(inode, authorized) || (m_owner.LookAgain(inode) && m_owner.AnyHolder(inode, authorized));
 }
 
 void AppVerdicts::Run() {

@@ -53,12 +53,6 @@ bool LinkReads(int directory, const char* name, std::string_view expected) {
   return size >= 0 && std::string_view(target, static_cast<std::size_t>(size)) == expected;
 }
 
-// Whether process `pid` still holds socket `inode` as descriptor `fd`.
-bool Holds(pid_t pid, int fd, std::uint64_t inode) {
-  const ShortText name = ShortText() << "/proc/" << pid << "/fd/" << fd;
-  return LinkReads(AT_FDCWD, name.c_str(), SocketLink(inode).view());
-}
-
 template <class Number>
 bool ReadNumber(const char* text, Number* number) {
   const char* end = text + std::strlen(text);
@@ -127,13 +121,14 @@ std::uint64_t SocketOwner::Query(const InboundFlow& flow, std::uint32_t interfac
   }
 }
 
-std::span<const pid_t> SocketOwner::Holders(std::uint64_t inode) {
+bool SocketOwner::Holds(pid_t pid, int fd, std::uint64_t inode) {
+  const ShortText name = ShortText() << "/proc/" << pid << "/fd/" << fd;
+  return LinkReads(AT_FDCWD, name.c_str(), SocketLink(inode).view());
+}
+
+const std::vector<std::pair<pid_t, int>>& SocketOwner::Remembered(std::uint64_t inode) {
   const auto known = m_holdings.find(inode);
-  const Holding& holding = known != m_holdings.end() ? known->second : Scan(inode);
-  m_holders.clear();
-  for (const auto& [pid, fd] : holding.descriptors)
-    if (Holds(pid, fd, inode)) m_holders.push_back(pid);
-  return m_holders;
+  return (known != m_holdings.end() ? known->second : Scan(inode)).descriptors;
 }
 
 bool SocketOwner::LookAgain(std::uint64_t inode) {

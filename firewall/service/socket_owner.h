@@ -29,9 +29,15 @@ class SocketOwner {
   // (0: any); 0 when no socket would.
   std::uint64_t ReceivingSocket(const InboundFlow& flow, std::uint32_t interface = 0);
 
-  // The processes that hold socket `inode`, as last found and still holding it; looked for
-  // in /proc when none is known.
-  std::span<const pid_t> Holders(std::uint64_t inode);
+  // Whether `accepts` one of the processes that hold socket `inode`, as last found and
+  // checked to hold it still, one at a time until one is accepted; they are looked for in
+  // /proc when none is known. (A server of many processes shares its listener with all.)
+  template <class Accepts>
+  bool AnyHolder(std::uint64_t inode, Accepts accepts) {
+    for (const auto& [pid, fd] : Remembered(inode))
+      if (Holds(pid, fd, inode) && accepts(pid)) return true;
+    return false;
+  }
   // Looks for the holders of `inode` again, unless that was done less than a second ago
   // (a socket whose holders do not count, or that no process holds, must not cost a scan
   // of /proc per packet). Whether it looked.
@@ -42,13 +48,14 @@ class SocketOwner {
     std::vector<std::pair<pid_t, int>> descriptors;  // one per holding process
     std::chrono::steady_clock::time_point lookedAt;
   };
+  const std::vector<std::pair<pid_t, int>>& Remembered(std::uint64_t inode);
   Holding& Scan(std::uint64_t inode);
+  static bool Holds(pid_t pid, int fd, std::uint64_t inode);
   std::uint64_t Query(const InboundFlow& flow, std::uint32_t interface, bool withRemote, std::uint8_t* state);
 
   int m_diag = -1;
   std::uint32_t m_sequence = 0;
   std::unordered_map<std::uint64_t, Holding> m_holdings;
-  std::vector<pid_t> m_holders;
 };
 
 // The path of the executable of process `pid`, as the kernel names it, in `buffer`; empty

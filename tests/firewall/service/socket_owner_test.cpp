@@ -102,8 +102,12 @@ TEST(SocketOwnerTest, HoldersAreCheckedBeforeUseAndLookedForAgainAtMostOnceASeco
   const std::uint64_t inode = owner.ReceivingSocket(Flow(IPPROTO_TCP, "127.0.0.1", PortOf(fd)));
   ASSERT_EQ(inode, Inode(fd));
   const auto holders = [&] {
-    const std::span<const pid_t> found = owner.Holders(inode);
-    return std::vector<pid_t>(found.begin(), found.end());
+    std::vector<pid_t> found;
+    owner.AnyHolder(inode, [&](pid_t pid) {
+      found.push_back(pid);
+      return false;
+    });
+    return found;
   };
   EXPECT_EQ(holders(), std::vector<pid_t>{getpid()});
 
