@@ -77,6 +77,10 @@ void AppendChain(std::string& out) {
 void AppendAppRules(std::string& out, bool any) {
   AppendChainCommand(out, "flush", "authorized_apps");
   if (!any) return;
+  // A flow whose first packet got through, and so was confirmed, asks no more: a UDP flow
+  // stays "new" until it is answered, and one that never is would ask at every datagram.
+  AppendRule(out, "authorized_apps",
+             R"({"match":{"op":"in","left":{"ct":{"key":"status"}},"right":"confirmed"}},{"accept":null})");
   constexpr std::string_view kNew = R"({"match":{"op":"in","left":{"ct":{"key":"state"}},"right":"new"}},)";
   constexpr std::string_view kToQueue = R"(,{"goto":{"target":"app_queue"}})";
   AppendRule(out, "authorized_apps",

@@ -34,7 +34,8 @@ std::optional<std::string> PortElementCommand(const PortKey& port, bool open);
 
 // Fills the chain authorized_apps anew: while `any` application is enabled, new TCP
 // connections (SYN without ACK) and new UDP flows that no earlier rule accepted go on to
-// the chain app_queue, whose one rule sends them to the queue; otherwise nothing does. The
+// the chain app_queue, whose one rule sends them to the queue, and later packets of a flow
+// that was let in are accepted; otherwise nothing is. The
 // queue rule itself stays as the table was made: unreached, it costs nothing.
 std::string AuthorizedAppsCommand(bool any);
 

@@ -101,6 +101,7 @@ TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
     for (const std::string& path : paths) EXPECT_EQ(replaced->find(path), std::string::npos);  // paths stay out
   }
   EXPECT_EQ(Count(some, toQueue), 2u);
+  EXPECT_EQ(Count(some, R"({"ct":{"key":"status"}},"right":"confirmed"}},{"accept":null})"), 1u);
   EXPECT_EQ(Count(some, R"("right":"new")"), 2u);
   EXPECT_EQ(Count(some, R"(["syn","ack"]]},"right":"syn")"), 1u);
   EXPECT_EQ(Count(some, R"({"meta":{"key":"l4proto"}},"right":"udp")"), 1u);

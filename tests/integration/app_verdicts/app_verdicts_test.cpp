@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/nftables_enforcer.h"
@@ -177,6 +179,55 @@ TEST_F(AppVerdictsTest, ATableDeletedBehindOurBackIsBuiltAgainByTheNextChange) {
   ASSERT_EQ(Authorize(Program("authorized")), FW_OK);
   EXPECT_TRUE(TcpFromB(kA, 7010));
   EXPECT_FALSE(TcpFromB(kA, 7011));  // the firewall is on again too
+}
+
+// How many packets the kernel has queued for a verdict so far in this thread's namespace.
+long QueuedSoFar() {
+  std::ifstream queues("/proc/thread-self/net/netfilter/nfnetlink_queue");
+  for (std::string line; std::getline(queues, line);) {
+    std::istringstream fields(line);
+    long number = -1, field = 0;
+    fields >> number;
+    for (int i = 0; i < 7 && fields >> field; ++i) {
+    }
+    if (number == 4151) return field;  // the eighth field: the last packet's id
+  }
+  return -1;
+}
+
+TEST_F(AppVerdictsTest, EachFlowIsAskedAboutOnce) {
+  // This test's own program, holding a UDP socket that never answers: its flow stays "new"
+  // to the kernel's connection tracking, datagram after datagram.
+  ASSERT_EQ(Authorize(fs::canonical("/proc/self/exe")), FW_OK);
+  const Fd quiet(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const sockaddr_in at = Address(kA, 7012);
+  ASSERT_EQ(bind(quiet.fd, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+  const long before = QueuedSoFar();
+  {
+    const InNamespace inB(m_netns->B());
+    const Fd flow(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    for (int i = 0; i < 5; ++i) sendto(flow.fd, "x", 1, 0, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+  }
+  int arrived = 0;
+  for (char byte; Readable(quiet.fd) && recv(quiet.fd, &byte, 1, 0) == 1;) ++arrived;
+  EXPECT_EQ(arrived, 5);
+  EXPECT_EQ(QueuedSoFar() - before, 1);
+
+  // A TCP connection: its SYN, then established traffic.
+  const auto server = Serve(Program("other"), kA, 7013);
+  ASSERT_EQ(Authorize(Program("other")), FW_OK);
+  const long beforeTcp = QueuedSoFar();
+  Fd connection(-1);
+  {
+    const InNamespace inB(m_netns->B());
+    connection.fd = ConnectTcp(kA, 7013);
+  }
+  ASSERT_GE(connection.fd, 0);
+  char echoed[4];
+  for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(send(connection.fd, "abc", 3, 0) == 3 && Readable(connection.fd) &&
+                recv(connection.fd, echoed, 3, 0) == 3);
+  EXPECT_EQ(QueuedSoFar() - beforeTcp, 1);
 }
 
 }  // namespace
