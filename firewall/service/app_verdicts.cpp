@@ -28,6 +28,7 @@ constexpr std::uint32_t kCopiedBytes = 256;
 constexpr std::uint32_t kQueueLength = 4096;
 // A flood must not keep the answers back: they go to the kernel at least this often.
 constexpr std::size_t kAnswersPerSend = 64;
+constexpr std::size_t kPacketsPerRound = 1024;
 constexpr std::size_t kAnswerSize = MNL_ALIGN(sizeof(nlmsghdr)) + MNL_ALIGN(sizeof(nfgenmsg)) +
                                     MNL_ALIGN(sizeof(nlattr)) + MNL_ALIGN(sizeof(nfqnl_msg_verdict_hdr));
 
@@ -163,7 +164,8 @@ void AppVerdicts::Run() {
 
 void AppVerdicts::AnswerQueued() {
   const int fd = mnl_socket_get_fd(m_queue);
-  for (;;) {
+  // Back to poll now and then, so that a flood cannot keep the thread from its end.
+  for (std::size_t read = 0; read < kPacketsPerRound; ++read) {
     const ssize_t size = recv(fd, m_received.data(), m_received.size(), MSG_DONTWAIT);
     if (size < 0) break;
     auto* message = reinterpret_cast<nlmsghdr*>(m_received.data());

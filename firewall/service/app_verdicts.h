@@ -43,7 +43,7 @@ class AppVerdicts {
  private:
   HRESULT Bind();
   void Run();
-  // Answers every packet queued by now.
+  // Answers what is queued by now, up to a round of packets.
   void AnswerQueued();
   void Answer(const nlmsghdr* packet);
   void SendAnswers();
