@@ -66,7 +66,7 @@ AppVerdicts::~AppVerdicts() {
 
 HRESULT AppVerdicts::Serve() {
   if (m_thread.joinable()) return S_OK;
-  if (!m_owner.Ready()) return Refused(std::string("no socket diagnostics: ") + std::strerror(errno));
+  if (!m_owner.Ready()) return Refused("the kernel's socket diagnostics (NETLINK_SOCK_DIAG) cannot be asked");
   if (!m_queue) {
     const HRESULT hr = Bind();
     if (FAILED(hr)) return hr;
@@ -165,7 +165,7 @@ void AppVerdicts::Run() {
 void AppVerdicts::AnswerQueued() {
   const int fd = mnl_socket_get_fd(m_queue);
   // Back to poll now and then, so that a flood cannot keep the thread from its end.
-  for (std::size_t read = 0; read < kPacketsPerRound; ++read) {
+  for (std::size_t packets = 0; packets < kPacketsPerRound; ++packets) {
     const ssize_t size = recv(fd, m_received.data(), m_received.size(), MSG_DONTWAIT);
     if (size < 0) break;
     auto* message = reinterpret_cast<nlmsghdr*>(m_received.data());
