@@ -1,0 +1,34 @@
+#pragma once
+
+#include "monitor/capture_source.h"
+
+#include <atomic>
+
+namespace ws {
+
+// Datagrams that another process captured, read from a SOCK_SEQPACKET socket: one message
+// is one IPv4 datagram. The peer closing its end ends the capture with WSAENETDOWN once
+// every message sent before is read. The source owns the descriptor.
+class DescriptorSource : public CaptureSource {
+ public:
+  explicit DescriptorSource(int socket = -1);
+  ~DescriptorSource() override;
+  DescriptorSource(const DescriptorSource&) = delete;
+  DescriptorSource& operator=(const DescriptorSource&) = delete;
+
+  int Open() override { return 0; }
+  int Bind(std::uint32_t) override { return 0; }
+  int Start() override { return 0; }
+  int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
+  void Wake() override;
+
+ protected:
+  // Takes `socket` as the one to read, once the source has one.
+  void Adopt(int socket);
+
+ private:
+  std::atomic<int> m_socket;
+  std::atomic<bool> m_woken{false};
+};
+
+}  // namespace ws
