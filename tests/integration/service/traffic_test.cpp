@@ -3,8 +3,6 @@
 // namespace as the test users, traffic comes from a second namespace. Needs root; skips with
 // the reason where it cannot run.
 #include <arpa/inet.h>
-#include <dirent.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,8 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/integration/support/netns.h"
-#include "tests/integration/support/service_world.h"
+#include "tests/integration/service/world_test.h"
 #include "tests/integration/support/sockets.h"
 #include "tests/monitor/monitor_test_support.h"
 #include "tools/packet_builder.h"
@@ -99,22 +96,13 @@ std::size_t Threads(pid_t pid) {
   return count;
 }
 
-class TrafficTest : public ::testing::Test {
+class TrafficTest : public WorldTest {
  protected:
   void SetUp() override {
-    if (const std::string problem = ServiceWorld::Problem(); !problem.empty()) GTEST_SKIP() << problem;
-    m_netns = std::make_unique<NetnsPair>();
-    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
-    m_world = std::make_unique<ServiceWorld>();
-    ASSERT_EQ(m_world->Failure(), "");
-    ASSERT_TRUE(m_world->StartService(m_netns->A())) << m_world->Failure();
+    WorldTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     InNamespace inB(m_netns->B());
     m_raw = std::make_unique<Fd>(socket(AF_INET, SOCK_RAW, IPPROTO_RAW));
-  }
-  void TearDown() override {
-    m_raw.reset();
-    m_world.reset();
-    m_netns.reset();
   }
 
   std::string Path(const std::string& name) const { return m_world->Dir() + "/" + name; }
@@ -146,8 +134,6 @@ class TrafficTest : public ::testing::Test {
     return true;
   }
 
-  std::unique_ptr<NetnsPair> m_netns;
-  std::unique_ptr<ServiceWorld> m_world;
   std::unique_ptr<Fd> m_raw;  // in namespace B
 };
 
