@@ -10,6 +10,7 @@ PACKAGES="
   libsqlite3-dev
   libnftables-dev nftables
   libpcap-dev
+  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus-daemon polkitd
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core

@@ -34,13 +34,7 @@ int main() {
       BenchFirewall firewall;
       if (firewall.InitFirewallProfile() != FW_OK || firewall.SwitchFirewallOn() != FW_OK) return 1;
       TimeSingleChanges(firewall, entries, 5);
-      Samples on, off;
-      for (int i = 0; i < 20; ++i) {
-        off.Time([&] { return firewall.SwitchFirewallOff(); });
-        on.Time([&] { return firewall.SwitchFirewallOn(); });
-      }
-      PrintRow("SwitchFirewallOn", entries, on, 5);
-      PrintRow("SwitchFirewallOff", entries, off, 5);
+      TimeSwitches(firewall, entries, 5);
       if (entries == 10000) {
         Samples reapply;
         const ServiceConfig config{dir.Database(), "nftables"};

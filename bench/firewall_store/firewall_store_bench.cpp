@@ -16,17 +16,7 @@ int main() {
       BenchFirewall firewall;
       if (firewall.InitFirewallProfile() != FW_OK) return 1;
       TimeSingleChanges(firewall, entries, 2);
-      if (entries == 10000) {
-        Samples listing;
-        for (int i = 0; i < 20; ++i) {
-          listing.Time([&] {
-            firewall.rows = 0;
-            firewall.ListOpenPorts();
-            return firewall.rows == 10000 ? FW_OK : FW_E_PORT_COLLECTION;
-          });
-        }
-        PrintRow("ListOpenPorts", entries, listing, 50);
-      }
+      if (entries == 10000) TimeListing(firewall, entries, 50);
     }
     RevokeFirewallService();
   }

@@ -95,12 +95,37 @@ inline void TimeSingleChanges(BenchFirewall& firewall, int entries, double budge
   PrintRow("AddApp", entries, addApp, budgetMs);
 }
 
-// A fresh folder on disk (not tmpfs, so that syncs cost what they cost), removed at the end.
+// On and Off, 20 times each, on a firewall that is on.
+inline void TimeSwitches(BenchFirewall& firewall, int entries, double budgetMs) {
+  Samples on, off;
+  for (int i = 0; i < 20; ++i) {
+    off.Time([&] { return firewall.SwitchFirewallOff(); });
+    on.Time([&] { return firewall.SwitchFirewallOn(); });
+  }
+  PrintRow("SwitchFirewallOn", entries, on, budgetMs);
+  PrintRow("SwitchFirewallOff", entries, off, budgetMs);
+}
+
+// The listing of every one of `entries` open ports, 20 times.
+inline void TimeListing(BenchFirewall& firewall, int entries, double budgetMs) {
+  Samples listing;
+  for (int i = 0; i < 20; ++i) {
+    listing.Time([&] {
+      firewall.rows = 0;
+      firewall.ListOpenPorts();
+      return firewall.rows == static_cast<std::size_t>(entries) ? FW_OK : FW_E_PORT_COLLECTION;
+    });
+  }
+  PrintRow("ListOpenPorts", entries, listing, budgetMs);
+}
+
+// A fresh folder, removed at the end: on disk by default (not tmpfs, so that syncs cost what
+// they cost), or under `base`.
 class BenchDir {
  public:
-  BenchDir() {
-    char pattern[] = "/var/tmp/brenvo-bench-XXXXXX";
-    if (!mkdtemp(pattern)) std::exit(1);
+  explicit BenchDir(const std::string& base = "/var/tmp") {
+    std::string pattern = base + "/brenvo-bench-XXXXXX";
+    if (!mkdtemp(pattern.data())) std::exit(1);
     m_path = pattern;
   }
   ~BenchDir() { std::filesystem::remove_all(m_path); }

@@ -48,9 +48,9 @@ HRESULT ChooseBackend(const std::string& name, BackendChoice* choice) {
 
 std::string RulesText(FirewallBackend backend) {
   switch (backend) {
-    case FirewallBackend::kNftables: return "Firewall rules: enforced by nftables";
-    case FirewallBackend::kService: return "Firewall rules: enforced by brenvod";
+    case FirewallBackend::kNftables: return "Rules: enforced by nftables";
+    case FirewallBackend::kService: return "Rules: enforced by brenvod";
     case FirewallBackend::kStore: break;
   }
-  return "Firewall rules: kept, not enforced";
+  return "Rules: kept, not enforced";
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -12,14 +13,14 @@ namespace {
 
 using Use = SqliteStatement::Use;
 
-// The schema version this build writes; a store from a newer build is not touched.
-constexpr int kSchemaVersion = 1;
 
 // The log is copied into the database once it holds this many pages (SQLite's default).
 constexpr int kCheckpointFrames = 1000;
 
-constexpr const char* kSchema =
-    "BEGIN IMMEDIATE;"
+// What brings a store of version i to version i + 1; the store records its version in
+// `PRAGMA user_version`, 0 for a new file. A store from a newer build is not touched.
+constexpr const char* kUpgrades[] = {
+    // 1: the on/off state, the authorized applications and the open ports.
     "CREATE TABLE IF NOT EXISTS settings ("
     "  id INTEGER PRIMARY KEY CHECK (id = 1),"
     "  firewall_enabled INTEGER NOT NULL);"
@@ -36,9 +37,9 @@ constexpr const char* kSchema =
     "  protocol INTEGER NOT NULL,"
     "  name BLOB NOT NULL,"
     "  enabled INTEGER NOT NULL,"
-    "  UNIQUE (number, protocol));"
-    "PRAGMA user_version = 1;"
-    "COMMIT;";
+    "  UNIQUE (number, protocol));",
+};
+constexpr int kSchemaVersion = static_cast<int>(std::size(kUpgrades));
 
 template <class Key>
 struct TableSql;
@@ -217,6 +218,10 @@ HRESULT FirewallStore::Prepare() {
   // every process reads, rather than by SQLite inside the commit.
   sqlite3_wal_hook(m_db, NoteLogSize, this);
 
+  // A store of a newer build is refused before anything of it is changed (even its journal).
+  int version = 0;
+  if (const HRESULT hr = ReadVersion(doing, &version); FAILED(hr)) return hr;
+
   // The write-ahead log lets readers go on while another process writes; a full sync at
   // every commit makes each acknowledged change survive a crash or a power cut. Switching
   // to the log does not call the busy handler: two processes opening a new store at once
@@ -229,25 +234,8 @@ HRESULT FirewallStore::Prepare() {
   rc = SqliteExec(m_db, "PRAGMA synchronous = FULL");
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
 
-  SqliteStatement version;
-  rc = version.Prepare(m_db, "PRAGMA user_version");
-  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
-  {
-    Use use(version);
-    rc = use.Step();
-    if (rc != SQLITE_ROW) return SqliteFailure(m_db, rc, doing);
-    if (use.Int(0) > kSchemaVersion) {
-      SetErrorInfoText(doing + ": it was written by a newer version of Brenvo");
-      return E_FAIL;
-    }
-  }
-
-  rc = SqliteExec(m_db, kSchema);
-  if (rc != SQLITE_OK) {
-    const HRESULT hr = SqliteFailure(m_db, rc, doing);
-    SqliteExec(m_db, "ROLLBACK");
-    return hr;
-  }
+  const HRESULT upgraded = Upgrade(doing);
+  if (FAILED(upgraded)) return upgraded;
 
   rc = m_begin.Prepare(m_db, "BEGIN IMMEDIATE");
   if (rc == SQLITE_OK) rc = m_commit.Prepare(m_db, "COMMIT");
@@ -257,6 +245,41 @@ HRESULT FirewallStore::Prepare() {
   if (rc == SQLITE_OK) rc = m_apps.Prepare(m_db);
   if (rc == SQLITE_OK) rc = m_ports.Prepare(m_db);
   return rc == SQLITE_OK ? S_OK : SqliteFailure(m_db, rc, doing);
+}
+
+HRESULT FirewallStore::ReadVersion(const std::string& doing, int* version) {
+  SqliteStatement query;
+  int rc = query.Prepare(m_db, "PRAGMA user_version");
+  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
+  Use use(query);
+  rc = use.Step();
+  if (rc != SQLITE_ROW) return SqliteFailure(m_db, rc, doing);
+  *version = static_cast<int>(use.Int(0));
+  if (*version <= kSchemaVersion) return S_OK;
+  SetErrorInfoText(doing + ": it was written by a newer version of Brenvo (schema " + std::to_string(*version) +
+                   ", this one knows " + std::to_string(kSchemaVersion) + ")");
+  return E_FAIL;
+}
+
+// Reads the version again and upgrades the store to this build's in one transaction, so
+// that a store upgraded halfway never exists and two processes opening it at once upgrade
+// it once.
+HRESULT FirewallStore::Upgrade(const std::string& doing) {
+  const int rc = SqliteExec(m_db, "BEGIN IMMEDIATE");
+  if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
+  int version = 0;
+  HRESULT hr = ReadVersion(doing, &version);
+  for (int step = version; SUCCEEDED(hr) && step < kSchemaVersion; ++step) {
+    const int upgraded = SqliteExec(m_db, kUpgrades[step]);
+    if (upgraded != SQLITE_OK) hr = SqliteFailure(m_db, upgraded, doing);
+  }
+  const std::string finish = version < kSchemaVersion
+                                 ? "PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT"
+                                 : std::string("COMMIT");
+  if (SUCCEEDED(hr))
+    if (const int done = SqliteExec(m_db, finish.c_str()); done != SQLITE_OK) hr = SqliteFailure(m_db, done, doing);
+  if (FAILED(hr)) SqliteExec(m_db, "ROLLBACK");
+  return hr;
 }
 
 void FirewallStore::Disconnect() {

@@ -80,6 +80,9 @@ class FirewallStore {
   FirewallStore() = default;
   HRESULT Connect();
   HRESULT Prepare();
+  // The store's schema version; E_FAIL, with the reason, for one newer than this build's.
+  HRESULT ReadVersion(const std::string& doing, int* version);
+  HRESULT Upgrade(const std::string& doing);
   void Disconnect();
   std::array<std::optional<FileId>, 2> IdentifyFiles() const;
   bool FilesReplaced() const { return IdentifyFiles() != m_files; }

@@ -107,7 +107,7 @@ TEST_F(ProgramRunTest, AnAutomaticFallBackToTheStoreIsToldAtStartAndInTheAboutBo
   EXPECT_NE(errors.find("brenvo: firewall backend: store (automatic: this process may not change the kernel firewall)"),
             std::string::npos)
       << errors;
-  EXPECT_EQ(rules, QStringLiteral("Firewall rules: kept, not enforced"));
+  EXPECT_EQ(rules, QStringLiteral("Rules: kept, not enforced"));
 }
 
 // Types into an edit of a page, as the user would.

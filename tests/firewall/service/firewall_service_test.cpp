@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "firewall/service/firewall_service.h"
 #include "tests/firewall/service/recording_enforcer.h"
 #include "tests/firewall/temp_dir.h"
@@ -129,16 +132,66 @@ TEST_F(ServiceTest, TheStoreKeepsEntriesVerbatimInOrderAcrossReopening) {
   EXPECT_TRUE(app->enabled);
 }
 
-TEST_F(ServiceTest, AStoreFromANewerVersionIsLeftAlone) {
+// A store as the first version with a schema wrote it, rules and all: an upgrade keeps them.
+TEST_F(ServiceTest, AStoreOfTheFirstVersionOpensWithEveryRule) {
+  m_service.reset();
+  const std::string path = m_dir.File("first.db");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const char* firstVersion =
+      "PRAGMA journal_mode = WAL;"
+      "CREATE TABLE settings (id INTEGER PRIMARY KEY CHECK (id = 1), firewall_enabled INTEGER NOT NULL);"
+      "INSERT INTO settings VALUES (1, 1);"
+      "CREATE TABLE applications (seq INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE, name BLOB NOT NULL,"
+      "  enabled INTEGER NOT NULL);"
+      "INSERT INTO applications (path, name, enabled) VALUES (CAST(X'2F00610000D8' AS BLOB), X'4100', 0);"
+      "CREATE TABLE open_ports (seq INTEGER PRIMARY KEY, number INTEGER NOT NULL, protocol INTEGER NOT NULL,"
+      "  name BLOB NOT NULL, enabled INTEGER NOT NULL, UNIQUE (number, protocol));"
+      "INSERT INTO open_ports (number, protocol, name, enabled) VALUES (8080, 6, X'77006500620020002E00', 1);"
+      "INSERT INTO open_ports (number, protocol, name, enabled) VALUES (53, 17, X'44004E005300', 0);"
+      "PRAGMA user_version = 1;";
+  ASSERT_EQ(sqlite3_exec(db, firstVersion, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+
+  std::unique_ptr<FirewallStore> store;
+  ASSERT_EQ(FirewallStore::Open(path, &store), S_OK) << TakeErrorInfoText();
+  FirewallService service(std::move(store), m_enforcer);
+  bool on = false;
+  ASSERT_EQ(service.ReadFirewallEnabled(&on), S_OK);
+  EXPECT_TRUE(on);
+  std::vector<AppRecord> apps;
+  ASSERT_EQ(service.List(&apps), S_OK);
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].key, (std::u16string{u'/', u'a', u'\xD800'}));
+  EXPECT_EQ(apps[0].name, u"A");
+  EXPECT_FALSE(apps[0].enabled);
+  std::vector<PortRecord> ports;
+  ASSERT_EQ(service.List(&ports), S_OK);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].key, (PortKey{8080, 6}));
+  EXPECT_EQ(ports[0].name, u"web .");
+  EXPECT_EQ(ports[1].key, (PortKey{53, 17}));
+  EXPECT_FALSE(ports[1].enabled);
+  EXPECT_EQ(service.Add(Port(22, 6)), S_OK);
+}
+
+TEST_F(ServiceTest, AStoreFromANewerVersionIsLeftUntouched) {
   m_service.reset();
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(m_path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = DELETE; PRAGMA user_version = 2", nullptr, nullptr, nullptr),
+            SQLITE_OK);
   sqlite3_close(db);
+  const auto bytes = [&] {
+    std::ifstream in(m_path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::string before = bytes();
   std::unique_ptr<FirewallStore> store;
   EXPECT_EQ(FirewallStore::Open(m_path, &store), E_FAIL);
-  EXPECT_NE(TakeErrorInfoText().find("newer version"), std::string::npos);
+  EXPECT_NE(TakeErrorInfoText().find("newer version of Brenvo (schema 2, this one knows 1)"), std::string::npos);
   EXPECT_EQ(store, nullptr);
+  EXPECT_EQ(bytes(), before);
 }
 
 TEST_F(ServiceTest, AChangeWaitsForAnotherProcessOnlyUntilTheBusyTimeout) {

@@ -195,7 +195,7 @@ TEST(ServiceConfigurationTest, BackendsAreChosenByNameAndDescribed) {
   EXPECT_EQ(RegisterFirewallService(ServiceConfig{"", "pf"}), E_INVALIDARG);
   // The service is reached over the bus; this process cannot hold it.
   ASSERT_EQ(ChooseBackend("service", &choice), S_OK);
-  EXPECT_EQ(RulesText(choice.backend), "Firewall rules: enforced by brenvod");
+  EXPECT_EQ(RulesText(choice.backend), "Rules: enforced by brenvod");
   EXPECT_EQ(RegisterFirewallService(ServiceConfig{"", "service"}), E_INVALIDARG);
 }
 

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "firewall/bus/bus_protocol.h"
+#include "tests/support/private_bus.h"
 
 namespace {
 
@@ -170,37 +171,6 @@ bool ServiceWorld::Make() {
              "    return polkit.Result.YES;\n"
              "});\n"))
     return false;
-  if (!Write(m_dir + "/bus.conf",
-             "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-             "<busconfig>\n"
-             "  <type>system</type>\n"
-             "  <listen>unix:path=" +
-                 m_dir +
-                 "/bus</listen>\n"
-                 "  <auth>EXTERNAL</auth>\n"
-                 "  <policy context=\"default\">\n"
-                 "    <allow user=\"*\"/>\n"
-                 "    <deny own=\"*\"/>\n"
-                 "    <deny send_type=\"method_call\"/>\n"
-                 "    <allow send_type=\"signal\"/>\n"
-                 "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
-                 "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
-                 "    <allow receive_type=\"method_call\"/>\n"
-                 "    <allow receive_type=\"method_return\"/>\n"
-                 "    <allow receive_type=\"error\"/>\n"
-                 "    <allow receive_type=\"signal\"/>\n"
-                 "    <allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"/>\n"
-                 "    <allow send_destination=\"org.freedesktop.DBus\" "
-                 "send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
-                 "  </policy>\n"
-                 "  <include>" +
-                 std::string(kPolkitBusPolicy) +
-                 "</include>\n"
-                 "  <include>" BRENVO_SOURCE_DIR "/resources/system/org.brenvo.Firewall1.conf</include>\n"
-                 "</busconfig>\n"))
-    return false;
-
   if (!BindOver(m_dir + "/passwd", "/etc/passwd") || !BindOver(m_dir + "/group", "/etc/group") ||
       !BindOver(m_dir + "/actions", "/usr/share/polkit-1/actions") ||
       !BindOver(m_dir + "/rules", "/etc/polkit-1/rules.d"))
@@ -208,13 +178,32 @@ bool ServiceWorld::Make() {
   if (fs::exists("/usr/share/polkit-1/rules.d") && !BindOver(m_dir + "/empty", "/usr/share/polkit-1/rules.d"))
     return false;
 
-  const std::string socket = m_dir + "/bus";
-  m_bus = Start({"dbus-daemon", "--config-file=" + m_dir + "/bus.conf", "--nofork"}, m_dir + "/bus.log", 0);
-  if (!WaitUntil([&] { return fs::exists(socket); }, 5s)) {
-    m_failure = "dbus-daemon did not start: " + Read(m_dir + "/bus.log");
+  // The system bus's own policy: nobody owns a name or calls a service unless the service's
+  // policy (polkit's, Brenvo's) lets them.
+  m_bus = std::make_unique<PrivateBus>(
+      m_dir,
+      "  <policy context=\"default\">\n"
+      "    <allow user=\"*\"/>\n"
+      "    <deny own=\"*\"/>\n"
+      "    <deny send_type=\"method_call\"/>\n"
+      "    <allow send_type=\"signal\"/>\n"
+      "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
+      "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
+      "    <allow receive_type=\"method_call\"/>\n"
+      "    <allow receive_type=\"method_return\"/>\n"
+      "    <allow receive_type=\"error\"/>\n"
+      "    <allow receive_type=\"signal\"/>\n"
+      "    <allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"/>\n"
+      "    <allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
+      "  </policy>\n"
+      "  <include>" +
+          std::string(kPolkitBusPolicy) +
+          "</include>\n"
+          "  <include>" BRENVO_SOURCE_DIR "/resources/system/org.brenvo.Firewall1.conf</include>");
+  if (!m_bus->Failure().empty()) {
+    m_failure = m_bus->Failure();
     return false;
   }
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
   m_polkit = Start({kPolkitd, "--no-debug"}, m_dir + "/polkit.log", 0);
   if (!WaitUntil([&] { return NameOwned("org.freedesktop.PolicyKit1"); }, 10s)) {
     m_failure = "polkitd did not start: " + Read(m_dir + "/polkit.log");
@@ -226,8 +215,7 @@ bool ServiceWorld::Make() {
 ServiceWorld::~ServiceWorld() {
   Stop(m_service, SIGTERM);
   Stop(m_polkit, SIGTERM);
-  Stop(m_bus, SIGTERM);
-  unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+  m_bus.reset();
   for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
   if (!m_dir.empty()) {
     std::error_code ignored;

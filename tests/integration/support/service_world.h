@@ -8,8 +8,11 @@
 // network namespace of the test's own.
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class PrivateBus;
 
 class ServiceWorld {
  public:
@@ -66,7 +69,7 @@ class ServiceWorld {
   std::string m_dir;
   std::string m_failure;
   std::vector<std::string> m_mounts;
-  pid_t m_bus = -1;
+  std::unique_ptr<PrivateBus> m_bus;
   pid_t m_polkit = -1;
   pid_t m_service = -1;
 };

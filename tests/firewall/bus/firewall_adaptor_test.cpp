@@ -1,0 +1,181 @@
+// The service's object on a private bus: a change waits for the authorizer without holding
+// up anyone else, a refusal reaches the caller with its reason, and reads need no one's leave.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "firewall/bus/bus_protocol.h"
+#include "firewall/bus/firewall_adaptor.h"
+#include "firewall/bus/firewall_bus_client.h"
+#include "firewall/com/com_runtime.h"
+#include "firewall/service/firewall_service.h"
+#include "tests/firewall/temp_dir.h"
+#include "tests/support/private_bus.h"
+
+namespace {
+
+// Keeps every question until the test answers it.
+class HoldingAuthorizer final : public Authorizer {
+ public:
+  void Check(const std::string&, uid_t, const std::string& action, Done done) override {
+    asked.push_back(action);
+    m_waiting.push_back(std::move(done));
+  }
+  void Answer(HRESULT result, const std::string& reason) {
+    for (Done& done : std::exchange(m_waiting, {})) done(result, reason);
+  }
+  std::size_t Waiting() const { return m_waiting.size(); }
+
+  std::vector<std::string> asked;
+
+ private:
+  std::vector<Done> m_waiting;
+};
+
+// The service's side on a thread of its own, serving the bus as brenvod does; work for that
+// thread is handed to it through Run.
+class Server {
+ public:
+  explicit Server(std::shared_ptr<FirewallConfiguration> firewall) : m_thread([this, firewall] { Serve(firewall); }) {
+    m_ready.get_future().wait();
+  }
+  ~Server() {
+    m_stop = true;
+    Wake();
+    m_thread.join();
+  }
+
+  template <class Work>
+  auto Run(Work work) {
+    std::packaged_task<decltype(work())()> task(std::move(work));
+    auto result = task.get_future();
+    {
+      std::lock_guard lock(m_mutex);
+      m_work.emplace_back([&task] { task(); });
+    }
+    Wake();
+    return result.get();
+  }
+
+  HoldingAuthorizer authorizer;
+
+ private:
+  void Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(m_wake, &one, sizeof one);
+  }
+  void Serve(const std::shared_ptr<FirewallConfiguration>& firewall) {
+    const auto bus = sdbus::createSystemBusConnection();
+    FirewallAdaptor adaptor(*bus, firewall, authorizer, "store");
+    bus->requestName(bus::kServiceName);
+    m_ready.set_value();
+    while (!m_stop) {
+      while (bus->processPendingRequest()) {
+      }
+      const auto data = bus->getEventLoopPollData();
+      pollfd waiting[2] = {{data.fd, data.events, 0}, {m_wake, POLLIN, 0}};
+      poll(waiting, 2, data.getPollTimeout());
+      if (waiting[1].revents & POLLIN) {
+        std::uint64_t count;
+        [[maybe_unused]] const ssize_t read = ::read(m_wake, &count, sizeof count);
+        std::vector<std::function<void()>> work;
+        {
+          std::lock_guard lock(m_mutex);
+          work.swap(m_work);
+        }
+        for (auto& item : work) item();
+      }
+    }
+  }
+
+  int m_wake = eventfd(0, EFD_CLOEXEC);
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::function<void()>> m_work;
+  std::promise<void> m_ready;
+  std::thread m_thread;
+};
+
+class FirewallAdaptorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!m_bus.Failure().empty()) GTEST_SKIP() << m_bus.Failure();
+    std::unique_ptr<FirewallStore> store;
+    ASSERT_EQ(FirewallStore::Open(m_dir.File("firewall.db"), &store), S_OK);
+    m_server = std::make_unique<Server>(
+        std::make_shared<FirewallService>(std::move(store), std::make_shared<StoreOnlyEnforcer>()));
+    ASSERT_EQ(FirewallBusClient::Connect(&m_client), S_OK);
+  }
+
+  std::size_t Waiting() {
+    return m_server->Run([this] { return m_server->authorizer.Waiting(); });
+  }
+
+  TempDir m_dir;
+  PrivateBus m_bus{m_dir.File("")};
+  std::unique_ptr<Server> m_server;
+  std::shared_ptr<FirewallBusClient> m_client;
+};
+
+TEST_F(FirewallAdaptorTest, AChangeWaitingForItsAuthorizationHoldsUpNoOne) {
+  auto change = std::async(std::launch::async, [] {
+    std::shared_ptr<FirewallBusClient> waiting;
+    EXPECT_EQ(FirewallBusClient::Connect(&waiting), S_OK);
+    return waiting->Add(PortRecord{{8080, 6}, u"web", true});
+  });
+  while (Waiting() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  // Meanwhile another client is served, and sees nothing of the change yet.
+  std::vector<PortRecord> ports;
+  EXPECT_EQ(m_client->List(&ports), S_OK);
+  EXPECT_TRUE(ports.empty());
+  bool on = true;
+  EXPECT_EQ(m_client->ReadFirewallEnabled(&on), S_OK);
+  EXPECT_FALSE(on);
+  EXPECT_EQ(change.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+
+  m_server->Run([this] { m_server->authorizer.Answer(S_OK, ""); });
+  EXPECT_EQ(change.get(), S_OK);
+  EXPECT_EQ(m_client->List(&ports), S_OK);
+  ASSERT_EQ(ports.size(), 1u);
+  EXPECT_EQ(ports[0].name, u"web");
+  EXPECT_EQ(m_server->Run([this] { return m_server->authorizer.asked; }),
+            std::vector<std::string>{"org.brenvo.firewall.manage"});
+}
+
+TEST_F(FirewallAdaptorTest, ARefusalReachesTheCallerWithItsReasonAndChangesNothing) {
+  auto change = std::async(std::launch::async, [this] {
+    const HRESULT hr = m_client->WriteFirewallEnabled(true);
+    return std::make_pair(hr, TakeErrorInfoText());
+  });
+  while (Waiting() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  m_server->Run([this] { m_server->authorizer.Answer(E_ACCESSDENIED, "uid 1000 may not"); });
+  EXPECT_EQ(change.get(), std::make_pair(E_ACCESSDENIED, std::string("uid 1000 may not")));
+  bool on = true;
+  EXPECT_EQ(m_client->ReadFirewallEnabled(&on), S_OK);
+  EXPECT_FALSE(on);
+}
+
+TEST_F(FirewallAdaptorTest, InputOutOfBoundsIsRefusedBeforeAnyoneIsAsked) {
+  EXPECT_EQ(m_client->Add(PortRecord{{8080, 6}, std::u16string(4097, u'x'), true}), E_INVALIDARG);
+  EXPECT_NE(TakeErrorInfoText().find("longer than 4096 characters"), std::string::npos);
+  EXPECT_EQ(m_client->Add(AppRecord{u"/" + std::u16string(4096, u'p'), u"p", true}), E_INVALIDARG);
+  EXPECT_EQ(m_client->Add(AppRecord{u"bin/relative", u"p", true}), E_INVALIDARG);
+  EXPECT_EQ(m_client->Update(PortKey{80, 33}, EntryChange{u"x", {}}), E_INVALIDARG);
+  EXPECT_EQ(m_client->Add(PortRecord{{8080, 6}, u"", true}), E_INVALIDARG);
+  EXPECT_EQ(m_client->Add(PortRecord{{8080, 6}, std::u16string{u'a', u'\xD800'}, true}), E_INVALIDARG);
+  TakeErrorInfoText();
+  EXPECT_EQ(Waiting(), 0u);
+  EXPECT_TRUE(m_server->Run([this] { return m_server->authorizer.asked; }).empty());
+}
+
+}  // namespace
