@@ -4,9 +4,6 @@
 // pair whose other end the client holds. The service never waits for a client: a datagram
 // that does not fit in the socket's buffer is dropped and counted. A capture stops when its
 // client closes its end, or dies.
-#include <sys/types.h>
-
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
