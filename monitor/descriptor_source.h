@@ -2,7 +2,10 @@
 
 #include "monitor/capture_source.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <memory>
 
 namespace ws {
 
@@ -27,8 +30,18 @@ class DescriptorSource : public CaptureSource {
   void Adopt(int socket);
 
  private:
+  // One system call takes every message that has queued up, up to kBatch: a call costs
+  // about as much as decoding and logging a segment.
+  static constexpr unsigned kBatch = 16;
+  static constexpr std::uint32_t kLargestDatagram = 0xFFFF;
+  bool Refill();
+
   std::atomic<int> m_socket;
   std::atomic<bool> m_woken{false};
+  std::unique_ptr<std::uint8_t[]> m_slots;  // kBatch datagrams of the largest size
+  mmsghdr m_messages[kBatch];
+  iovec m_vectors[kBatch];
+  unsigned m_count = 0, m_next = 0;  // messages received, and the next one to hand out
 };
 
 }  // namespace ws
