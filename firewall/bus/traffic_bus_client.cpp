@@ -1,11 +1,13 @@
 #include "firewall/bus/traffic_bus_client.h"
 
+#include <fcntl.h>
 #include <poll.h>
 
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 
 #include "firewall/bus/bus_protocol.h"
@@ -41,7 +43,9 @@ class TrafficBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo:
     if (error) {
       reply->error = *error;
     } else {
-      reply->socket = socket;
+      // A copy of our own that no program the caller starts inherits: one that did would
+      // keep the capture going after the caller has gone.
+      reply->socket.reset(fcntl(socket.get(), F_DUPFD_CLOEXEC, 0), sdbus::adopt_fd);
       reply->capture = capture;
     }
   }
@@ -83,6 +87,10 @@ HRESULT TrafficBusClient::OpenCapture(const std::string& address, int interrupt,
   }
   Proxy::Reply& reply = *m_proxy->reply;
   if (reply.error) return bus::ResultOf(*reply.error);
+  if (reply.socket.get() < 0) {
+    SetErrorInfoText("the capture's socket cannot be kept: " + std::string(std::strerror(errno)));
+    return E_FAIL;
+  }
   *socket = reply.socket.release();
   *capture = reply.capture;
   return S_OK;

@@ -3,6 +3,7 @@
 // namespace as the test users, traffic comes from a second namespace. Needs root; skips with
 // the reason where it cannot run.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -94,6 +96,32 @@ std::size_t Threads(pid_t pid) {
        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
     ++count;
   return count;
+}
+
+// Whether every SOCK_SEQPACKET socket the process holds is closed when it starts a program.
+bool SeqpacketSocketsCloseOnExec(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream unix(proc + "/net/unix");
+  std::set<std::string> seqpacket;
+  std::string line;
+  std::getline(unix, line);  // the heading
+  for (std::string number, references, protocol, flags, type, state, inode;
+       unix >> number >> references >> protocol >> flags >> type >> state >> inode;) {
+    if (type == "0005") seqpacket.insert("socket:[" + inode + "]");
+    std::getline(unix, line);  // the path, if any
+  }
+  std::size_t found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd")) {
+    std::error_code ignored;
+    if (!seqpacket.count(std::filesystem::read_symlink(entry.path(), ignored).string())) continue;
+    ++found;
+    std::ifstream info(proc + "/fdinfo/" + entry.path().filename().string());
+    std::string field, value;
+    while (info >> field >> value && field != "flags:") {
+    }
+    if (!(std::stoul(value, nullptr, 8) & O_CLOEXEC)) return false;
+  }
+  return found > 0;
 }
 
 class TrafficTest : public WorldTest {
@@ -216,6 +244,8 @@ TEST_F(TrafficTest, TheServiceStopsTheCaptureOfAKilledWindow) {
   ASSERT_TRUE(WaitUntilCapturing({kAllowed}));
   EXPECT_GT(Sockets(service), sockets);
   EXPECT_GT(Threads(service), threads);
+  // A program the window starts must not keep the capture going after the window has gone.
+  EXPECT_TRUE(SeqpacketSocketsCloseOnExec(window));
 
   const auto killed = std::chrono::steady_clock::now();
   kill(window, SIGKILL);
