@@ -76,7 +76,10 @@ HRESULT TrafficBusClient::OpenCapture(const std::string& address, int interrupt,
       if (m_connection->processPendingRequest()) continue;
       const sdbus::IConnection::PollData data = m_connection->getEventLoopPollData();
       pollfd waiting[2] = {{data.fd, data.events, 0}, {interrupt, POLLIN, 0}};
-      if (poll(waiting, 2, data.getPollTimeout()) < 0 && errno != EINTR) return E_FAIL;
+      if (poll(waiting, 2, data.getPollTimeout()) < 0 && errno != EINTR) {
+        SetErrorInfoText("waiting for the firewall service failed: " + std::string(std::strerror(errno)));
+        return E_FAIL;
+      }
       if (waiting[1].revents & POLLIN) {
         SetErrorInfoText("the capture was no longer wanted");
         return E_ABORT;
