@@ -8,6 +8,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/service_registration.h"
 #include "framework/win_app.h"
+#include "monitor/service_source.h"
 #include "monitor/sniffer_dlg.h"
 #include "monitor/traffic_monitor.h"
 #include "resources/version.h"
@@ -61,9 +62,13 @@ int BrenvoMain(int argc, char** argv) {
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
     return 2;
   }
+  const auto backend = RegisteredBackend();
   // The user asked for no backend and may expect the kernel to enforce the rules.
-  if (const auto backend = RegisteredBackend(); backend && backend->FellBackToStore())
+  if (backend && backend->FellBackToStore())
     std::fprintf(stderr, "brenvo: firewall backend: %s\n", backend->Description().c_str());
+  // Where the service runs, it captures for the window, which then needs no right to capture.
+  if (backend && backend->backend == FirewallBackend::kService && options->captureFile.empty())
+    ws::SetSourceFactory([] { return std::make_unique<ws::ServiceSource>(); });
   if (options->apply) {
     if (SUCCEEDED(ApplyFirewall(config))) return 0;
     std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());

@@ -15,7 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "daemon/capture_server.h"
 #include "daemon/polkit_authorizer.h"
+#include "daemon/traffic_adaptor.h"
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/firewall_adaptor.h"
 #include "firewall/com/com_runtime.h"
@@ -29,8 +31,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: brenvod [--db PATH] [--firewall=nftables|store]\n"
     "The Brenvo firewall service: keeps the firewall store, enforces it in the kernel (table inet\n"
-    "brenvo, and the verdicts on new connections to authorized programs) and serves it on the\n"
-    "system bus as org.brenvo.Firewall1.\n"
+    "brenvo, and the verdicts on new connections to authorized programs), serves it on the system\n"
+    "bus as org.brenvo.Firewall1, and captures traffic for the window's traffic page.\n"
     "\n"
     "  --db PATH            the firewall store (default: /var/lib/brenvo/firewall.db)\n"
     "  --firewall=BACKEND   nftables (default): enforce in the kernel; store: keep the configuration only\n"
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
     const auto bus = sdbus::createSystemBusConnection();
     PolkitAuthorizer authorizer(*bus);
     FirewallAdaptor adaptor(*bus, firewall, authorizer, settings.backend);
+    CaptureServer captures;
+    TrafficAdaptor traffic(*bus, captures, authorizer);
     bus->requestName(bus::kServiceName);
     std::fprintf(stderr, "brenvod: serving %s on the system bus; store %s; %s\n", bus::kServiceName,
                  settings.database.c_str(), choice.Description().c_str());

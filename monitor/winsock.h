@@ -22,9 +22,11 @@ inline constexpr std::uint32_t SIO_RCVALL = 0x98000001;
 inline constexpr std::uint32_t RCVALL_ON = 1;
 inline constexpr int SD_RECEIVE = 0;
 
+inline constexpr int WSAEINTR = 10004;
 inline constexpr int WSAEACCES = 10013;
 inline constexpr int WSAEFAULT = 10014;
 inline constexpr int WSAEINVAL = 10022;
+inline constexpr int WSAEMFILE = 10024;
 inline constexpr int WSAENOTSOCK = 10038;
 inline constexpr int WSAESOCKTNOSUPPORT = 10044;
 inline constexpr int WSAEOPNOTSUPP = 10045;

@@ -1,5 +1,8 @@
 #include "firewall/bus/bus_protocol.h"
 
+#include <sdbus-c++/IObject.h>
+#include <sdbus-c++/Message.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +46,17 @@ HRESULT ResultOf(const sdbus::Error& error) {
   }
   SetErrorInfoText("the firewall service: " + (message.empty() ? error.getName() : message));
   return error.getName() == "org.freedesktop.DBus.Error.AccessDenied" ? E_ACCESSDENIED : E_FAIL;
+}
+
+bool CurrentCaller(sdbus::IObject& object, Caller* caller) {
+  try {
+    const sdbus::Message* message = object.getCurrentlyProcessedMessage();
+    caller->name = message->getSender();
+    caller->uid = message->getCredsUid();
+    return true;
+  } catch (const sdbus::Error&) {
+    return false;
+  }
 }
 
 std::optional<std::u16string> Utf16(std::string_view utf8) {

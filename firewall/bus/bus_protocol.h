@@ -2,6 +2,7 @@
 // The names the service and its clients share, and how a result crosses the bus: a failure
 // travels as a named error whose message starts with its HRESULT, and comes back as it.
 #include <sdbus-c++/Error.h>
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -9,11 +10,16 @@
 
 #include "firewall/com/hresult.h"
 
+namespace sdbus {
+class IObject;
+}
+
 namespace bus {
 
 inline constexpr const char* kServiceName = "org.brenvo.Firewall1";
 inline constexpr const char* kObjectPath = "/org/brenvo/Firewall1";
 inline constexpr const char* kManageAction = "org.brenvo.firewall.manage";
+inline constexpr const char* kViewTrafficAction = "org.brenvo.traffic.view";
 
 // The longest name or path the service takes, in characters.
 inline constexpr std::size_t kMaxTextLength = 4096;
@@ -24,6 +30,14 @@ sdbus::Error ErrorOf(HRESULT hr, const std::string& reason);
 // error that did not come from the service (no bus, no service) is E_ACCESSDENIED when the
 // bus refused the call and E_FAIL otherwise.
 HRESULT ResultOf(const sdbus::Error& error);
+
+// Who sent the call that an object is processing: its unique bus name and its user.
+struct Caller {
+  std::string name;
+  uid_t uid = 0;
+};
+// False when the bus cannot tell.
+bool CurrentCaller(sdbus::IObject& object, Caller* caller);
 
 // Texts on the bus are UTF-8 without NUL; the firewall keeps UTF-16. Each conversion gives
 // nothing for a text that cannot cross the bus: bytes that are not UTF-8, an unpaired

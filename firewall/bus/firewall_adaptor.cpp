@@ -84,16 +84,9 @@ void FirewallAdaptor::Change(sdbus::Result<>&& result, HRESULT checked, std::fun
       call->returnResults();
   };
   if (FAILED(checked)) return answer(checked, TakeErrorInfoText());
-  std::string sender;
-  uid_t uid = 0;
-  try {
-    const sdbus::Message* message = getObject().getCurrentlyProcessedMessage();
-    sender = message->getSender();
-    uid = message->getCredsUid();
-  } catch (const sdbus::Error& error) {
-    return answer(E_ACCESSDENIED, "the caller cannot be identified: " + error.getMessage());
-  }
-  m_authorizer.Check(sender, uid, bus::kManageAction,
+  bus::Caller caller;
+  if (!bus::CurrentCaller(getObject(), &caller)) return answer(E_ACCESSDENIED, "the caller cannot be identified");
+  m_authorizer.Check(caller.name, caller.uid, bus::kManageAction,
                      [answer, change = std::move(change)](HRESULT allowed, const std::string& reason) {
                        if (FAILED(allowed)) return answer(allowed, reason);
                        const HRESULT hr = change();

@@ -22,8 +22,7 @@
 #include "firewall/service/service_registration.h"
 #include "tests/firewall/hostile_texts.h"
 #include "tests/firewall/test_firewall.h"
-#include "tests/integration/support/netns.h"
-#include "tests/integration/support/service_world.h"
+#include "tests/integration/service/world_test.h"
 #include "tests/integration/support/sockets.h"
 
 namespace {
@@ -32,20 +31,11 @@ using Result = ServiceWorld::Result;
 constexpr uid_t kAllowed = ServiceWorld::kAllowedUid;
 constexpr uid_t kDenied = ServiceWorld::kDeniedUid;
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public WorldTest {
  protected:
-  void SetUp() override {
-    if (const std::string problem = ServiceWorld::Problem(); !problem.empty()) GTEST_SKIP() << problem;
-    m_netns = std::make_unique<NetnsPair>();
-    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
-    m_world = std::make_unique<ServiceWorld>();
-    ASSERT_EQ(m_world->Failure(), "");
-    ASSERT_TRUE(m_world->StartService(m_netns->A())) << m_world->Failure();
-  }
   void TearDown() override {
     RevokeFirewallService();
-    m_world.reset();
-    m_netns.reset();
+    WorldTest::TearDown();
   }
 
   // Always the service: brenvoctl left to choose would work on the host's own store and
@@ -85,9 +75,6 @@ class ServiceTest : public ::testing::Test {
     const Fd fd(ConnectTcp(NetnsPair::kAddressA, port));
     return fd.fd >= 0;
   }
-
-  std::unique_ptr<NetnsPair> m_netns;
-  std::unique_ptr<ServiceWorld> m_world;
 };
 
 TEST_F(ServiceTest, AnAllowedUserOpensAPortInTheWindowAndTheKernelLetsItThrough) {

@@ -259,8 +259,9 @@ void ServiceWorld::StopPolkit() {
   WaitUntil([&] { return !NameOwned("org.freedesktop.PolicyKit1"); }, 5s);
 }
 
-pid_t ServiceWorld::Spawn(uid_t uid, const std::vector<std::string>& argv, const std::string& log) const {
-  return Start(argv, log, uid, "", Home(uid));
+pid_t ServiceWorld::Spawn(uid_t uid, const std::vector<std::string>& argv, const std::string& log,
+                          const std::string& netns) const {
+  return Start(argv, log, uid, netns, Home(uid));
 }
 
 ServiceWorld::Result ServiceWorld::Run(uid_t uid, const std::vector<std::string>& argv) const {

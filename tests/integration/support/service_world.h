@@ -52,15 +52,18 @@ class ServiceWorld {
   // Runs a program as `uid` (its own group, no other groups) on the world's bus, in a
   // folder of that user's, and waits for it.
   Result Run(uid_t uid, const std::vector<std::string>& argv) const;
-  // Starts a program as `uid` on the world's bus without waiting; its output goes to `log`.
-  pid_t Spawn(uid_t uid, const std::vector<std::string>& argv, const std::string& log) const;
+  // Starts a program as `uid` on the world's bus without waiting, in network namespace
+  // `netns` ("" for this one); its output goes to `log`.
+  pid_t Spawn(uid_t uid, const std::vector<std::string>& argv, const std::string& log,
+              const std::string& netns = "") const;
+  // The folder a program run as `uid` works in.
+  std::string Home(uid_t uid) const { return m_dir + "/home-" + std::to_string(uid); }
 
   // Whether the bus shows an owner of `name` now.
   bool NameOwned(const std::string& name) const;
 
  private:
   bool Make();
-  std::string Home(uid_t uid) const { return m_dir + "/home-" + std::to_string(uid); }
   bool BindOver(const std::string& source, const std::string& target);
 
   std::string m_dir;

@@ -1,0 +1,173 @@
+// The traffic page through the service: the service's capture code (CaptureServer) reads a
+// capture file of 1,000,000 TCP segments over 10,000 connections and writes each datagram as
+// one message on the socket pair; the window's code reads them on its capture thread
+// (DescriptorSource), decodes, tracks, logs to "Logger.txt" and appends to the tree model.
+// A live capture runs at the network's pace; the file is read at the window's pace instead,
+// never more than 1,024 datagrams ahead of it, so that the service drops nothing and the
+// figure is the rate the window keeps up with.
+// Budget: 0.7 of the rate of the floor that the pipeline benchmark measures against.
+//
+// usage: monitor_service_bench [segments [connections [runs]]]
+#include "daemon/capture_server.h"
+#include "monitor/descriptor_source.h"
+#include "monitor/packet_record.h"
+#include "monitor/packet_tree_model.h"
+#include "monitor/pcap_source.h"
+#include "monitor/traffic_monitor.h"
+#include "tools/synthetic_traffic.h"
+
+#include <arpa/inet.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The processor time the calling thread has used, in seconds.
+double ThreadSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+constexpr std::uint64_t kAhead = 1024;
+// The window wakes a held-back source once per this many datagrams, not for each one.
+constexpr std::uint64_t kWakeEvery = 256;
+// What the window's count becomes once it has gone: the file is then read without waiting.
+constexpr std::uint64_t kWindowGone = std::numeric_limits<std::uint64_t>::max() / 2;
+const std::uint32_t kAddress = inet_addr("192.0.2.1");
+
+// The capture file on the service's side, held back while the window is `kAhead` behind.
+class PacedFileSource final : public ws::CaptureSource {
+ public:
+  PacedFileSource(const std::string& file, std::atomic<std::uint64_t>& read, double& seconds)
+      : m_file(file), m_read(read), m_seconds(seconds) {}
+  int Open() override { return m_file.Open(); }
+  int Bind(std::uint32_t address) override { return m_file.Bind(address); }
+  int Start() override { return m_file.Start(); }
+  int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override {
+    for (std::uint64_t read = m_read.load(); m_sent >= read + kAhead; read = m_read.load()) m_read.wait(read);
+    const int error = m_file.Receive(buffer, capacity, received);
+    m_sent += error == 0;
+    if (error != 0) m_seconds = ThreadSeconds();
+    return error;
+  }
+  void Wake() override { m_file.Wake(); }
+
+ private:
+  ws::PcapSource m_file;
+  std::atomic<std::uint64_t>& m_read;
+  std::uint64_t m_sent = 0;
+  double& m_seconds;  // the capture thread's processor time at the end of the file
+};
+
+// The window's end of the socket pair, counting what it read. The end of the service's
+// capture ends it quietly, as the end of a capture file does.
+class CountingSource final : public ws::DescriptorSource {
+ public:
+  CountingSource(int socket, std::atomic<std::uint64_t>& read, double& seconds)
+      : DescriptorSource(socket), m_read(read), m_seconds(seconds) {}
+  ~CountingSource() override {
+    m_read = kWindowGone;
+    m_read.notify_all();
+  }
+  int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override {
+    const int error = DescriptorSource::Receive(buffer, capacity, received);
+    if (error == ws::WSAENETDOWN) {
+      m_seconds = ThreadSeconds();
+      return ws::WSAEDISCON;
+    }
+    if (error == 0 && (m_read.fetch_add(1) + 1) % kWakeEvery == 0) m_read.notify_one();
+    return error;
+  }
+
+ private:
+  std::atomic<std::uint64_t>& m_read;
+  double& m_seconds;  // the capture thread's processor time at the end
+};
+
+struct ModelSink : PacketSink {
+  void AddPacketToTree(const PacketFields& fields) override {
+    if (const auto record = PacketRecord::FromFields(fields)) model.Append(*record);
+  }
+  PacketTreeModel model;
+};
+
+// The window's pipeline over the socket `socket`, until the service's capture ends.
+class Window : public ModelSink, public CTrafficMonitor {
+ public:
+  Window(const std::string& logDirectory, int socket, std::atomic<std::uint64_t>& read, double& seconds)
+      : CTrafficMonitor(*this, logDirectory) {
+    ws::SetSourceFactory([socket, &read, &seconds] { return std::make_unique<CountingSource>(socket, read, seconds); });
+  }
+  ~Window() override {
+    StopCapture();
+    ws::SetSourceFactory(nullptr);
+  }
+  void Run() {
+    m_addresses = {"192.0.2.1"};
+    StartCapture();
+    m_hThread.join();
+  }
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
+  const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+
+  std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return 1;
+  const fs::path dir = pattern;
+  const std::string file = (dir / "traffic.pcap").string();
+  if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap)) return 1;
+  std::printf("capture file: %llu segments over %u connections, %.1f MB\n", static_cast<unsigned long long>(segments),
+              connections, fs::file_size(file) / 1e6);
+
+  std::vector<double> rates;
+  for (int run = 0; run < runs; ++run) {
+    std::atomic<std::uint64_t> read{0};
+    double serviceSeconds = 0, windowSeconds = 0;
+    CaptureServer service([&] { return std::make_unique<PacedFileSource>(file, read, serviceSeconds); });
+    const auto start = Clock::now();
+    int socket = -1;
+    std::uint32_t capture = 0;
+    if (const int error = service.Open("window", kAddress, &socket, &capture)) {
+      std::printf("error: the service cannot capture: %d\n", error);
+      return 1;
+    }
+    Window window(dir.string(), socket, read, windowSeconds);
+    window.Run();
+    const double s = Seconds(Clock::now() - start);
+    const auto shown = static_cast<std::uint64_t>(window.model.rowCount());
+    rates.push_back(shown / s);
+    std::printf(
+        "run %d: %.3f s, %.0f segments/s, %llu datagrams lost; processor time per segment: "
+        "service %.2f us, window %.2f us\n",
+        run + 1, s, shown / s, static_cast<unsigned long long>(segments - shown), serviceSeconds / segments * 1e6,
+        windowSeconds / segments * 1e6);
+  }
+  std::sort(rates.begin(), rates.end());
+  std::printf(
+      "\nthrough the service (capture, socket pair, decode, track, log line, tree model): %.0f segments/s "
+      "(median of %d runs, best %.0f)\n",
+      rates[rates.size() / 2], runs, rates.back());
+  fs::remove_all(dir);
+  return 0;
+}

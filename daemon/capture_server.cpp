@@ -1,0 +1,137 @@
+#include "daemon/capture_server.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+#include "monitor/pcap_source.h"
+#include "monitor/winsock.h"
+
+struct CaptureServer::Capture {
+  std::string client;
+  std::unique_ptr<ws::CaptureSource> source;
+  int socket = -1;  // the service's end of the pair
+  std::atomic<std::uint64_t> dropped{0};
+  std::thread thread;
+};
+
+namespace {
+
+constexpr std::uint32_t kLargestDatagram = 0xFFFF;
+// The number that Watch's wake-up carries; captures are numbered from 1.
+constexpr std::uint32_t kQuit = 0;
+
+// Whether a send that failed with `error` lost only its datagram: the client reads too slowly.
+bool OnlyThisDatagramLost(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ENOMEM || error == EINTR;
+}
+
+}  // namespace
+
+CaptureServer::CaptureServer(ws::SourceFactory sources)
+    : m_sources(sources ? std::move(sources) : [] { return std::make_unique<ws::PcapSource>(); }),
+      m_hangups(epoll_create1(EPOLL_CLOEXEC)),
+      m_quit(eventfd(0, EFD_CLOEXEC)) {
+  epoll_event quit{};
+  quit.events = EPOLLIN;
+  quit.data.u32 = kQuit;
+  epoll_ctl(m_hangups, EPOLL_CTL_ADD, m_quit, &quit);
+  m_watcher = std::thread(&CaptureServer::Watch, this);
+}
+
+CaptureServer::~CaptureServer() {
+  eventfd_write(m_quit, 1);
+  m_watcher.join();
+  for (auto& [number, capture] : m_captures) Stop(std::move(capture));
+  close(m_quit);
+  close(m_hangups);
+}
+
+int CaptureServer::Open(const std::string& client, std::uint32_t address, int* socket, std::uint32_t* number) {
+  std::lock_guard lock(m_mutex);
+  std::size_t own = 0;
+  for (const auto& [n, capture] : m_captures) own += capture->client == client;
+  if (own >= kMaxPerClient || m_captures.size() >= kMaxInAll) return ws::WSAEMFILE;
+
+  auto capture = std::make_unique<Capture>();
+  capture->client = client;
+  capture->source = m_sources();
+  int error = capture->source->Open();
+  if (error == 0) error = capture->source->Bind(address);
+  if (error == 0) error = capture->source->Start();
+  if (error != 0) return error;
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+    return errno == EMFILE || errno == ENFILE ? ws::WSAEMFILE : ws::WSAENETDOWN;
+  // Datagrams wait in the sender's buffer until the client reads them. The service may go
+  // past the system's default size; anyone else gets what the system allows.
+  if (setsockopt(pair[0], SOL_SOCKET, SO_SNDBUFFORCE, &kSocketBuffer, sizeof kSocketBuffer) != 0)
+    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
+  capture->socket = pair[0];
+
+  do {
+    *number = m_next++;
+  } while (*number == kQuit || m_captures.count(*number));
+  // Hang-ups and errors are reported whatever the events asked for.
+  epoll_event hangup{};
+  hangup.data.u32 = *number;
+  epoll_ctl(m_hangups, EPOLL_CTL_ADD, pair[0], &hangup);
+  capture->thread = std::thread(Pump, std::ref(*capture));
+  m_captures.emplace(*number, std::move(capture));
+  *socket = pair[1];
+  return 0;
+}
+
+std::optional<std::uint64_t> CaptureServer::Dropped(const std::string& client, std::uint32_t number) const {
+  std::lock_guard lock(m_mutex);
+  const auto it = m_captures.find(number);
+  if (it == m_captures.end() || it->second->client != client) return std::nullopt;
+  return it->second->dropped.load();
+}
+
+std::size_t CaptureServer::Running() const {
+  std::lock_guard lock(m_mutex);
+  return m_captures.size();
+}
+
+void CaptureServer::Pump(Capture& capture) {
+  std::vector<std::uint8_t> buffer(kLargestDatagram);
+  std::uint32_t received = 0;
+  while (capture.source->Receive(buffer.data(), kLargestDatagram, received) == 0) {
+    if (send(capture.socket, buffer.data(), received, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) continue;
+    if (!OnlyThisDatagramLost(errno)) break;  // the client is gone, or shut its side
+    capture.dropped.fetch_add(1, std::memory_order_relaxed);
+  }
+  // The client reads what was sent, then the end of the capture.
+  shutdown(capture.socket, SHUT_WR);
+}
+
+void CaptureServer::Watch() {
+  for (;;) {
+    epoll_event events[16];
+    const int count = epoll_wait(m_hangups, events, 16, -1);
+    for (int i = 0; i < count; ++i) {
+      if (events[i].data.u32 == kQuit) return;
+      std::unique_ptr<Capture> capture;
+      {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_captures.find(events[i].data.u32);
+        if (it == m_captures.end()) continue;
+        capture = std::move(it->second);
+        m_captures.erase(it);
+      }
+      Stop(std::move(capture));
+    }
+  }
+}
+
+void CaptureServer::Stop(std::unique_ptr<Capture> capture) {
+  capture->source->Wake();
+  capture->thread.join();
+  close(capture->socket);  // which also takes it out of the epoll set
+}

@@ -1,0 +1,164 @@
+// The service's capture for its clients, over scripted sources: what a client reads, what a
+// client that does not read costs the others, and when a capture stops.
+#include "daemon/capture_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <deque>
+#include <thread>
+#include <vector>
+
+#include "monitor/descriptor_source.h"
+#include "monitor/winsock.h"
+#include "tests/monitor/monitor_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using monitor_test::Script;
+
+const std::uint32_t kAddress = inet_addr("10.1.2.3");
+
+std::vector<std::uint8_t> Datagram(std::size_t size, std::uint8_t fill) {
+  std::vector<std::uint8_t> bytes(size, fill);
+  bytes[0] = 0x45;
+  return bytes;
+}
+
+// A server whose captures take the scripts in turn.
+class CaptureServerTest : public ::testing::Test {
+ protected:
+  Script& NextScript() { return m_scripts.emplace_back(); }
+
+  // Waits until the source of `script` has been asked for everything it had.
+  static bool Drained(Script& script) {
+    std::unique_lock lock(script.mutex);
+    return script.changed.wait_for(lock, 10s, [&] { return script.datagrams.empty() && script.receives > 0; });
+  }
+  static bool Woken(Script& script) {
+    std::lock_guard lock(script.mutex);
+    return script.woken;
+  }
+  template <class Condition>
+  static bool Eventually(Condition condition) {
+    for (auto until = std::chrono::steady_clock::now() + 10s; !condition();) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
+  std::deque<Script> m_scripts;
+  std::size_t m_used = 0;
+  CaptureServer m_server{[this] { return std::make_unique<monitor_test::ScriptedSource>(m_scripts.at(m_used++)); }};
+};
+
+TEST_F(CaptureServerTest, EachDatagramIsOneMessageAndTheSourcesEndEndsTheClientsCapture) {
+  Script& script = NextScript();
+  const std::vector<std::vector<std::uint8_t>> sent = {Datagram(20, 1), Datagram(1500, 2), Datagram(65535, 3)};
+  script.datagrams.assign(sent.begin(), sent.end());
+  script.endAfterDatagrams = true;
+  int socket = -1;
+  std::uint32_t capture = 0;
+  ASSERT_EQ(m_server.Open("client", kAddress, &socket, &capture), 0);
+  EXPECT_EQ(script.boundAddress, kAddress);
+
+  ws::DescriptorSource client(socket);
+  std::vector<std::uint8_t> buffer(65535);
+  for (const auto& datagram : sent) {
+    std::uint32_t received = 0;
+    ASSERT_EQ(client.Receive(buffer.data(), 65535, received), 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + received), datagram);
+  }
+  std::uint32_t received = 0;
+  EXPECT_EQ(client.Receive(buffer.data(), 65535, received), ws::WSAENETDOWN);
+  EXPECT_EQ(m_server.Dropped("client", capture), 0u);
+  EXPECT_EQ(m_server.Dropped("someone else", capture), std::nullopt);
+}
+
+TEST_F(CaptureServerTest, AClientThatDoesNotReadLosesDatagramsAndHoldsUpNoOne) {
+  constexpr std::size_t kMany = 20000;  // about 30 MB: far more than a client's buffer holds
+  Script& idle = NextScript();
+  idle.datagrams.assign(kMany, Datagram(1500, 7));
+  idle.endAfterDatagrams = true;
+  Script& busy = NextScript();
+  busy.datagrams.assign(100, Datagram(60, 8));
+  busy.endAfterDatagrams = true;
+
+  int idleSocket = -1, busySocket = -1;
+  std::uint32_t idleCapture = 0, busyCapture = 0;
+  ASSERT_EQ(m_server.Open("idle", kAddress, &idleSocket, &idleCapture), 0);
+  ASSERT_EQ(m_server.Open("busy", kAddress, &busySocket, &busyCapture), 0);
+  ws::DescriptorSource idleClient(idleSocket), busyClient(busySocket);
+  // The service took every datagram of the idle client's capture while nobody read them.
+  ASSERT_TRUE(Drained(idle));
+
+  std::vector<std::uint8_t> buffer(65535);
+  std::uint32_t received = 0;
+  std::size_t busyCount = 0;
+  while (busyClient.Receive(buffer.data(), 65535, received) == 0) ++busyCount;
+  EXPECT_EQ(busyCount, 100u);
+  EXPECT_EQ(m_server.Dropped("busy", busyCapture), 0u);
+
+  std::size_t idleCount = 0;
+  while (idleClient.Receive(buffer.data(), 65535, received) == 0) ++idleCount;
+  const std::optional<std::uint64_t> dropped = m_server.Dropped("idle", idleCapture);
+  ASSERT_TRUE(dropped);
+  EXPECT_GT(*dropped, 0u);
+  EXPECT_EQ(idleCount + *dropped, kMany);
+}
+
+TEST_F(CaptureServerTest, ClosingTheClientsEndStopsItsCaptureAlone) {
+  Script& closed = NextScript();  // no traffic: the source waits until it is woken
+  Script& kept = NextScript();
+  int closedSocket = -1, keptSocket = -1;
+  std::uint32_t closedCapture = 0, keptCapture = 0;
+  ASSERT_EQ(m_server.Open("client", kAddress, &closedSocket, &closedCapture), 0);
+  ASSERT_EQ(m_server.Open("client", kAddress, &keptSocket, &keptCapture), 0);
+  close(closedSocket);
+  ASSERT_TRUE(Eventually([&] { return Woken(closed); }));
+  EXPECT_EQ(m_server.Running(), 1u);
+  EXPECT_FALSE(Woken(kept));
+  EXPECT_EQ(m_server.Dropped("client", closedCapture), std::nullopt);
+  EXPECT_EQ(m_server.Dropped("client", keptCapture), 0u);
+
+  // A client that stops its own receive (the window's stop) keeps its count until it closes.
+  ws::DescriptorSource keptClient(keptSocket);
+  std::thread stop([&] {
+    std::this_thread::sleep_for(50ms);
+    keptClient.Wake();
+  });
+  std::vector<std::uint8_t> buffer(65535);
+  std::uint32_t received = 0;
+  EXPECT_EQ(keptClient.Receive(buffer.data(), 65535, received), ws::WSAEDISCON);
+  stop.join();
+  EXPECT_EQ(m_server.Dropped("client", keptCapture), 0u);
+}
+
+TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
+  NextScript().bindError = ws::WSAEADDRNOTAVAIL;
+  int socket = -1;
+  std::uint32_t capture = 0;
+  EXPECT_EQ(m_server.Open("client", kAddress, &socket, &capture), ws::WSAEADDRNOTAVAIL);
+  EXPECT_EQ(m_server.Running(), 0u);
+
+  std::vector<int> sockets;
+  const auto open = [&](const std::string& client) {
+    NextScript();
+    const int error = m_server.Open(client, kAddress, &socket, &capture);
+    if (error == 0) sockets.push_back(socket);
+    return error;
+  };
+  for (std::size_t i = 0; i < CaptureServer::kMaxPerClient; ++i) EXPECT_EQ(open("greedy"), 0);
+  EXPECT_EQ(open("greedy"), ws::WSAEMFILE);
+  for (std::size_t client = 0; sockets.size() < CaptureServer::kMaxInAll; ++client)
+    ASSERT_EQ(open("client " + std::to_string(client)), 0);
+  EXPECT_EQ(open("one more"), ws::WSAEMFILE);
+  EXPECT_EQ(m_server.Running(), CaptureServer::kMaxInAll);
+  for (const int s : sockets) close(s);
+}
+
+}  // namespace
