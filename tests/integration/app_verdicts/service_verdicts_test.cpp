@@ -11,9 +11,8 @@
 #include <memory>
 #include <thread>
 
+#include "tests/integration/service/world_test.h"
 #include "tests/integration/support/echo_process.h"
-#include "tests/integration/support/netns.h"
-#include "tests/integration/support/service_world.h"
 #include "tests/integration/support/sockets.h"
 #include "tools/packet_builder.h"
 
@@ -34,25 +33,16 @@ long ResidentKib(pid_t pid) {
   return 0;
 }
 
-class ServiceVerdictsTest : public ::testing::Test {
+class ServiceVerdictsTest : public WorldTest {
  protected:
   void SetUp() override {
-    if (const std::string problem = ServiceWorld::Problem(); !problem.empty()) GTEST_SKIP() << problem;
-    m_netns = std::make_unique<NetnsPair>();
-    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
-    m_world = std::make_unique<ServiceWorld>();
-    ASSERT_EQ(m_world->Failure(), "");
-    ASSERT_TRUE(m_world->StartService(m_netns->A())) << m_world->Failure();
+    WorldTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     m_program = m_world->Dir() + "/authorized/echo";
     ASSERT_TRUE(EchoProcess::CopyTo(m_program));
     ASSERT_EQ(Ctl({"on"}), 0);
     ASSERT_EQ(Ctl({"apps", "add", m_program, "echo"}), 0);
   }
-  void TearDown() override {
-    m_world.reset();
-    m_netns.reset();
-  }
-
   int Ctl(std::vector<std::string> args) const {
     args.insert(args.begin(), {BRENVOCTL_PATH, "--firewall=service"});
     return m_world->Run(0, args).status;
@@ -68,8 +58,6 @@ class ServiceVerdictsTest : public ::testing::Test {
     return Fd(ConnectTcp(kA, port, timeoutMs)).fd >= 0;
   }
 
-  std::unique_ptr<NetnsPair> m_netns;
-  std::unique_ptr<ServiceWorld> m_world;
   std::string m_program;
 };
 
