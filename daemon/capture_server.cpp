@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "monitor/datagram_batch.h"
 #include "monitor/pcap_source.h"
 #include "monitor/winsock.h"
 
@@ -26,9 +27,19 @@ constexpr std::uint32_t kLargestDatagram = 0xFFFF;
 // The number that Watch's wake-up carries; captures are numbered from 1.
 constexpr std::uint32_t kQuit = 0;
 
-// Whether a send that failed with `error` lost only its datagram: the client reads too slowly.
-bool OnlyThisDatagramLost(int error) {
+// Whether a send that failed with `error` lost only its message: the client reads too slowly.
+bool OnlyThisMessageLost(int error) {
   return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ENOMEM || error == EINTR;
+}
+
+// Sends the batch as one message and empties it; false once the client is gone.
+bool Send(int socket, ws::DatagramBatch& batch, std::atomic<std::uint64_t>& dropped) {
+  const auto message = batch.Message();
+  const bool sent = send(socket, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0;
+  const bool goesOn = sent || OnlyThisMessageLost(errno);
+  if (!sent && goesOn) dropped.fetch_add(batch.Count(), std::memory_order_relaxed);
+  batch.Clear();
+  return goesOn;
 }
 
 }  // namespace
@@ -100,13 +111,22 @@ std::size_t CaptureServer::Running() const {
 }
 
 void CaptureServer::Pump(Capture& capture) {
-  std::vector<std::uint8_t> buffer(kLargestDatagram);
-  std::uint32_t received = 0;
-  while (capture.source->Receive(buffer.data(), kLargestDatagram, received) == 0) {
-    if (send(capture.socket, buffer.data(), received, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) continue;
-    if (!OnlyThisDatagramLost(errno)) break;  // the client is gone, or shut its side
-    capture.dropped.fetch_add(1, std::memory_order_relaxed);
+  std::vector<std::uint8_t> datagram(kLargestDatagram);
+  std::uint32_t length = 0;
+  ws::DatagramBatch batch;
+  bool clientThere = true;
+  // Waits for a datagram; then takes, into the same message, what has come meanwhile.
+  int error = capture.source->Receive(datagram.data(), kLargestDatagram, length);
+  while (error == 0 && clientThere) {
+    if (!batch.Fits(length)) clientThere = Send(capture.socket, batch, capture.dropped);
+    batch.Add(datagram.data(), length);
+    error = capture.source->ReceiveReady(datagram.data(), kLargestDatagram, length);
+    if (error == ws::WSAEWOULDBLOCK) {
+      clientThere = clientThere && Send(capture.socket, batch, capture.dropped);
+      error = capture.source->Receive(datagram.data(), kLargestDatagram, length);
+    }
   }
+  if (clientThere && batch.Count() != 0) Send(capture.socket, batch, capture.dropped);
   // The client reads what was sent, then the end of the capture.
   shutdown(capture.socket, SHUT_WR);
 }

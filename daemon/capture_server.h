@@ -1,9 +1,9 @@
 #pragma once
 // Capture for clients that may not capture themselves: each capture runs on a thread of its
-// own and writes every datagram of its address as one message on a SOCK_SEQPACKET socket
-// pair whose other end the client holds. The service never waits for a client: a datagram
-// that does not fit in the socket's buffer is dropped and counted. A capture stops when its
-// client closes its end, or dies.
+// own and writes the datagrams of its address on a SOCK_SEQPACKET socket pair whose other end
+// the client holds, as many to a message as came in together (see DatagramBatch). The service
+// never waits for a client: a message that does not fit in the socket's buffer is dropped and
+// its datagrams counted. A capture stops when its client closes its end, or dies.
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -23,6 +23,9 @@ class CaptureSource {
   // bytes, its length in `received`). Returns WSAEDISCON once the source has ended or
   // has been woken by Wake(), and keeps returning it.
   virtual int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) = 0;
+  // The same without waiting: WSAEWOULDBLOCK at once when no datagram has come yet. A source
+  // that cannot tell says so every time.
+  virtual int ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received);
   // Any thread: makes a blocked or later Receive return WSAEDISCON promptly.
   virtual void Wake() = 0;
 };

@@ -1,5 +1,6 @@
 #include "monitor/descriptor_source.h"
 
+#include "monitor/datagram_batch.h"
 #include "monitor/winsock.h"
 
 #include <unistd.h>
@@ -11,9 +12,10 @@
 namespace ws {
 
 DescriptorSource::DescriptorSource(int socket)
-    : m_socket(socket), m_slots(std::make_unique_for_overwrite<std::uint8_t[]>(kBatch * kLargestDatagram)) {
+    : m_socket(socket),
+      m_slots(std::make_unique_for_overwrite<std::uint8_t[]>(kBatch * DatagramBatch::kLargestMessage)) {
   for (unsigned i = 0; i < kBatch; ++i) {
-    m_vectors[i] = {m_slots.get() + i * kLargestDatagram, kLargestDatagram};
+    m_vectors[i] = {m_slots.get() + i * DatagramBatch::kLargestMessage, DatagramBatch::kLargestMessage};
     m_messages[i] = {};
     m_messages[i].msg_hdr.msg_iov = &m_vectors[i];
     m_messages[i].msg_hdr.msg_iovlen = 1;
@@ -43,16 +45,20 @@ bool DescriptorSource::Refill() {
 }
 
 int DescriptorSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
-  // An empty message is the end of the stream: a wake-up shut our side, or the peer ended
-  // the capture.
-  if ((m_next == m_count && !Refill()) || m_messages[m_next].msg_len == 0) {
-    m_count = m_next = 0;
-    return m_woken || m_socket.load() < 0 ? WSAEDISCON : WSAENETDOWN;
+  std::span<const std::uint8_t> datagram;
+  while (!TakeDatagram(m_rest, &datagram)) {
+    // An empty message is the end of the stream: a wake-up shut our side, or the peer ended
+    // the capture.
+    if ((m_next == m_count && !Refill()) || m_messages[m_next].msg_len == 0) {
+      m_count = m_next = 0;
+      m_rest = {};
+      return m_woken || m_socket.load() < 0 ? WSAEDISCON : WSAENETDOWN;
+    }
+    m_rest = {static_cast<const std::uint8_t*>(m_vectors[m_next].iov_base), m_messages[m_next].msg_len};
+    ++m_next;
   }
-  const std::uint32_t length = m_messages[m_next].msg_len;
-  received = std::min(length, capacity);
-  std::memcpy(buffer, m_vectors[m_next].iov_base, received);
-  ++m_next;
+  received = static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), capacity));
+  std::memcpy(buffer, datagram.data(), received);
   return 0;
 }
 

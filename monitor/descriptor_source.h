@@ -6,12 +6,13 @@
 
 #include <atomic>
 #include <memory>
+#include <span>
 
 namespace ws {
 
-// Datagrams that another process captured, read from a SOCK_SEQPACKET socket: one message
-// is one IPv4 datagram. The peer closing its end ends the capture with WSAENETDOWN once
-// every message sent before is read. The source owns the descriptor.
+// Datagrams that another process captured, read from a SOCK_SEQPACKET socket: each message
+// holds one or more IPv4 datagrams (see DatagramBatch), handed out one by one. The peer closing its end ends the
+// capture with WSAENETDOWN once every message sent before is read. The source owns the descriptor.
 class DescriptorSource : public CaptureSource {
  public:
   explicit DescriptorSource(int socket = -1);
@@ -33,15 +34,15 @@ class DescriptorSource : public CaptureSource {
   // One system call takes every message that has queued up, up to kBatch: a call costs
   // about as much as decoding and logging a segment.
   static constexpr unsigned kBatch = 16;
-  static constexpr std::uint32_t kLargestDatagram = 0xFFFF;
   bool Refill();
 
   std::atomic<int> m_socket;
   std::atomic<bool> m_woken{false};
-  std::unique_ptr<std::uint8_t[]> m_slots;  // kBatch datagrams of the largest size
+  std::unique_ptr<std::uint8_t[]> m_slots;  // kBatch messages of the largest size
   mmsghdr m_messages[kBatch];
   iovec m_vectors[kBatch];
-  unsigned m_count = 0, m_next = 0;  // messages received, and the next one to hand out
+  unsigned m_count = 0, m_next = 0;      // messages received, and the next one to open
+  std::span<const std::uint8_t> m_rest;  // the datagrams of the open message not handed out yet
 };
 
 }  // namespace ws

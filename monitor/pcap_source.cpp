@@ -101,13 +101,30 @@ int PcapSource::StartLive() {
 }
 
 int PcapSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
+  return Next(buffer, capacity, received, true);
+}
+
+int PcapSource::ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
+  return Next(buffer, capacity, received, false);
+}
+
+int PcapSource::Next(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait) {
   pcap* handle = m_handle.load();
+  const bool live = m_captureFile.empty();
+  // A file is read at once anyway; a live handle is switched only when the caller changes
+  // between waiting and not.
+  if (live && m_waits != wait) {
+    char error[PCAP_ERRBUF_SIZE];
+    if (pcap_setnonblock(handle, wait ? 0 : 1, error) != 0) return WSAENETDOWN;
+    m_waits = wait;
+  }
   for (;;) {
     if (m_woken) return WSAEDISCON;
     pcap_pkthdr* header = nullptr;
     const std::uint8_t* frame = nullptr;
     const int status = pcap_next_ex(handle, &header, &frame);
-    if (status == 0 || (status == PCAP_ERROR_BREAK && m_captureFile.empty()))
+    if (status == 0 && !wait) return WSAEWOULDBLOCK;
+    if (status == 0 || (status == PCAP_ERROR_BREAK && live))
       continue;                                         // read timeout or a break: look at the wake flag again
     if (status == PCAP_ERROR_BREAK) return WSAEDISCON;  // end of the capture file
     if (status < 0) return WSAENETDOWN;

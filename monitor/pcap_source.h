@@ -23,10 +23,12 @@ class PcapSource final : public CaptureSource {
   int Bind(std::uint32_t address) override;
   int Start() override;
   int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
+  int ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
   void Wake() override;
 
  private:
   int StartLive();
+  int Next(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait);
 
   std::string m_captureFile;
   std::string m_interface;
@@ -35,6 +37,7 @@ class PcapSource final : public CaptureSource {
   int m_linkType = 0;
   std::atomic<pcap*> m_handle{nullptr};
   std::atomic<bool> m_woken{false};
+  bool m_waits = true;  // whether the live handle blocks
 };
 
 }  // namespace ws

@@ -51,6 +51,8 @@ std::shared_ptr<Socket> find(SOCKET s) {
 
 }  // namespace
 
+int CaptureSource::ReceiveReady(std::uint8_t*, std::uint32_t, std::uint32_t&) { return WSAEWOULDBLOCK; }
+
 void SetSourceFactory(SourceFactory factory) {
   Registry& r = registry();
   std::lock_guard lock(r.mutex);

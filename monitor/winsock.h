@@ -27,6 +27,7 @@ inline constexpr int WSAEACCES = 10013;
 inline constexpr int WSAEFAULT = 10014;
 inline constexpr int WSAEINVAL = 10022;
 inline constexpr int WSAEMFILE = 10024;
+inline constexpr int WSAEWOULDBLOCK = 10035;
 inline constexpr int WSAENOTSOCK = 10038;
 inline constexpr int WSAESOCKTNOSUPPORT = 10044;
 inline constexpr int WSAEOPNOTSUPP = 10045;

@@ -1,6 +1,6 @@
 // The traffic page through the service: the service's capture code (CaptureServer) reads a
-// capture file of 1,000,000 TCP segments over 10,000 connections and writes each datagram as
-// one message on the socket pair; the window's code reads them on its capture thread
+// capture file of 1,000,000 TCP segments over 10,000 connections and writes the datagrams
+// on the socket pair, those that are there together in one message; the window's code reads them on its capture thread
 // (DescriptorSource), decodes, tracks, logs to "Logger.txt" and appends to the tree model.
 // A live capture runs at the network's pace; the file is read at the window's pace instead,
 // never more than 1,024 datagrams ahead of it, so that the service drops nothing and the
@@ -59,14 +59,22 @@ class PacedFileSource final : public ws::CaptureSource {
   int Start() override { return m_file.Start(); }
   int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override {
     for (std::uint64_t read = m_read.load(); m_sent >= read + kAhead; read = m_read.load()) m_read.wait(read);
-    const int error = m_file.Receive(buffer, capacity, received);
-    m_sent += error == 0;
-    if (error != 0) m_seconds = ThreadSeconds();
-    return error;
+    return Counted(m_file.Receive(buffer, capacity, received));
+  }
+  // What the window has room for is there at once, as datagrams that came in together are.
+  int ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override {
+    if (m_sent >= m_read.load() + kAhead) return ws::WSAEWOULDBLOCK;
+    return Counted(m_file.ReceiveReady(buffer, capacity, received));
   }
   void Wake() override { m_file.Wake(); }
 
  private:
+  int Counted(int error) {
+    m_sent += error == 0;
+    if (error != 0 && error != ws::WSAEWOULDBLOCK) m_seconds = ThreadSeconds();
+    return error;
+  }
+
   ws::PcapSource m_file;
   std::atomic<std::uint64_t>& m_read;
   std::uint64_t m_sent = 0;

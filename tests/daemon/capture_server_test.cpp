@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "monitor/datagram_batch.h"
 #include "monitor/descriptor_source.h"
 #include "monitor/winsock.h"
 #include "tests/monitor/monitor_test_support.h"
@@ -56,7 +58,30 @@ class CaptureServerTest : public ::testing::Test {
   CaptureServer m_server{[this] { return std::make_unique<monitor_test::ScriptedSource>(m_scripts.at(m_used++)); }};
 };
 
-TEST_F(CaptureServerTest, EachDatagramIsOneMessageAndTheSourcesEndEndsTheClientsCapture) {
+TEST_F(CaptureServerTest, DatagramsThatCameTogetherShareAMessageUpToItsLimit) {
+  Script& script = NextScript();
+  const std::vector<std::vector<std::uint8_t>> sent = {Datagram(20, 1), Datagram(1500, 2), Datagram(65535, 3),
+                                                       Datagram(40, 4)};
+  script.datagrams.assign(sent.begin(), sent.end());
+  script.endAfterDatagrams = true;
+  int socket = -1;
+  std::uint32_t capture = 0;
+  ASSERT_EQ(m_server.Open("client", kAddress, &socket, &capture), 0);
+  // The largest datagram does not fit beside the first two, and nothing fits beside it.
+  std::vector<std::vector<std::vector<std::uint8_t>>> messages;
+  std::vector<std::uint8_t> buffer(ws::DatagramBatch::kLargestMessage);
+  for (ssize_t size; (size = recv(socket, buffer.data(), buffer.size(), 0)) > 0;) {
+    std::span<const std::uint8_t> message(buffer.data(), static_cast<std::size_t>(size)), datagram;
+    auto& datagrams = messages.emplace_back();
+    while (ws::TakeDatagram(message, &datagram)) datagrams.emplace_back(datagram.begin(), datagram.end());
+    EXPECT_TRUE(message.empty());
+  }
+  close(socket);
+  using Datagrams = std::vector<std::vector<std::uint8_t>>;
+  EXPECT_EQ(messages, (std::vector<Datagrams>{{sent[0], sent[1]}, {sent[2]}, {sent[3]}}));
+}
+
+TEST_F(CaptureServerTest, TheClientReadsEveryDatagramThenTheEndOfTheSource) {
   Script& script = NextScript();
   const std::vector<std::vector<std::uint8_t>> sent = {Datagram(20, 1), Datagram(1500, 2), Datagram(65535, 3)};
   script.datagrams.assign(sent.begin(), sent.end());
@@ -159,6 +184,36 @@ TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
   EXPECT_EQ(open("one more"), ws::WSAEMFILE);
   EXPECT_EQ(m_server.Running(), CaptureServer::kMaxInAll);
   for (const int s : sockets) close(s);
+}
+
+}  // namespace
+
+namespace {
+
+// A length that runs past its message leaves the rest of that message unread; the next
+// message is read as usual.
+TEST(DescriptorSourceTest, AMessageCutShortLosesOnlyItsRest) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+  ws::DatagramBatch batch;
+  const auto first = Datagram(5, 7), second = Datagram(30, 8);
+  batch.Add(first.data(), 5);
+  std::vector<std::uint8_t> cut(batch.Message().begin(), batch.Message().end());
+  cut.insert(cut.end(), {100, 0, 0x45, 1, 2});  // a length of 100 with 3 bytes behind it
+  batch.Clear();
+  batch.Add(second.data(), 30);
+  ASSERT_EQ(send(pair[0], cut.data(), cut.size(), 0), static_cast<ssize_t>(cut.size()));
+  ASSERT_EQ(send(pair[0], batch.Message().data(), batch.Message().size(), 0), 32);
+  close(pair[0]);
+
+  ws::DescriptorSource client(pair[1]);
+  std::vector<std::uint8_t> buffer(65535);
+  std::uint32_t received = 0;
+  ASSERT_EQ(client.Receive(buffer.data(), 65535, received), 0);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + received), first);
+  ASSERT_EQ(client.Receive(buffer.data(), 65535, received), 0);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + received), second);
+  EXPECT_EQ(client.Receive(buffer.data(), 65535, received), ws::WSAENETDOWN);
 }
 
 }  // namespace

@@ -18,17 +18,25 @@ int ScriptedSource::Bind(std::uint32_t address) {
   return m_script.bindError;
 }
 
+bool ScriptedSource::TakeNext(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
+  if (m_script.woken || m_script.datagrams.empty()) return false;
+  const auto& d = m_script.datagrams.front();
+  received = static_cast<std::uint32_t>(std::min<std::size_t>(d.size(), capacity));
+  std::memcpy(buffer, d.data(), received);
+  m_script.datagrams.pop_front();
+  return true;
+}
+
+int ScriptedSource::ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
+  std::lock_guard lock(m_script.mutex);
+  return TakeNext(buffer, capacity, received) ? 0 : ws::WSAEWOULDBLOCK;
+}
+
 int ScriptedSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
   std::unique_lock lock(m_script.mutex);
   ++m_script.receives;
   m_script.changed.notify_all();
-  if (!m_script.woken && !m_script.datagrams.empty()) {
-    const auto& d = m_script.datagrams.front();
-    received = static_cast<std::uint32_t>(std::min<std::size_t>(d.size(), capacity));
-    std::memcpy(buffer, d.data(), received);
-    m_script.datagrams.pop_front();
-    return 0;
-  }
+  if (TakeNext(buffer, capacity, received)) return 0;
   if (m_script.errorAfterDatagrams != 0) return m_script.errorAfterDatagrams;
   if (!m_script.endAfterDatagrams) m_script.changed.wait(lock, [&] { return m_script.woken; });
   return ws::WSAEDISCON;

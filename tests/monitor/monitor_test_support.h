@@ -38,9 +38,14 @@ class ScriptedSource : public ws::CaptureSource {
   int Bind(std::uint32_t address) override;
   int Start() override { return m_script.startError; }
   int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
+  // The datagrams of the script are all there at once.
+  int ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
   void Wake() override;
 
  private:
+  // The next datagram of the script, if there is one and no wake-up came; the lock is held.
+  bool TakeNext(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received);
+
   Script& m_script;
 };
 
