@@ -31,8 +31,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: brenvod [--db PATH] [--firewall=nftables|store]\n"
     "The Brenvo firewall service: keeps the firewall store, enforces it in the kernel (table inet\n"
-    "brenvo), serves it on the system bus as org.brenvo.Firewall1, and captures traffic for the\n"
-    "window's traffic page.\n"
+    "brenvo, and the verdicts on new connections to authorized programs), serves it on the system\n"
+    "bus as org.brenvo.Firewall1, and captures traffic for the window's traffic page.\n"
     "\n"
     "  --db PATH            the firewall store (default: /var/lib/brenvo/firewall.db)\n"
     "  --firewall=BACKEND   nftables (default): enforce in the kernel; store: keep the configuration only\n"
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   BackendChoice choice;
   std::shared_ptr<FirewallService> firewall;
   HRESULT hr = ChooseBackend(settings.backend, &choice);
-  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice), &firewall);
+  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice, true), &firewall);
   if (FAILED(hr)) {
     std::fprintf(stderr, "brenvod: %s\n", TakeErrorInfoText().c_str());
     return 1;

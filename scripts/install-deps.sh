@@ -8,7 +8,7 @@ PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libsqlite3-dev
-  libnftables-dev nftables
+  libnftables-dev nftables libmnl-dev
   libpcap-dev
   libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus-daemon polkitd
   libgtest-dev libgmock-dev libbenchmark-dev

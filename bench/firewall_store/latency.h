@@ -19,6 +19,7 @@
 
 class Samples {
  public:
+  void Add(double value) { m_ms.push_back(value); }
   template <class Operation>
   void Time(Operation operation) {
     const auto start = std::chrono::steady_clock::now();

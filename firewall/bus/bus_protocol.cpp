@@ -15,16 +15,6 @@ namespace {
 
 constexpr std::string_view kErrorPrefix = "org.brenvo.Firewall1.Error.";
 
-// UTF-8 of the text, an unpaired surrogate becoming U+FFFD.
-std::string Encode(std::u16string_view utf16) {
-  const int length = static_cast<int>(utf16.size());
-  std::string text(
-      static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, nullptr, 0, nullptr, nullptr)),
-      '\0');
-  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, text.data(), static_cast<int>(text.size()), nullptr, nullptr);
-  return text;
-}
-
 const char* KindOf(HRESULT hr) {
   switch (hr) {
     case HRESULT_NOT_FOUND: return "NotFound";
@@ -101,25 +91,14 @@ std::optional<std::u16string> Utf16(std::string_view utf8) {
   return text;
 }
 
-std::optional<std::string> Utf8(std::u16string_view utf16) {
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    const char16_t c = utf16[i];
-    if (c == u'\0') return std::nullopt;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      return std::nullopt;
-    }
-  }
-  return Encode(utf16);
-}
+std::optional<std::string> Utf8(std::u16string_view utf16) { return ExactUtf8(utf16); }
 
 std::string Utf8OrReplacement(std::u16string_view utf16) {
   if (auto exact = Utf8(utf16)) return *std::move(exact);
   std::u16string text(utf16);
   for (char16_t& c : text)
     if (c == u'\0') c = u'\uFFFD';
-  return Encode(text);
+  return Utf8Text(text);
 }
 
 }  // namespace bus

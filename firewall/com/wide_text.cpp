@@ -65,3 +65,25 @@ int WideCharToMultiByte(UINT codePage, DWORD, const OLECHAR* source, int sourceL
   }
   return written;
 }
+
+std::string Utf8Text(std::u16string_view utf16) {
+  const int length = static_cast<int>(utf16.size());
+  std::string text(
+      static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, nullptr, 0, nullptr, nullptr)),
+      '\0');
+  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, text.data(), static_cast<int>(text.size()), nullptr, nullptr);
+  return text;
+}
+
+std::optional<std::string> ExactUtf8(std::u16string_view utf16) {
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t c = utf16[i];
+    if (c == u'\0') return std::nullopt;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return std::nullopt;
+    }
+  }
+  return Utf8Text(utf16);
+}

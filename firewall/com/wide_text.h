@@ -1,5 +1,9 @@
 #pragma once
 // Conversion of wide (UTF-16) text to this system's single-byte code page, UTF-8.
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "firewall/com/bstr.h"
 
 inline constexpr UINT CP_ACP = 0;
@@ -13,3 +17,9 @@ inline constexpr UINT CP_UTF8 = 65001;
 // Only CP_ACP and CP_UTF8 are known (both UTF-8); flags and a default character are not.
 int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* source, int sourceLength, char* dest, int destSize,
                         const char* defaultChar, BOOL* usedDefaultChar);
+
+// UTF-8 of the whole text, an unpaired surrogate becoming U+FFFD.
+std::string Utf8Text(std::u16string_view utf16);
+// UTF-8 of a text that names something outside (a file, a bus text): nothing when it holds
+// a NUL or an unpaired surrogate, which no such name can hold.
+std::optional<std::string> ExactUtf8(std::u16string_view utf16);

@@ -2,17 +2,20 @@
 // The seam between the store and the kernel: the store is the truth, and an enforcer
 // makes the kernel follow it. Every call reports failure by its result.
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "firewall/service/backend_choice.h"
 #include "firewall/service/records.h"
 
 // What the kernel is to enforce: nothing while the firewall is off, otherwise a closed
-// door except for the enabled open ports. The ports are held while the firewall is off too,
-// so that switching it on need not load them.
+// door except for the enabled open ports and for new flows to a socket of a program whose
+// executable is one of the authorized paths. Ports and paths are held while the firewall is
+// off too, so that switching it on need not load them.
 struct EnforcedState {
   bool firewallOn = false;
   std::vector<PortKey> openPorts;
+  std::vector<std::string> authorizedPaths;  // of the enabled applications, as stored
 };
 
 class Enforcer {
@@ -25,6 +28,10 @@ class Enforcer {
   // caller can Replace instead.
   virtual HRESULT SwitchFirewall(bool on) = 0;
   virtual HRESULT ChangePort(const PortKey& port, bool open) = 0;
+  // Authorizes the program at `path` (UTF-8; "" for a path that no file can have) or no
+  // longer, for every new flow from now on; `anyAuthorized` says whether any program is
+  // authorized after the change.
+  virtual HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) = 0;
 };
 
 // The store alone: nothing reaches the kernel.
@@ -33,9 +40,11 @@ class StoreOnlyEnforcer final : public Enforcer {
   HRESULT Replace(const EnforcedState&) override { return S_OK; }
   HRESULT SwitchFirewall(bool) override { return S_OK; }
   HRESULT ChangePort(const PortKey&, bool) override { return S_OK; }
+  HRESULT ChangeApp(const std::string&, bool, bool) override { return S_OK; }
 };
 
 // The enforcer of `choice`. An automatic choice of nftables is first tried on the kernel
 // (a scratch table made and dropped): where the kernel refuses, the store is taken instead
-// and `choice` says so.
-std::shared_ptr<Enforcer> CreateEnforcer(BackendChoice* choice);
+// and `choice` says so. A process that stays (the service, the window) serves the verdicts
+// on authorized applications; a command that ends at once leaves them to whoever does.
+std::shared_ptr<Enforcer> CreateEnforcer(BackendChoice* choice, bool serveAppVerdicts = false);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "firewall/com/com_runtime.h"
+#include "firewall/com/wide_text.h"
 
 FirewallService::FirewallService(std::unique_ptr<FirewallStore> store, std::shared_ptr<Enforcer> enforcer)
     : m_store(std::move(store)), m_enforcer(std::move(enforcer)) {}
@@ -39,7 +40,7 @@ HRESULT FirewallService::AddEntry(const EntryRecord<Key>& entry) {
     std::optional<EntryRecord<Key>> old;
     HRESULT hr = table.Find(entry.key, &old);
     if (SUCCEEDED(hr)) hr = table.Put(entry);
-    NotePort(entry.key, old && old->enabled, entry.enabled, change);
+    NoteEnabled(entry.key, old && old->enabled, entry.enabled, change);
     return hr;
   });
 }
@@ -51,7 +52,7 @@ HRESULT FirewallService::RemoveEntry(const Key& key) {
     std::optional<EntryRecord<Key>> old;
     HRESULT hr = table.Find(key, &old);
     if (SUCCEEDED(hr)) hr = table.Delete(key);
-    NotePort(key, old && old->enabled, false, change);
+    NoteEnabled(key, old && old->enabled, false, change);
     return hr;
   });
 }
@@ -64,7 +65,7 @@ HRESULT FirewallService::UpdateEntry(const Key& key, const EntryChange& entryCha
     HRESULT hr = table.Find(key, &old);
     if (SUCCEEDED(hr) && !old) hr = HRESULT_NOT_FOUND;
     if (SUCCEEDED(hr)) hr = table.Update(key, entryChange);
-    if (SUCCEEDED(hr)) NotePort(key, old->enabled, entryChange.enabled.value_or(old->enabled), change);
+    if (SUCCEEDED(hr)) NoteEnabled(key, old->enabled, entryChange.enabled.value_or(old->enabled), change);
     return hr;
   });
 }
@@ -89,11 +90,12 @@ HRESULT FirewallService::ApplyAll() {
 }
 
 template <class Key>
-void FirewallService::NotePort(const Key& key, bool before, bool after, KernelChange* change) {
-  // Applications are stored only: nftables cannot match the executable behind a packet.
-  if constexpr (std::is_same_v<Key, PortKey>) {
-    if (before != after) change->port = std::make_pair(key, after);
-  }
+void FirewallService::NoteEnabled(const Key& key, bool before, bool after, KernelChange* change) {
+  if (before == after) return;
+  if constexpr (std::is_same_v<Key, PortKey>)
+    change->port = std::make_pair(key, after);
+  else
+    change->app = std::make_pair(key, after);
 }
 
 template <class Write>
@@ -105,7 +107,7 @@ HRESULT FirewallService::Change(Write write) {
   bool kernelChanged = false;
   if (SUCCEEDED(hr)) {
     hr = Enforce(kernel);
-    kernelChanged = SUCCEEDED(hr) && (kernel.replace || kernel.firewallOn || kernel.port);
+    kernelChanged = SUCCEEDED(hr) && kernel.Any();
   }
   if (SUCCEEDED(hr)) hr = m_store->Commit();
   if (SUCCEEDED(hr)) return hr;
@@ -122,10 +124,18 @@ HRESULT FirewallService::Change(Write write) {
 }
 
 HRESULT FirewallService::Enforce(const KernelChange& change) {
-  if (!change.replace && !change.firewallOn && !change.port) return S_OK;
+  if (!change.Any()) return S_OK;
   if (!change.replace) {
-    const HRESULT hr = change.firewallOn ? m_enforcer->SwitchFirewall(*change.firewallOn)
-                                         : m_enforcer->ChangePort(change.port->first, change.port->second);
+    HRESULT hr = S_OK;
+    if (change.firewallOn) {
+      hr = m_enforcer->SwitchFirewall(*change.firewallOn);
+    } else if (change.port) {
+      hr = m_enforcer->ChangePort(change.port->first, change.port->second);
+    } else {
+      bool any = false;
+      hr = m_store->Table<AppKey>().AnyEnabled(&any);
+      if (SUCCEEDED(hr)) hr = m_enforcer->ChangeApp(ExactUtf8(change.app->first).value_or(""), change.app->second, any);
+    }
     if (SUCCEEDED(hr)) return S_OK;
     // The kernel does not hold what the last change left (the table was changed or
     // deleted behind our back): build it again from the store.
@@ -144,5 +154,16 @@ HRESULT FirewallService::LoadState(EnforcedState* state) {
   hr = m_store->Table<PortKey>().List(&ports);
   for (const PortRecord& port : ports)
     if (port.enabled) state->openPorts.push_back(port.key);
+  return FAILED(hr) ? hr : LoadAuthorizedPaths(&state->authorizedPaths);
+}
+
+HRESULT FirewallService::LoadAuthorizedPaths(std::vector<std::string>* paths) {
+  paths->clear();
+  std::vector<AppRecord> apps;
+  const HRESULT hr = m_store->Table<AppKey>().List(&apps);
+  // A path that holds what no file name can (a NUL, an unpaired surrogate) names no
+  // executable, and so authorizes nothing (as ChangeApp's "").
+  for (const AppRecord& app : apps)
+    if (auto path = ExactUtf8(app.key); app.enabled && path) paths->push_back(*std::move(path));
   return hr;
 }

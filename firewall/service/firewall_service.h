@@ -50,15 +50,19 @@ class FirewallService final : public FirewallConfiguration {
     bool replace = false;
     std::optional<bool> firewallOn;                // the firewall switched on or off
     std::optional<std::pair<PortKey, bool>> port;  // the port and whether it is now open
+    std::optional<std::pair<AppKey, bool>> app;    // the application and whether it is now enabled
+
+    bool Any() const { return replace || firewallOn || port || app; }
   };
 
   template <class Write>
   HRESULT Change(Write write);
   HRESULT Enforce(const KernelChange& change);
   HRESULT LoadState(EnforcedState* state);
-  // The kernel change for a port whose enabled state went from `before` to `after`.
+  HRESULT LoadAuthorizedPaths(std::vector<std::string>* paths);
+  // The kernel change for an entry whose enabled state went from `before` to `after`.
   template <class Key>
-  static void NotePort(const Key& key, bool before, bool after, KernelChange* change);
+  static void NoteEnabled(const Key& key, bool before, bool after, KernelChange* change);
 
   std::unique_ptr<FirewallStore> m_store;
   std::shared_ptr<Enforcer> m_enforcer;

@@ -13,7 +13,6 @@ namespace {
 
 using Use = SqliteStatement::Use;
 
-
 // The log is copied into the database once it holds this many pages (SQLite's default).
 constexpr int kCheckpointFrames = 1000;
 
@@ -50,6 +49,7 @@ struct TableSql<AppKey> {
   static constexpr int kNameIndex = 2;
   static constexpr const char* kFind = "SELECT path, name, enabled FROM applications WHERE path = ?1";
   static constexpr const char* kList = "SELECT path, name, enabled FROM applications ORDER BY seq";
+  static constexpr const char* kAnyEnabled = "SELECT EXISTS (SELECT 1 FROM applications WHERE enabled)";
   static constexpr const char* kPut =
       "INSERT INTO applications (path, name, enabled) VALUES (?1, ?2, ?3) "
       "ON CONFLICT (path) DO UPDATE SET name = excluded.name, enabled = excluded.enabled";
@@ -64,6 +64,7 @@ struct TableSql<PortKey> {
   static constexpr const char* kFind =
       "SELECT number, protocol, name, enabled FROM open_ports WHERE number = ?1 AND protocol = ?2";
   static constexpr const char* kList = "SELECT number, protocol, name, enabled FROM open_ports ORDER BY seq";
+  static constexpr const char* kAnyEnabled = "SELECT EXISTS (SELECT 1 FROM open_ports WHERE enabled)";
   static constexpr const char* kPut =
       "INSERT INTO open_ports (number, protocol, name, enabled) VALUES (?1, ?2, ?3, ?4) "
       "ON CONFLICT (number, protocol) DO UPDATE SET name = excluded.name, enabled = excluded.enabled";
@@ -110,6 +111,7 @@ int EntryTable<Key>::Prepare(sqlite3* db) {
   m_db = db;
   int rc = m_find.Prepare(db, Sql::kFind);
   if (rc == SQLITE_OK) rc = m_list.Prepare(db, Sql::kList);
+  if (rc == SQLITE_OK) rc = m_anyEnabled.Prepare(db, Sql::kAnyEnabled);
   if (rc == SQLITE_OK) rc = m_put.Prepare(db, Sql::kPut);
   if (rc == SQLITE_OK) rc = m_delete.Prepare(db, Sql::kDelete);
   if (rc == SQLITE_OK) rc = m_update.Prepare(db, Sql::kUpdate);
@@ -118,7 +120,8 @@ int EntryTable<Key>::Prepare(sqlite3* db) {
 
 template <class Key>
 void EntryTable<Key>::Finalize() {
-  for (SqliteStatement* statement : {&m_find, &m_list, &m_put, &m_delete, &m_update}) statement->Finalize();
+  for (SqliteStatement* statement : {&m_find, &m_list, &m_anyEnabled, &m_put, &m_delete, &m_update})
+    statement->Finalize();
 }
 
 template <class Key>
@@ -141,6 +144,14 @@ HRESULT EntryTable<Key>::List(std::vector<EntryRecord<Key>>* entries) {
   int rc;
   while ((rc = use.Step()) == SQLITE_ROW) entries->push_back(ReadEntry<Key>(use));
   return rc == SQLITE_DONE ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
+}
+
+template <class Key>
+HRESULT EntryTable<Key>::AnyEnabled(bool* any) {
+  Use use(m_anyEnabled);
+  const int rc = use.Step();
+  *any = rc == SQLITE_ROW && use.Int(0) != 0;
+  return rc == SQLITE_ROW ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
 }
 
 template <class Key>

@@ -22,6 +22,8 @@ class EntryTable {
 
   HRESULT Find(const Key& key, std::optional<EntryRecord<Key>>* entry);
   HRESULT List(std::vector<EntryRecord<Key>>* entries);
+  // Whether any entry is enabled.
+  HRESULT AnyEnabled(bool* any);
   // Inserts the entry, or replaces the one with the same key where it stands.
   HRESULT Put(const EntryRecord<Key>& entry);
   // Succeeds whether or not the key was there.
@@ -31,7 +33,7 @@ class EntryTable {
 
  private:
   sqlite3* m_db = nullptr;
-  SqliteStatement m_find, m_list, m_put, m_delete, m_update;
+  SqliteStatement m_find, m_list, m_anyEnabled, m_put, m_delete, m_update;
 };
 
 // Between two changes another process may delete the store's files and make new ones

@@ -6,9 +6,12 @@
 #include <string>
 
 #include "firewall/com/com_runtime.h"
+#include "firewall/service/app_verdicts.h"
+#include "firewall/service/compat_queue_rule.h"
 #include "firewall/service/nft_commands.h"
 
-NftablesEnforcer::NftablesEnforcer() : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)) {
+NftablesEnforcer::NftablesEnforcer(bool serveAppVerdicts)
+    : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)), m_verdicts(serveAppVerdicts ? std::make_unique<AppVerdicts>() : nullptr) {
   if (!m_ctx) return;
   // JSON output also makes libnftables read its input as JSON.
   nft_ctx_output_set_flags(m_ctx, NFT_CTX_OUTPUT_JSON);
@@ -38,8 +41,48 @@ HRESULT NftablesEnforcer::Run(const std::optional<std::string>& command, const c
   return E_FAIL;
 }
 
+bool NftablesEnforcer::HasQueueStatement() {
+  if (!m_queueStatement) {
+    m_queueStatement = SUCCEEDED(Run(nft::QueueStatementProbeCommand(), "nftables"));
+    TakeErrorInfoText();  // a missing statement is no failure: the rule is made otherwise
+  }
+  return *m_queueStatement;
+}
+
+HRESULT NftablesEnforcer::StartVerdicts(bool any) {
+  // The reader first, so that no packet waits in a queue no one reads.
+  return m_verdicts && any ? m_verdicts->Serve() : S_OK;
+}
+
+HRESULT NftablesEnforcer::MakeQueueRule(bool needed) {
+  if (m_queueRuleMade) return S_OK;
+  const HRESULT hr = AddCompatQueueRule();
+  m_queueRuleMade = SUCCEEDED(hr);
+  if (SUCCEEDED(hr) || needed) return hr;
+  TakeErrorInfoText();
+  return S_OK;
+}
+
 HRESULT NftablesEnforcer::Replace(const EnforcedState& state) {
-  return Run(nft::ReplaceTableCommand(state), "nftables: replacing the table inet brenvo");
+  // The queue rule is made with the table, and kept: making it anew costs the kernel a
+  // grace period where it is an xtables target.
+  const bool statement = HasQueueStatement();
+  HRESULT hr = StartVerdicts(!state.authorizedPaths.empty());
+  if (SUCCEEDED(hr)) hr = Run(nft::ReplaceTableCommand(state, statement), "nftables: replacing the table inet brenvo");
+  if (FAILED(hr)) return hr;
+  m_queueRuleMade = statement;
+  hr = MakeQueueRule(!state.authorizedPaths.empty());
+  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->SetAuthorizedPaths(state.authorizedPaths);
+  return hr;
+}
+
+HRESULT NftablesEnforcer::ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) {
+  HRESULT hr = StartVerdicts(anyAuthorized);
+  if (SUCCEEDED(hr))
+    hr = Run(nft::AuthorizedAppsCommand(anyAuthorized), "nftables: changing the authorized applications");
+  if (SUCCEEDED(hr)) hr = MakeQueueRule(anyAuthorized);
+  if (SUCCEEDED(hr) && m_verdicts) m_verdicts->Authorize(path, authorized);
+  return hr;
 }
 
 HRESULT NftablesEnforcer::SwitchFirewall(bool on) {

@@ -92,7 +92,9 @@ HRESULT RegisterFirewallService(const ServiceConfig& config) {
   BackendChoice choice;
   HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
   if (FAILED(hr)) return hr;
-  return RegisterFirewallClasses(OpenInProcess(ResolvedPath(config), CreateEnforcer(&choice)), choice);
+  // The window holds the firewall while it is open, and answers for the authorized
+  // applications as long.
+  return RegisterFirewallClasses(OpenInProcess(ResolvedPath(config), CreateEnforcer(&choice, true)), choice);
 }
 
 HRESULT RegisterFirewallService(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,

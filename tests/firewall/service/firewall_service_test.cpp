@@ -63,7 +63,6 @@ TEST_F(ServiceTest, PortChangesReachTheKernelWhetherTheFirewallIsOnOrOff) {
   EXPECT_EQ(m_service->Remove(PortKey{22, 6}), S_OK);
   EXPECT_EQ(m_service->Remove(PortKey{9, 6}), S_OK);  // absent
   EXPECT_EQ(m_service->Update(PortKey{9, 6}, EntryChange{std::nullopt, true}), HRESULT_NOT_FOUND);
-  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/a", u"a", true}), S_OK);
   EXPECT_EQ(TakeCalls(), Calls{"close 22/6"});
 
   EXPECT_EQ(m_service->WriteFirewallEnabled(false), S_OK);
@@ -71,6 +70,36 @@ TEST_F(ServiceTest, PortChangesReachTheKernelWhetherTheFirewallIsOnOrOff) {
   EXPECT_EQ(TakeCalls(), (Calls{"switch off", "open 443/6"}));
   EXPECT_EQ(m_service->ApplyAll(), S_OK);
   EXPECT_EQ(TakeCalls(), Calls{"replace off 53/17 443/6"});
+}
+
+TEST_F(ServiceTest, EnablingOrDisablingAnApplicationReachesTheKernel) {
+  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/a", u"a", true}), S_OK);
+  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/b", u"b", false}), S_OK);  // disabled: nothing to do
+  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/a", u"renamed", true}), S_OK);
+  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{u"again", std::nullopt}), S_OK);
+  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{std::nullopt, false}), S_OK);
+  EXPECT_EQ(TakeCalls(), (Calls{"authorize /usr/bin/a", "unauthorize /usr/bin/a (none left)"}));
+
+  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/b"), EntryChange{std::nullopt, true}), S_OK);
+  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{std::nullopt, true}), S_OK);
+  EXPECT_EQ(m_service->Remove(AppKey(u"/usr/bin/a")), S_OK);
+  EXPECT_EQ(TakeCalls(), (Calls{"authorize /usr/bin/b", "authorize /usr/bin/a", "unauthorize /usr/bin/a"}));
+
+  // A path that no file can have is stored, and authorizes nothing.
+  EXPECT_EQ(m_service->Add(AppRecord{std::u16string(u"/usr/bin/b\0x", 12), u"nul", true}), S_OK);
+  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/\xD800", u"surrogate", true}), S_OK);
+  EXPECT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
+  EXPECT_EQ(m_service->ApplyAll(), S_OK);
+  EXPECT_EQ(TakeCalls(), (Calls{"authorize ", "authorize ", "switch on", "replace on /usr/bin/b"}));
+
+  // Refused by the kernel and again when rebuilt: not kept.
+  m_enforcer->refuseChange = 1;
+  m_enforcer->refuseReplace = 1;
+  EXPECT_TRUE(FAILED(m_service->Remove(AppKey(u"/usr/bin/b"))));
+  EXPECT_EQ(TakeCalls(), (Calls{"unauthorize /usr/bin/b", "replace on"}));
+  std::optional<AppRecord> kept;
+  EXPECT_EQ(m_service->Find(AppKey(u"/usr/bin/b"), &kept), S_OK);
+  EXPECT_TRUE(kept && kept->enabled);
 }
 
 TEST_F(ServiceTest, AChangeTheKernelRefusesIsNotKept) {

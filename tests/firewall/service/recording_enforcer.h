@@ -10,16 +10,21 @@ class RecordingEnforcer final : public Enforcer {
  public:
   std::vector<std::string> calls;
   int refuseReplace = 0;  // how many of the next calls to refuse
-  int refuseChange = 0;   // switches and single ports
+  int refuseChange = 0;   // switches, single ports and the applications
 
   HRESULT Replace(const EnforcedState& state) override {
     std::string call = state.firewallOn ? "replace on" : "replace off";
     for (const PortKey& port : state.openPorts) call += " " + Key(port);
+    for (const std::string& path : state.authorizedPaths) call += " " + path;
     return Record(call, refuseReplace);
   }
   HRESULT SwitchFirewall(bool on) override { return Record(on ? "switch on" : "switch off", refuseChange); }
   HRESULT ChangePort(const PortKey& port, bool open) override {
     return Record((open ? "open " : "close ") + Key(port), refuseChange);
+  }
+  HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override {
+    return Record((authorized ? "authorize " : "unauthorize ") + path + (anyAuthorized ? "" : " (none left)"),
+                  refuseChange);
   }
 
  private:

@@ -170,6 +170,7 @@ const char* const kExpectedChain =
     "\t\tct state established,related accept\n"
     "\t\ticmpv6 type { nd-router-advert, nd-neighbor-solicit, nd-neighbor-advert } accept\n"
     "\t\tmeta l4proto . th dport @open_ports accept\n"
+    "\t\tjump authorized_apps\n"
     "\t}\n"
     "}\n";
 

@@ -45,6 +45,11 @@ NetnsPair::NetnsPair() {
       {"ip", "link", "add", vethA, "netns", m_a, "type", "veth", "peer", "name", vethB, "netns", m_b},
       {"ip", "-n", m_a, "addr", "add", std::string(kAddressA) + "/24", "dev", vethA},
       {"ip", "-n", m_b, "addr", "add", std::string(kAddressB) + "/24", "dev", vethB},
+      {"ip", "-n", m_a, "addr", "add", std::string(kSecondAddressA) + "/24", "dev", vethA},
+      // No duplicate address detection: the addresses are usable at once.
+      {"ip", "-n", m_a, "addr", "add", std::string(kAddress6A) + "/64", "dev", vethA, "nodad"},
+      {"ip", "-n", m_a, "addr", "add", std::string(kSecondAddress6A) + "/64", "dev", vethA, "nodad"},
+      {"ip", "-n", m_b, "addr", "add", std::string(kAddress6B) + "/64", "dev", vethB, "nodad"},
       {"ip", "-n", m_a, "link", "set", vethA, "up"},
       {"ip", "-n", m_b, "link", "set", vethB, "up"},
       {"ip", "-n", m_a, "link", "set", "lo", "up"},

@@ -11,7 +11,8 @@ int RunProgram(const std::vector<std::string>& argv);
 
 class NetnsPair {
  public:
-  // Namespace A holds 10.231.0.1/24, namespace B 10.231.0.2/24; loopback is up in both.
+  // Namespace A holds 10.231.0.1/24 and 10.231.0.3/24, fd00:231::1/64 and fd00:231::3/64;
+  // namespace B holds 10.231.0.2/24 and fd00:231::2/64; loopback is up in both.
   NetnsPair();
   ~NetnsPair();
   NetnsPair(const NetnsPair&) = delete;
@@ -24,6 +25,10 @@ class NetnsPair {
 
   static constexpr const char* kAddressA = "10.231.0.1";
   static constexpr const char* kAddressB = "10.231.0.2";
+  static constexpr const char* kSecondAddressA = "10.231.0.3";
+  static constexpr const char* kAddress6A = "fd00:231::1";
+  static constexpr const char* kAddress6B = "fd00:231::2";
+  static constexpr const char* kSecondAddress6A = "fd00:231::3";
 
  private:
   std::string m_a, m_b, m_problem;

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+
 Fd::~Fd() {
   if (fd >= 0) close(fd);
 }
@@ -22,14 +24,43 @@ bool Readable(int fd) {
   return poll(&waiting, 1, kProbeTimeoutMs) == 1;
 }
 
-int ConnectTcp(const char* ip, int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const sockaddr_in to = Address(ip, port);
-  connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+namespace {
+
+// The socket address of `ip` (IPv4 or IPv6) and `port`, and its size.
+socklen_t SocketAddress(const char* ip, int port, sockaddr_storage* to) {
+  *to = {};
+  if (!std::strchr(ip, ':')) {
+    *reinterpret_cast<sockaddr_in*>(to) = Address(ip, port);
+    return sizeof(sockaddr_in);
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(to);
+  v6->sin6_family = AF_INET6;
+  v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET6, ip, &v6->sin6_addr);
+  return sizeof *v6;
+}
+
+}  // namespace
+
+bool UdpAnswered(const char* ip, int port) {
+  sockaddr_storage to;
+  const socklen_t size = SocketAddress(ip, port, &to);
+  // Not connected: a server on several addresses may answer from another one.
+  const Fd fd(socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  char reply[16];
+  return sendto(fd.fd, "probe", 5, 0, reinterpret_cast<const sockaddr*>(&to), size) == 5 && Readable(fd.fd) &&
+         recv(fd.fd, reply, sizeof reply, 0) == 5;
+}
+
+int ConnectTcp(const char* ip, int port, int timeoutMs) {
+  sockaddr_storage to;
+  const socklen_t length = SocketAddress(ip, port, &to);
+  const int fd = socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  connect(fd, reinterpret_cast<const sockaddr*>(&to), length);
   pollfd waiting{fd, POLLOUT, 0};
   int error = -1;
   socklen_t size = sizeof error;
-  if (poll(&waiting, 1, kProbeTimeoutMs) == 1) getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+  if (poll(&waiting, 1, timeoutMs) == 1) getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
   if (error == 0) return fd;
   close(fd);
   return -1;

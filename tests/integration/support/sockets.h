@@ -20,8 +20,10 @@ struct Fd {
 sockaddr_in Address(const char* ip, int port);
 // Whether something arrives on fd within the probe time-out.
 bool Readable(int fd);
-// Opens a TCP connection; -1 when it does not get through.
-int ConnectTcp(const char* ip, int port);
+// Opens a TCP connection to an IPv4 or IPv6 address; -1 when it does not get through in time.
+int ConnectTcp(const char* ip, int port, int timeoutMs = kProbeTimeoutMs);
+// Whether a UDP datagram to an IPv4 or IPv6 address is answered within the probe time-out.
+bool UdpAnswered(const char* ip, int port);
 // A TCP server listening, and a UDP socket bound, on every address at `port`.
 int TcpServer(int port);
 int UdpServer(int port);
