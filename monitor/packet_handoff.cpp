@@ -50,10 +50,6 @@ bool PacketHandoff::Deliver(const PacketRecord& record) {
   return added;
 }
 
-void PacketHandoff::AddPacketToTree(const PacketFields& fields) {
-  if (const auto record = PacketRecord::FromFields(fields)) Deliver(*record);
-}
-
 void PacketHandoff::ServePending() {
   if (m_pending == nullptr) return;
   m_model.Append(*m_pending);

@@ -29,8 +29,8 @@ class PacketHandoff : public QObject, public PacketSink {
   // Any thread; returns once the record is in the model (true) or the hand-off has been
   // cancelled (false).
   bool Deliver(const PacketRecord& record);
-  // The monitor's side: delivers the segment's record (texts the tree cannot take are dropped).
-  void AddPacketToTree(const PacketFields& fields) override;
+  // The monitor's side.
+  void AddPacketToTree(const PacketRecord& packet) override { Deliver(packet); }
   // GUI thread: the current and every later Deliver return without adding.
   void CancelDelivery() override;
 

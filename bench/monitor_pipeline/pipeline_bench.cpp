@@ -28,9 +28,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct ModelSink : PacketSink {
-  void AddPacketToTree(const PacketFields& fields) override {
-    if (const auto record = PacketRecord::FromFields(fields)) model.Append(*record);
-  }
+  void AddPacketToTree(const PacketRecord& packet) override { model.Append(packet); }
   PacketTreeModel model;
 };
 

@@ -72,7 +72,7 @@ TEST_F(CaptureTest, EveryReceivedDatagramIsDecodedUntilAReceiveFails) {
   script.errorAfterDatagrams = ws::WSAENETDOWN;
   EXPECT_EQ(Run(), "Binding to: \nWSARecv() failed: 10050\n");
   ASSERT_EQ(monitor.Packets().size(), 2u);
-  EXPECT_EQ(monitor.Packets()[1].srcPort, "2");
+  EXPECT_EQ(monitor.Packets()[1].srcPort, 2);
   EXPECT_EQ(script.receives, 4);
 
   // A capture that has ended is never started again.
@@ -137,9 +137,9 @@ TEST_P(CaptureFileTest, FileIsReadWholeAndItsEndIsQuiet) {
 
   const auto packets = monitor.Packets();
   ASSERT_EQ(packets.size(), 2u);
-  EXPECT_EQ(packets[0].size, "0");  // Ethernet padding is not TCP data
-  EXPECT_EQ(packets[1].srcPort, "3");
-  EXPECT_EQ(packets[1].size, "300");
+  EXPECT_EQ(packets[0].size, 0);  // Ethernet padding is not TCP data
+  EXPECT_EQ(packets[1].srcPort, 3);
+  EXPECT_EQ(packets[1].size, 300);
   EXPECT_EQ(streams.Out(), "Binding to: \n");
   EXPECT_EQ(streams.Err(), "");
 }

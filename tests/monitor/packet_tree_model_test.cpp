@@ -2,7 +2,8 @@
 #include "monitor/packet_tree_model.h"
 #include "monitor/packet_handoff.h"
 #include "monitor/packet_tree_view.h"
-#include "monitor/traffic_monitor.h"
+
+#include <arpa/inet.h>
 
 #include <gtest/gtest.h>
 
@@ -19,9 +20,7 @@
 namespace {
 
 PacketRecord Record(std::uint16_t srcPort, std::uint8_t flags = 0x02) {
-  PacketFields fields{
-      "10.0.0.2", "10.0.0.1", std::to_string(srcPort), "80", "0", CTrafficMonitor::FormatTcpFlags(flags), "1000", "0"};
-  return *PacketRecord::FromFields(fields);
+  return {::inet_addr("10.0.0.2"), ::inet_addr("10.0.0.1"), 1000, 0, srcPort, 80, 0, flags};
 }
 
 // Every item under `parent`, depth first, as "text" lines indented by level.
