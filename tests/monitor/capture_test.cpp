@@ -225,8 +225,13 @@ TEST(SocketFacadeTest, AddressTextConversions) {
   EXPECT_EQ(ws::inet_addr("10.1.2.3"), htonl(0x0A010203));
   EXPECT_EQ(ws::inet_addr("fe80::1"), INADDR_NONE);
   EXPECT_EQ(ws::inet_addr("10.1.2"), INADDR_NONE);
-  EXPECT_STREQ(ws::inet_ntoa(in_addr{htonl(0xFFFFFFFF)}), "255.255.255.255");
-  EXPECT_STREQ(ws::inet_ntoa(in_addr{htonl(0x0A000001)}), "10.0.0.1");
+  // Every byte value in every place, against the C library's text.
+  for (std::uint32_t byte = 0; byte < 256; ++byte) {
+    const std::uint32_t address = htonl(byte << 24 | (255 - byte) << 16 | (byte * 7 % 256) << 8 | byte / 3);
+    char expected[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &address, expected, sizeof expected);
+    ASSERT_STREQ(ws::inet_ntoa(in_addr{address}), expected) << byte;
+  }
 }
 
 TEST(LocalAddressesTest, LoopbackOnlyWhenThereIsNoOther) {
