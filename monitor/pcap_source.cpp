@@ -24,7 +24,7 @@ constexpr int kReadTimeoutMs = 100;
 // Room for the largest datagram behind any link-layer header we strip.
 constexpr int kSnapLength = 65535 + 64;
 constexpr int kKernelBuffer = 4 << 20;
-constexpr std::size_t kFileBuffer = 1 << 20;
+constexpr std::size_t kFileBuffer = 64 << 10;
 
 int activationError(int status) {
   switch (status) {
