@@ -173,6 +173,25 @@ TEST(PacketTreeModelTest, OldestSegmentsLeaveInOrderPastTheLimit) {
   }
 }
 
+TEST(PacketTreeModelTest, QueuedSegmentsAppearTogetherAlsoPastTheLimit) {
+  PacketTreeModel model(64);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+  for (std::uint16_t i = 0; i < 40; ++i) model.Queue(Record(i));
+  EXPECT_EQ(model.rowCount(), 0);
+  model.ShowQueued();
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted[0].at(1).toInt(), 0);
+  EXPECT_EQ(inserted[0].at(2).toInt(), 39);
+
+  // A queue that reaches the limit shows what it holds before the oldest rows leave.
+  for (std::uint16_t i = 40; i < 200; ++i) model.Queue(Record(i));
+  model.ShowQueued();
+  const int rows = model.rowCount();
+  EXPECT_GE(rows, 60);
+  for (int row = 0; row < rows; ++row) ASSERT_EQ(PortOf(model.index(row, 0)), 200 - rows + row) << row;
+}
+
 TEST(PacketTreeViewTest, TopItemAndSelectionStayWhileTheOldestRowsLeave) {
   PacketTreeModel model(320);
   QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
