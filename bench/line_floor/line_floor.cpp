@@ -2,11 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,8 +20,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs `command` with its standard output and error in `output`; true when it exited with 0.
-bool RunProgram(const std::vector<std::string>& command, const fs::path& output) {
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+double ClockSeconds(clockid_t clock) {
+  timespec t;
+  ::clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Runs `command` with its standard output and error in `output`; true when it exited with
+// 0. `cpuSeconds` receives the processor time it took.
+bool RunProgram(const std::vector<std::string>& command, const fs::path& output, double* cpuSeconds = nullptr) {
   std::vector<char*> argv;
   for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -32,7 +42,10 @@ bool RunProgram(const std::vector<std::string>& command, const fs::path& output)
   const bool spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
-  return spawned && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  rusage usage{};
+  if (!spawned || ::wait4(pid, &status, 0, &usage) != pid) return false;
+  if (cpuSeconds != nullptr) *cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -41,6 +54,13 @@ std::string ReadFile(const fs::path& path) {
 }
 
 }  // namespace
+
+RunTimer::RunTimer() : m_wall(ClockSeconds(CLOCK_MONOTONIC)), m_cpu(ClockSeconds(CLOCK_PROCESS_CPUTIME_ID)) {}
+
+Rate RunTimer::Stop(std::uint64_t segments) const {
+  const auto n = static_cast<double>(segments);
+  return {n / (ClockSeconds(CLOCK_MONOTONIC) - m_wall), n / (ClockSeconds(CLOCK_PROCESS_CPUTIME_ID) - m_cpu)};
+}
 
 LineFloors::LineFloors(const fs::path& workDir) : m_workDir(workDir) {
   m_floors.push_back({"own floor (monitor_line_floor)", {BRENVO_LINE_FLOOR_PROGRAM}, {}});
@@ -57,14 +77,14 @@ LineFloors::LineFloors(const fs::path& workDir) : m_workDir(workDir) {
 }
 
 bool LineFloors::Run(const std::string& capture, std::uint64_t segments) {
-  using Clock = std::chrono::steady_clock;
   for (Floor& floor : m_floors) {
     std::vector<std::string> command = floor.command;
     command.push_back(capture);
     command.push_back((m_workDir / "floor.log").string());
-    const auto start = Clock::now();
-    const bool ran = RunProgram(command, m_workDir / "floor.out");
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double start = ClockSeconds(CLOCK_MONOTONIC);
+    double cpuSeconds = 0;
+    const bool ran = RunProgram(command, m_workDir / "floor.out", &cpuSeconds);
+    const double seconds = ClockSeconds(CLOCK_MONOTONIC) - start;
     // Both floors end by saying how many segments they logged.
     const std::string said = ReadFile(m_workDir / "floor.out");
     if (!ran || std::strtoull(said.c_str(), nullptr, 10) != segments) {
@@ -72,22 +92,28 @@ bool LineFloors::Run(const std::string& capture, std::uint64_t segments) {
                   static_cast<unsigned long long>(segments), said.c_str());
       return false;
     }
-    floor.rates.push_back(static_cast<double>(segments) / seconds);
+    const auto n = static_cast<double>(segments);
+    floor.rates.push_back({n / seconds, n / cpuSeconds});
   }
   return true;
 }
 
-bool LineFloors::Report(const std::string& what, const std::vector<double>& rates, double budget) const {
+bool LineFloors::Report(const std::string& what, const std::vector<Rate>& rates, double budget) const {
   bool met = true;
   for (const Floor& floor : m_floors) {
-    std::vector<double> ratios;
-    for (std::size_t run = 0; run < rates.size() && run < floor.rates.size(); ++run)
-      ratios.push_back(rates[run] / floor.rates[run]);
-    const double ratio = Median(ratios);
-    std::printf("%-40s %9.0f segments/s (median of %zu runs)\n", floor.name.c_str(), Median(floor.rates),
-                floor.rates.size());
-    std::printf("  %s / floor: %.2f  budget >= %.2f: %s\n", what.c_str(), ratio, budget,
-                ratio >= budget ? "met" : "MISSED");
+    std::vector<double> wall, cpu, wallRatios, cpuRatios;
+    for (std::size_t run = 0; run < floor.rates.size(); ++run) {
+      wall.push_back(floor.rates[run].wall);
+      cpu.push_back(floor.rates[run].cpu);
+      if (run >= rates.size()) continue;
+      wallRatios.push_back(rates[run].wall / floor.rates[run].wall);
+      cpuRatios.push_back(rates[run].cpu / floor.rates[run].cpu);
+    }
+    const double ratio = Median(wallRatios);
+    std::printf("%-40s %9.0f segments/s (processor time: %.0f; medians of %zu runs)\n", floor.name.c_str(),
+                Median(wall), Median(cpu), floor.rates.size());
+    std::printf("  %s / floor: %.2f (processor time: %.2f)  budget >= %.2f: %s\n", what.c_str(), ratio,
+                Median(cpuRatios), budget, ratio >= budget ? "met" : "MISSED");
     met = met && ratio >= budget;
   }
   return met;

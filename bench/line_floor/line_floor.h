@@ -17,6 +17,25 @@
 
 namespace bench {
 
+// The segments per second of one run, by the clock on the wall and by the processor time
+// of the run's process (user and system, all threads). On a machine shared with other
+// work the second varies less, as it leaves out the time spent waiting for a processor.
+struct Rate {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// Times a run in this process from its construction to Stop().
+class RunTimer {
+ public:
+  RunTimer();
+  Rate Stop(std::uint64_t segments) const;
+
+ private:
+  double m_wall;
+  double m_cpu;
+};
+
 class LineFloors {
  public:
   // Prepares the floors in `workDir`, a temporary directory of the benchmark's, and says
@@ -28,16 +47,17 @@ class LineFloors {
   // failed or did not log every segment.
   bool Run(const std::string& capture, std::uint64_t segments);
 
-  // Prints, for each floor, its median rate and the median over the runs of `rates[i]`
-  // (segments/s of `what` in the run before the floors' i-th) over the floor's rate in
-  // that run, against `budget`. True when the budget is met against every floor.
-  bool Report(const std::string& what, const std::vector<double>& rates, double budget) const;
+  // Prints each floor's median rates and the median over the runs of `rates[i]` (the rate
+  // of `what` in the run just before the floors' i-th) over the floor's rate in that run,
+  // by both clocks, with the wall clock's against `budget`. True when the budget is met
+  // against every floor.
+  bool Report(const std::string& what, const std::vector<Rate>& rates, double budget) const;
 
  private:
   struct Floor {
     std::string name;
     std::vector<std::string> command;  // the capture and the log follow
-    std::vector<double> rates;
+    std::vector<Rate> rates;
   };
 
   std::filesystem::path m_workDir;
