@@ -10,9 +10,16 @@
 namespace {
 
 constexpr std::size_t kInitialCapacity = 16;
+constexpr std::size_t kCacheLine = 64;  // two slots
 constexpr std::size_t kHugePage = 2 << 20;
 // Enough that a handful of dropped sessions seldom share a place.
 constexpr std::size_t kMinDroppedMemory = 4096;
+
+std::uint32_t Mix(std::uint64_t x, std::uint64_t y) {
+  std::uint64_t h = (x ^ 0x9E3779B97F4A7C15ull) * 0xFF51AFD7ED558CCDull;
+  h = (h ^ y ^ h >> 29) * 0xC4CEB9FE1A85EC53ull;
+  return static_cast<std::uint32_t>(h >> 32 ^ h);
+}
 
 bool SameKey(const Session& a, const Session& b) {
   return a.srcAddress == b.srcAddress && a.dstAddress == b.dstAddress && a.srcPort == b.srcPort &&
@@ -41,7 +48,7 @@ SessionList::Table SessionList::Allocate(std::size_t capacity) {
   const std::size_t bytes = capacity * sizeof(Slot);
   // A large table on huge pages keeps a lookup to one memory access, without a walk
   // of the page tables as well.
-  const std::size_t alignment = bytes >= kHugePage ? kHugePage : alignof(Slot);
+  const std::size_t alignment = bytes >= kHugePage ? kHugePage : kCacheLine;
   void* memory = std::aligned_alloc(alignment, (bytes + alignment - 1) / alignment * alignment);
   if (memory == nullptr) return nullptr;
   if (alignment == kHugePage) ::madvise(memory, bytes, MADV_HUGEPAGE);
@@ -51,16 +58,22 @@ SessionList::Table SessionList::Allocate(std::size_t capacity) {
 }
 
 std::uint32_t SessionList::Hash(const Session& key) {
-  const std::uint64_t addresses = std::uint64_t(key.srcAddress) << 32 | key.dstAddress;
-  const std::uint64_t ports = std::uint64_t(std::uint32_t(key.srcPort)) << 32 | std::uint32_t(key.dstPort);
-  std::uint64_t h = (addresses ^ 0x9E3779B97F4A7C15ull) * 0xFF51AFD7ED558CCDull;
-  h = (h ^ ports ^ h >> 29) * 0xC4CEB9FE1A85EC53ull;
-  return static_cast<std::uint32_t>(h >> 32 ^ h);
+  return Mix(std::uint64_t(key.srcAddress) << 32 | key.dstAddress,
+             std::uint64_t(std::uint32_t(key.srcPort)) << 32 | std::uint32_t(key.dstPort));
+}
+
+std::size_t SessionList::Home(const Session& key) const {
+  // The two directions of a connection start their probe at the same two slots, which
+  // share a cache line: a connection's segments, which go both ways in turn, then touch
+  // one line where they would touch two.
+  const std::uint64_t a = std::uint64_t(key.srcAddress) << 16 | std::uint16_t(key.srcPort);
+  const std::uint64_t b = std::uint64_t(key.dstAddress) << 16 | std::uint16_t(key.dstPort);
+  return Mix(std::min(a, b), std::max(a, b)) & (m_capacity - 1) & ~std::size_t{1};
 }
 
 std::uint32_t SessionList::Locate(const Session& key) const {
   const std::size_t mask = m_capacity - 1;
-  for (std::size_t i = Hash(key) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = Home(key);; i = (i + 1) & mask) {
     const Slot& slot = m_slots[i];
     if (!slot.used) return kNone;
     if (SameKey(slot.session, key)) return static_cast<std::uint32_t>(i);
@@ -93,7 +106,7 @@ void SessionList::Unlink(std::uint32_t at) {
 
 SessionList::Slot& SessionList::Insert(const Session& session) {
   const std::size_t mask = m_capacity - 1;
-  std::size_t i = Hash(session) & mask;
+  std::size_t i = Home(session);
   while (m_slots[i].used) i = (i + 1) & mask;
   Slot& slot = m_slots[i];
   slot.session = session;
@@ -172,7 +185,7 @@ void SessionList::Erase(std::uint32_t at) {
   std::size_t hole = at;
   const std::size_t mask = m_capacity - 1;
   for (std::size_t j = (hole + 1) & mask; m_slots[j].used; j = (j + 1) & mask) {
-    const std::size_t home = Hash(m_slots[j].session) & mask;
+    const std::size_t home = Home(m_slots[j].session);
     const bool stays = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
     if (stays) continue;
     Slot& moved = m_slots[hole];

@@ -16,8 +16,8 @@ struct Session {
 };
 
 // The open sessions, found by their ordered quadruple with one probe of a flat table
-// however many stay open: each session lies in a 32-byte slot that no cache line splits,
-// so a lookup touches one line where a node-based map would chase three.
+// however many stay open: each session lies in a 32-byte slot, two to a cache line, so a
+// lookup touches one line where a node-based map would chase three.
 //
 // The list holds at most `limit` sessions, so that a SYN flood or weeks of sessions that
 // never saw their FIN cannot exhaust memory. When it is full, adding drops the session seen
@@ -77,7 +77,7 @@ class SessionList {
  private:
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  // The hash is not kept: made again from the key, it costs less than the room it takes.
+  // The home slot is not kept: made again from the key, it costs less than the room it takes.
   struct alignas(32) Slot {
     Session session;
     std::uint32_t prev;  // the queue
@@ -91,7 +91,9 @@ class SessionList {
   };
   using Table = std::unique_ptr<Slot[], FreeSlots>;
 
+  // Tells the two directions of a connection apart; remembers dropped sessions.
   static std::uint32_t Hash(const Session& key);
+  std::size_t Home(const Session& key) const;  // where the key's probe starts
   // Null when there is no memory for it.
   static Table Allocate(std::size_t capacity);
   std::uint32_t Locate(const Session& key) const;  // slot index or kNone

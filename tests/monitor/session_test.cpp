@@ -188,6 +188,31 @@ TEST(SessionListTest, StaysConsistentThroughGrowthAndRemovalsInAnyOrder) {
   EXPECT_EQ(list.Find(Ip("192.168.1.1"), 20000, Ip("10.0.0.1"), 80), nullptr);
 }
 
+TEST(SessionListTest, BothDirectionsOfAConnectionAreKeptApart) {
+  // The two directions of a connection share where their search starts; closing either
+  // one, in any order, while others come and go, leaves the other one found.
+  SessionList list;
+  const auto there = [](std::int32_t n) { return Session{1024 + n, 443, Ip("192.168.1.7"), Ip("10.9.8.7"), 0}; };
+  const auto back = [](std::int32_t n) {
+    return Session{443, 1024 + n, Ip("10.9.8.7"), Ip("192.168.1.7"), static_cast<std::uint32_t>(n)};
+  };
+  for (std::int32_t n = 0; n < 3000; ++n) {
+    list.Add(n % 2 ? back(n) : there(n));
+    list.Add(n % 2 ? there(n) : back(n));
+    if (n % 3 == 0) list.Remove(n % 2 ? back(n) : there(n));
+  }
+  for (std::int32_t n = 0; n < 3000; ++n) {
+    const Session t = there(n), b = back(n);
+    const bool thereOpen = n % 3 != 0 || n % 2 != 0, backOpen = n % 3 != 0 || n % 2 == 0;
+    ASSERT_EQ(list.Find(t.srcAddress, t.srcPort, t.dstAddress, t.dstPort) != nullptr, thereOpen) << n;
+    const Session* found = list.Find(b.srcAddress, b.srcPort, b.dstAddress, b.dstPort);
+    ASSERT_EQ(found != nullptr, backOpen) << n;
+    if (found) {
+      EXPECT_EQ(found->baseSeq, static_cast<std::uint32_t>(n));
+    }
+  }
+}
+
 // Session number n: from 10.a.b.c, where a.b.c spell n, to 10.0.0.1:80.
 Session Numbered(std::uint32_t n) {
   char address[16];
