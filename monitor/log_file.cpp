@@ -13,6 +13,7 @@ LogFile::~LogFile() {
 
 LogFile::LogFile(LogFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
+      m_end(std::exchange(other.m_end, 0)),
       m_inMemory(std::exchange(other.m_inMemory, false)),
       m_memory(std::move(other.m_memory)) {}
 
@@ -20,6 +21,7 @@ LogFile& LogFile::operator=(LogFile&& other) noexcept {
   if (this != &other) {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = std::exchange(other.m_fd, -1);
+    m_end = std::exchange(other.m_end, 0);
     m_inMemory = std::exchange(other.m_inMemory, false);
     m_memory = std::move(other.m_memory);
   }
@@ -56,14 +58,16 @@ bool LogFile::Write(std::string_view line) {
     return true;
   }
   if (m_fd < 0) return false;
-  const ssize_t written = ::write(m_fd, line.data(), line.size());
-  if (written == static_cast<ssize_t>(line.size())) return true;
+  const ssize_t written = ::pwrite(m_fd, line.data(), line.size(), m_end);
+  if (written == static_cast<ssize_t>(line.size())) {
+    m_end += written;
+    return true;
+  }
   // A full disk or a file-size limit took part of the line: cut the file back to the end
   // of the last whole line, where the next line will start.
   if (written > 0) {
-    const off_t lineStart = ::lseek(m_fd, -written, SEEK_CUR);
-    // Should the cut fail, the next line still starts where this one did, over the part.
-    [[maybe_unused]] const bool cut = lineStart >= 0 && ::ftruncate(m_fd, lineStart) == 0;
+    // Should the cut fail, the next line still starts there, over the part.
+    [[maybe_unused]] const bool cut = ::ftruncate(m_fd, m_end) == 0;
   }
   return false;
 }

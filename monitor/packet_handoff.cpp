@@ -50,13 +50,9 @@ bool PacketHandoff::Deliver(const PacketRecord& record) {
   return added;
 }
 
-void PacketHandoff::AddPacketToTree(const PacketFields& fields) {
-  if (const auto record = PacketRecord::FromFields(fields)) Deliver(*record);
-}
-
 void PacketHandoff::ServePending() {
   if (m_pending == nullptr) return;
-  m_model.Append(*m_pending);
+  m_model.Queue(*m_pending);
   m_pending = nullptr;
   m_done.store(true, std::memory_order_release);
   m_served.notify_all();
@@ -79,6 +75,8 @@ void PacketHandoff::Serve() {
   // A record handed over while we were leaving was not posted: serve it now.
   m_serving = false;
   ServePending();
+  // The views learn of the whole slice's segments at once, before the event loop paints.
+  m_model.ShowQueued();
 }
 
 void PacketHandoff::CancelDelivery() {

@@ -20,7 +20,8 @@ class PacketTreeModel;
 // Under load, sleeping and waking both threads for every segment would cost more than
 // the segment itself: each side first waits briefly by spinning, and the GUI thread
 // serves the segments that follow in quick succession (for a few milliseconds at most,
-// so that it still paints and takes input).
+// so that it still paints and takes input). The views learn of the segments it served
+// with one insertion of rows when it stops, before anything is painted.
 class PacketHandoff : public QObject, public PacketSink {
   Q_OBJECT
  public:
@@ -29,8 +30,8 @@ class PacketHandoff : public QObject, public PacketSink {
   // Any thread; returns once the record is in the model (true) or the hand-off has been
   // cancelled (false).
   bool Deliver(const PacketRecord& record);
-  // The monitor's side: delivers the segment's record (texts the tree cannot take are dropped).
-  void AddPacketToTree(const PacketFields& fields) override;
+  // The monitor's side.
+  void AddPacketToTree(const PacketRecord& packet) override { Deliver(packet); }
   // GUI thread: the current and every later Deliver return without adding.
   void CancelDelivery() override;
 

@@ -26,12 +26,13 @@ inline std::uint32_t loadAddress(const std::uint8_t* p) {
 class Ipv4Header {
  public:
   static constexpr std::uint32_t kMinLength = 20;
+  static constexpr std::uint32_t kMaxLength = 0xFFFF;  // the total length is 16 bits
   static constexpr std::uint8_t kProtocolTcp = 6;
 
   // The fixed header of an IPv4 datagram of `length` bytes; none when the datagram is
-  // empty, not version 4, or shorter than the fixed header.
+  // empty, not version 4, shorter than the fixed header or longer than IPv4 allows.
   static std::optional<Ipv4Header> From(const std::uint8_t* data, std::uint32_t length) {
-    if (length == 0 || (data[0] >> 4) != 4 || length < kMinLength) return std::nullopt;
+    if (length == 0 || (data[0] >> 4) != 4 || length < kMinLength || length > kMaxLength) return std::nullopt;
     return Ipv4Header(data);
   }
 

@@ -1,13 +1,11 @@
 #pragma once
 
-#include "monitor/packet_fields.h"
-
 #include <cstdint>
-#include <optional>
 #include <string>
 
-// One TCP segment as the tree keeps it: the numbers behind its eight texts, 24 bytes in
-// all. The item texts are made again from them whenever they are asked for.
+// One TCP segment as the log step hands it to the tree and the tree keeps it: the numbers
+// behind its eight texts, 24 bytes in all. The item texts are made from them whenever
+// they are asked for, with the same text forms as the segment's log line.
 struct PacketRecord {
   enum class Header { Ip, Tcp };
 
@@ -18,10 +16,7 @@ struct PacketRecord {
   std::uint16_t srcPort;
   std::uint16_t dstPort;
   std::uint16_t size;
-  std::uint8_t flags;
-
-  // None when a text is not the form the log step writes.
-  static std::optional<PacketRecord> FromFields(const PacketFields& fields);
+  std::uint8_t flags;  // the six classic bits
 
   static int FieldCount(Header header) { return header == Header::Ip ? 2 : 6; }
   static const char* HeaderText(Header header);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/packet_fields.h"
+#include "monitor/packet_record.h"
 
 // Where the monitor shows each segment it has logged: the traffic page's tree, or what a
 // tool or test puts in its place. The capture thread calls it, so it is a separate object
@@ -8,8 +8,8 @@
 // capture before destroying it.
 class PacketSink {
  public:
-  // On the capture thread, once per logged segment.
-  virtual void AddPacketToTree(const PacketFields& fields) = 0;
+  // On the capture thread, once per logged segment; `packet` is only valid during the call.
+  virtual void AddPacketToTree(const PacketRecord& packet) = 0;
   // On the thread that stops the capture, before it joins the capture thread: releases a
   // call of AddPacketToTree that waits for that thread, and makes every later one return.
   virtual void CancelDelivery() {}

@@ -24,13 +24,21 @@ PacketTreeModel::PacketTreeModel(std::size_t limit, QObject* parent)
 
 PacketTreeModel::~PacketTreeModel() = default;
 
-void PacketTreeModel::Append(const PacketRecord& record) {
-  if (m_end - m_first == m_limit) RemoveOldest(std::max<std::size_t>(1, m_limit / 16));
+void PacketTreeModel::Queue(const PacketRecord& record) {
+  if (m_end - m_first == m_limit) {
+    // The rows that leave are the views' oldest, which they must know first.
+    ShowQueued();
+    RemoveOldest(std::max<std::size_t>(1, m_limit / 16));
+  }
   if (m_end % kBlock == 0) m_blocks.push_back(std::make_unique_for_overwrite<PacketRecord[]>(kBlock));
-  const int row = static_cast<int>(m_end - m_first);
-  beginInsertRows({}, row, row);
   m_blocks.back()[m_end % kBlock] = record;
   ++m_end;
+}
+
+void PacketTreeModel::ShowQueued() {
+  if (m_shown == m_end) return;
+  beginInsertRows({}, static_cast<int>(m_shown - m_first), static_cast<int>(m_end - m_first - 1));
+  m_shown = m_end;
   endInsertRows();
 }
 
@@ -74,7 +82,7 @@ QModelIndex PacketTreeModel::parent(const QModelIndex& child) const {
 }
 
 int PacketTreeModel::rowCount(const QModelIndex& parent) const {
-  if (!parent.isValid()) return static_cast<int>(m_end - m_first);
+  if (!parent.isValid()) return static_cast<int>(m_shown - m_first);
   if (parent.column() != 0) return 0;
   switch (kindOf(parent)) {
     case kSegment: return 2;

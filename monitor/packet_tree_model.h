@@ -19,6 +19,9 @@
 // before the next item comes. The tree then holds between fifteen sixteenths of the limit
 // and the limit, and a view, which lays out all its rows again after a removal, does so
 // once per sixteenth.
+//
+// Telling the views of new rows costs far more than storing a record, so a burst of
+// segments can be queued and shown with one insertion of rows.
 class PacketTreeModel : public QAbstractItemModel {
   Q_OBJECT
  public:
@@ -29,7 +32,15 @@ class PacketTreeModel : public QAbstractItemModel {
   explicit PacketTreeModel(std::size_t limit = kDefaultLimit, QObject* parent = nullptr);
   ~PacketTreeModel() override;
 
-  void Append(const PacketRecord& record);
+  // Appends a segment; the views see it at once.
+  void Append(const PacketRecord& record) {
+    Queue(record);
+    ShowQueued();
+  }
+  // Stores a segment at the end, out of the views' sight (rowCount() leaves it out) until
+  // ShowQueued().
+  void Queue(const PacketRecord& record);
+  void ShowQueued();
   // Images 0, 1 and 2: segment, header, field.
   void SetIcons(const std::array<QIcon, 3>& icons);
   // Memory held for the records, per stored segment included.
@@ -55,6 +66,7 @@ class PacketTreeModel : public QAbstractItemModel {
   std::deque<std::unique_ptr<PacketRecord[]>> m_blocks;
   std::size_t m_firstBlock = 0;  // the number of the block m_blocks[0]
   std::size_t m_first = 0;       // the number of the segment in row 0
+  std::size_t m_shown = 0;       // one past the number of the last segment the views know
   std::size_t m_end = 0;         // one past the number of the last segment
   std::array<QIcon, 3> m_icons;
 };

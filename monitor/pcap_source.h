@@ -3,6 +3,7 @@
 #include "monitor/capture_source.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 struct pcap;
@@ -35,6 +36,7 @@ class PcapSource final : public CaptureSource {
   bool m_loopback = false;
   std::uint32_t m_address = 0;
   int m_linkType = 0;
+  std::unique_ptr<char[]> m_fileBuffer;  // the capture file's stdio buffer, freed after the handle
   std::atomic<pcap*> m_handle{nullptr};
   std::atomic<bool> m_woken{false};
   bool m_waits = true;  // whether the live handle blocks

@@ -10,25 +10,23 @@
 namespace {
 
 constexpr std::size_t kInitialCapacity = 16;
+constexpr std::size_t kCacheLine = 64;  // two slots
 constexpr std::size_t kHugePage = 2 << 20;
 // Enough that a handful of dropped sessions seldom share a place.
 constexpr std::size_t kMinDroppedMemory = 4096;
 
-std::uint64_t word(const void* p) {
-  std::uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w;
+std::uint32_t Mix(std::uint64_t x, std::uint64_t y) {
+  std::uint64_t h = (x ^ 0x9E3779B97F4A7C15ull) * 0xFF51AFD7ED558CCDull;
+  h = (h ^ y ^ h >> 29) * 0xC4CEB9FE1A85EC53ull;
+  return static_cast<std::uint32_t>(h >> 32 ^ h);
+}
+
+bool SameKey(const Session& a, const Session& b) {
+  return a.srcAddress == b.srcAddress && a.dstAddress == b.dstAddress && a.srcPort == b.srcPort &&
+         a.dstPort == b.dstPort;
 }
 
 }  // namespace
-
-bool AddressText::Assign(std::string_view text) {
-  *this = AddressText();
-  if (text.size() > kCapacity) return false;
-  std::memcpy(m_text, text.data(), text.size());
-  m_length = static_cast<std::uint8_t>(text.size());
-  return true;
-}
 
 const Session& SessionList::const_iterator::operator*() const { return m_slots[m_at].session; }
 
@@ -50,7 +48,7 @@ SessionList::Table SessionList::Allocate(std::size_t capacity) {
   const std::size_t bytes = capacity * sizeof(Slot);
   // A large table on huge pages keeps a lookup to one memory access, without a walk
   // of the page tables as well.
-  const std::size_t alignment = bytes >= kHugePage ? kHugePage : alignof(Slot);
+  const std::size_t alignment = bytes >= kHugePage ? kHugePage : kCacheLine;
   void* memory = std::aligned_alloc(alignment, (bytes + alignment - 1) / alignment * alignment);
   if (memory == nullptr) return nullptr;
   if (alignment == kHugePage) ::madvise(memory, bytes, MADV_HUGEPAGE);
@@ -60,32 +58,31 @@ SessionList::Table SessionList::Allocate(std::size_t capacity) {
 }
 
 std::uint32_t SessionList::Hash(const Session& key) {
-  const auto* src = reinterpret_cast<const unsigned char*>(&key.srcAddress);
-  const auto* dst = reinterpret_cast<const unsigned char*>(&key.dstAddress);
-  std::uint64_t h =
-      (std::uint64_t(std::uint32_t(key.srcPort)) << 32 | std::uint32_t(key.dstPort)) * 0x9E3779B97F4A7C15ull;
-  for (const std::uint64_t w : {word(src), word(src + 8), word(dst), word(dst + 8)})
-    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-  return static_cast<std::uint32_t>(h >> 32 ^ h);
+  return Mix(std::uint64_t(key.srcAddress) << 32 | key.dstAddress,
+             std::uint64_t(std::uint32_t(key.srcPort)) << 32 | std::uint32_t(key.dstPort));
 }
 
-std::uint32_t SessionList::Locate(const Session& key, std::uint32_t hash) const {
+std::size_t SessionList::Home(const Session& key) const {
+  // The two directions of a connection start their probe at the same two slots, which
+  // share a cache line: a connection's segments, which go both ways in turn, then touch
+  // one line where they would touch two.
+  const std::uint64_t a = std::uint64_t(key.srcAddress) << 16 | std::uint16_t(key.srcPort);
+  const std::uint64_t b = std::uint64_t(key.dstAddress) << 16 | std::uint16_t(key.dstPort);
+  return Mix(std::min(a, b), std::max(a, b)) & (m_capacity - 1) & ~std::size_t{1};
+}
+
+std::uint32_t SessionList::Locate(const Session& key) const {
   const std::size_t mask = m_capacity - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = Home(key);; i = (i + 1) & mask) {
     const Slot& slot = m_slots[i];
     if (!slot.used) return kNone;
-    const Session& s = slot.session;
-    if (slot.hash == hash && s.srcPort == key.srcPort && s.dstPort == key.dstPort && s.srcAddress == key.srcAddress &&
-        s.dstAddress == key.dstAddress)
-      return static_cast<std::uint32_t>(i);
+    if (SameKey(slot.session, key)) return static_cast<std::uint32_t>(i);
   }
 }
 
-Session* SessionList::Find(std::string_view srcAddress, std::int32_t srcPort, std::string_view dstAddress,
+Session* SessionList::Find(std::uint32_t srcAddress, std::int32_t srcPort, std::uint32_t dstAddress,
                            std::int32_t dstPort) {
-  Session key{srcPort, dstPort, {}, {}, 0};
-  if (!key.srcAddress.Assign(srcAddress) || !key.dstAddress.Assign(dstAddress)) return nullptr;
-  const std::uint32_t at = Locate(key, Hash(key));
+  const std::uint32_t at = Locate({srcPort, dstPort, srcAddress, dstAddress, 0});
   if (at == kNone) return nullptr;
   Slot& slot = m_slots[at];
   // Only a change dirties the cache line: a busy session stays seen without a write back.
@@ -107,13 +104,12 @@ void SessionList::Unlink(std::uint32_t at) {
   (slot.next == kNone ? m_tail : m_slots[slot.next].prev) = slot.prev;
 }
 
-SessionList::Slot& SessionList::Insert(const Session& session, std::uint32_t hash) {
+SessionList::Slot& SessionList::Insert(const Session& session) {
   const std::size_t mask = m_capacity - 1;
-  std::size_t i = hash & mask;
+  std::size_t i = Home(session);
   while (m_slots[i].used) i = (i + 1) & mask;
   Slot& slot = m_slots[i];
   slot.session = session;
-  slot.hash = hash;
   slot.used = true;
   slot.seen = false;
   Link(static_cast<std::uint32_t>(i));
@@ -128,9 +124,8 @@ Session& SessionList::Add(const Session& session) {
     m_limit = m_count;
     DropOldest();
   }
-  const std::uint32_t hash = Hash(session);
-  ForgetDropped(hash);
-  return Insert(session, hash).session;
+  ForgetDropped(Hash(session));
+  return Insert(session).session;
 }
 
 bool SessionList::Grow() {
@@ -143,8 +138,7 @@ bool SessionList::Grow() {
   const std::uint32_t oldHead = m_head;
   m_count = 0;
   m_head = m_tail = kNone;
-  for (std::uint32_t at = oldHead; at != kNone; at = old[at].next)
-    Insert(old[at].session, old[at].hash).seen = old[at].seen;
+  for (std::uint32_t at = oldHead; at != kNone; at = old[at].next) Insert(old[at].session).seen = old[at].seen;
   return true;
 }
 
@@ -162,7 +156,10 @@ void SessionList::DropOldest() {
     m_droppedMask = size - 1;
   }
   // A hash with its low bit set is never 0, the mark of an empty place.
-  if (m_dropped) m_dropped[m_slots[oldest].hash & m_droppedMask] = m_slots[oldest].hash | 1;
+  if (m_dropped) {
+    const std::uint32_t hash = Hash(m_slots[oldest].session);
+    m_dropped[hash & m_droppedMask] = hash | 1;
+  }
   Erase(oldest);
 }
 
@@ -177,7 +174,7 @@ bool SessionList::ForgetDropped(std::uint32_t hash) {
 bool SessionList::TakeDropped(const Session& key) { return ForgetDropped(Hash(key)); }
 
 void SessionList::Remove(const Session& session) {
-  const std::uint32_t at = Locate(session, Hash(session));
+  const std::uint32_t at = Locate(session);
   if (at != kNone) Erase(at);
 }
 
@@ -188,7 +185,7 @@ void SessionList::Erase(std::uint32_t at) {
   std::size_t hole = at;
   const std::size_t mask = m_capacity - 1;
   for (std::size_t j = (hole + 1) & mask; m_slots[j].used; j = (j + 1) & mask) {
-    const std::size_t home = m_slots[j].hash & mask;
+    const std::size_t home = Home(m_slots[j].session);
     const bool stays = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
     if (stays) continue;
     Slot& moved = m_slots[hole];

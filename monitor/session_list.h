@@ -3,40 +3,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <memory>
-#include <string_view>
-
-// Dotted IPv4 text held in place: at most 15 characters ("255.255.255.255").
-class AddressText {
- public:
-  static constexpr std::size_t kCapacity = 15;
-
-  AddressText() = default;
-  // False, and left empty, when the text is longer than an IPv4 address can be.
-  bool Assign(std::string_view text);
-  std::string_view view() const { return {m_text, m_length}; }
-  bool operator==(const AddressText& other) const { return std::memcmp(this, &other, sizeof *this) == 0; }
-  bool operator==(std::string_view text) const { return view() == text; }
-
- private:
-  char m_text[kCapacity] = {};
-  std::uint8_t m_length = 0;
-};
 
 // One direction of one TCP connection, from its SYN to its first FIN or RST.
 struct Session {
   std::int32_t srcPort;
   std::int32_t dstPort;
-  AddressText srcAddress;
-  AddressText dstAddress;
+  std::uint32_t srcAddress;  // network order
+  std::uint32_t dstAddress;
   std::uint32_t baseSeq;
 };
 
 // The open sessions, found by their ordered quadruple with one probe of a flat table
-// however many stay open: each session lies in a slot of its own cache line, so a lookup
-// touches one line where a node-based map would chase three.
+// however many stay open: each session lies in a 32-byte slot, two to a cache line, so a
+// lookup touches one line where a node-based map would chase three.
 //
 // The list holds at most `limit` sessions, so that a SYN flood or weeks of sessions that
 // never saw their FIN cannot exhaust memory. When it is full, adding drops the session seen
@@ -59,11 +40,10 @@ class SessionList {
   SessionList(const SessionList&) = delete;
   SessionList& operator=(const SessionList&) = delete;
 
-  // Address texts longer than AddressText::kCapacity are never in the list. Finding a
-  // session counts as seeing it.
-  Session* Find(std::string_view srcAddress, std::int32_t srcPort, std::string_view dstAddress, std::int32_t dstPort);
+  // Finding a session counts as seeing it.
+  Session* Find(std::uint32_t srcAddress, std::int32_t srcPort, std::uint32_t dstAddress, std::int32_t dstPort);
   // Appends a session whose key is not in the list yet, dropping the one seen longest ago
-  // when the list is full. Its addresses are already held in place, so adding cannot fail.
+  // when the list is full. Adding cannot fail.
   Session& Add(const Session& session);
   void Remove(const Session& session);
   // Whether the session of `key` was dropped to make room and has not been added since.
@@ -97,24 +77,27 @@ class SessionList {
  private:
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  struct alignas(64) Slot {
+  // The home slot is not kept: made again from the key, it costs less than the room it takes.
+  struct alignas(32) Slot {
     Session session;
-    std::uint32_t hash;
     std::uint32_t prev;  // the queue
     std::uint32_t next;
     bool used;
     bool seen;  // found since it was last queued
   };
+  static_assert(sizeof(Slot) == 32);
   struct FreeSlots {
     void operator()(Slot* memory) const { std::free(memory); }
   };
   using Table = std::unique_ptr<Slot[], FreeSlots>;
 
+  // Tells the two directions of a connection apart; remembers dropped sessions.
   static std::uint32_t Hash(const Session& key);
+  std::size_t Home(const Session& key) const;  // where the key's probe starts
   // Null when there is no memory for it.
   static Table Allocate(std::size_t capacity);
-  std::uint32_t Locate(const Session& key, std::uint32_t hash) const;  // slot index or kNone
-  Slot& Insert(const Session& session, std::uint32_t hash);
+  std::uint32_t Locate(const Session& key) const;  // slot index or kNone
+  Slot& Insert(const Session& session);
   void Link(std::uint32_t at);
   void Unlink(std::uint32_t at);
   void Erase(std::uint32_t at);

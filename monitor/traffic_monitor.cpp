@@ -1,14 +1,15 @@
 #include "monitor/traffic_monitor.h"
 
-#include "monitor/decimal_text.h"
 #include "monitor/local_addresses.h"
 #include "monitor/packet_headers.h"
 #include "monitor/pcap_source.h"
+#include "monitor/text_format.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -20,11 +21,18 @@
 
 namespace {
 
-// One log line, made in place without allocating. A line is at most about 180 bytes: two
+// One log line, made in place without allocating. A line is at most about 160 bytes: two
 // addresses, five numbers, the longest flags text (36) and a marker. Should a field ever
 // make it longer, the line is refused rather than written past the end.
 class LineBuilder {
  public:
+  LineBuilder& address(std::uint32_t address) {
+    if (kDottedAddressMax > static_cast<std::size_t>(std::end(m_text) - m_end))
+      m_overflowed = true;
+    else
+      m_end = WriteDottedAddress(m_end, address);
+    return *this;
+  }
   LineBuilder& operator<<(std::string_view text) {
     if (text.size() > static_cast<std::size_t>(std::end(m_text) - m_end))
       m_overflowed = true;
@@ -52,6 +60,33 @@ class LineBuilder {
   char* m_end = m_text;
   bool m_overflowed = false;
 };
+
+// Every flags text, made once: one per value of the six flag bits. The bits are named
+// in a fixed order, SYN and FIN twice, the second time under their other names.
+struct FlagsText {
+  char text[40];
+  std::size_t length;
+};
+
+constexpr std::array<FlagsText, 64> kFlagsTexts = [] {
+  using wire::TcpHeader;
+  constexpr struct {
+    unsigned bit;
+    std::string_view name;
+  } kNames[] = {{TcpHeader::kSyn, "SYN"},  {TcpHeader::kRst, "RST"},   {TcpHeader::kFin, "FIN"},
+                {TcpHeader::kAck, "ACK"},  {TcpHeader::kUrg, "URG"},   {TcpHeader::kPush, "PUSH"},
+                {TcpHeader::kSyn, "TAPI"}, {TcpHeader::kFin, "NETDEV"}};
+  std::array<FlagsText, 64> texts{};
+  for (unsigned flags = 0; flags < texts.size(); ++flags) {
+    FlagsText& t = texts[flags];
+    for (const auto& entry : kNames) {
+      if (!(flags & entry.bit)) continue;
+      if (t.length != 0) t.text[t.length++] = ',';
+      for (const char c : entry.name) t.text[t.length++] = c;
+    }
+  }
+  return texts;
+}();
 
 // Set while captures read a file rather than an interface.
 std::atomic<bool> g_readingCaptureFile{false};
@@ -201,13 +236,10 @@ bool CTrafficMonitor::DecodeIpPacket(const std::uint8_t* data, std::uint32_t len
     // A header shorter than its fixed part would have us read it again as TCP.
     if (headerLength < wire::Ipv4Header::kMinLength) return false;
     if (ip->protocol() != wire::Ipv4Header::kProtocolTcp) return false;
-    std::string srcAddress, dstAddress;
-    AddressToText(ip->sourceAddress(), srcAddress);
-    AddressToText(ip->destinationAddress(), dstAddress);
     // The header may claim more bytes than arrived; then nothing follows it, and the
     // pointer must still not leave the datagram.
     const std::uint8_t* tcp = data + std::min(headerLength, length);
-    TrackTcpSegment(srcAddress, dstAddress, tcp, data,
+    TrackTcpSegment(ip->sourceAddress(), ip->destinationAddress(), tcp, data,
                     static_cast<std::int32_t>(length) - static_cast<std::int32_t>(headerLength));
     return true;
   } catch (...) {
@@ -219,8 +251,8 @@ void CTrafficMonitor::AddressToText(std::uint32_t address, std::string& text) {
   text = ws::inet_ntoa(in_addr{address});
 }
 
-bool CTrafficMonitor::TrackTcpSegment(const std::string& srcAddress, const std::string& dstAddress,
-                                      const std::uint8_t* tcpHeader, const std::uint8_t*, std::int32_t length) {
+bool CTrafficMonitor::TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
+                                      const std::uint8_t*, std::int32_t length) {
   const auto tcp = wire::TcpHeader::From(tcpHeader, length);
   if (!tcp) return false;
   try {
@@ -232,17 +264,14 @@ bool CTrafficMonitor::TrackTcpSegment(const std::string& srcAddress, const std::
     const unsigned flags = tcp->flags();
     using wire::TcpHeader;
     if (session == nullptr) {
-      // Texts longer than a dotted address never come from the decoder; they open nothing.
-      Session opened{srcPort, dstPort, {}, {}, seq};
-      if (opened.srcAddress.Assign(srcAddress) && opened.dstAddress.Assign(dstAddress)) {
-        // A session dropped to make room comes back as a new one with its next segment,
-        // unless that segment ends it.
-        const bool syn = flags & TcpHeader::kSyn;
-        const bool dropped = !syn && m_sessions.TakeDropped(opened);
-        if (syn || (dropped && !(flags & (TcpHeader::kRst | TcpHeader::kFin)))) {
-          m_sessions.Add(opened);
-          marker = kNewSession;
-        }
+      // A session dropped to make room comes back as a new one with its next segment,
+      // unless that segment ends it.
+      const Session opened{srcPort, dstPort, srcAddress, dstAddress, seq};
+      const bool syn = flags & TcpHeader::kSyn;
+      const bool dropped = !syn && m_sessions.TakeDropped(opened);
+      if (syn || (dropped && !(flags & (TcpHeader::kRst | TcpHeader::kFin)))) {
+        m_sessions.Add(opened);
+        marker = kNewSession;
       }
     } else {
       const auto gap = static_cast<std::int32_t>(seq - session->baseSeq);
@@ -264,42 +293,36 @@ bool CTrafficMonitor::TrackTcpSegment(const std::string& srcAddress, const std::
   }
 }
 
-void CTrafficMonitor::LogTcpSegment(const std::string& srcAddress, const std::string& dstAddress,
-                                    const std::uint8_t* tcpHeader, std::int32_t size, std::string_view marker) {
+void CTrafficMonitor::LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
+                                    std::int32_t size, std::string_view marker) {
   const auto tcp = *wire::TcpHeader::From(tcpHeader, wire::TcpHeader::kLength);
-  const std::int32_t srcPort = tcp.sourcePort(), dstPort = tcp.destinationPort();
-  const std::string flags = FormatTcpFlags(tcp.flags());
-  const std::string seq = DecimalText(tcp.sequence()), ack = DecimalText(tcp.acknowledgement());
+  // A datagram is at most 65,535 bytes, so the size fits the record.
+  const PacketRecord packet{.srcAddress = srcAddress,
+                            .dstAddress = dstAddress,
+                            .seq = tcp.sequence(),
+                            .ack = tcp.acknowledgement(),
+                            .srcPort = tcp.sourcePort(),
+                            .dstPort = tcp.destinationPort(),
+                            .size = static_cast<std::uint16_t>(size),
+                            .flags = static_cast<std::uint8_t>(tcp.flags())};
 
   LineBuilder line;
-  line << srcAddress << " - " << dstAddress << " {";
-  line.number(srcPort) << "-";
-  line.number(dstPort) << "}, len: ";
-  line.number(size) << ", seq: " << seq << ",ack: " << ack << ", Flags: " << flags << " " << marker << "\r\n";
+  line.address(packet.srcAddress) << " - ";
+  line.address(packet.dstAddress) << " {";
+  line.number(packet.srcPort) << "-";
+  line.number(packet.dstPort) << "}, len: ";
+  line.number(packet.size) << ", seq: ";
+  line.number(packet.seq) << ",ack: ";
+  line.number(packet.ack) << ", Flags: " << FormatTcpFlags(packet.flags) << " " << marker << "\r\n";
   // The tree shows only what the log holds: a line that cannot be written drops the segment.
   const auto text = line.text();
   if (!text || !m_logFile.Write(*text)) return;
-
-  m_packets.AddPacketToTree(
-      {srcAddress, dstAddress, DecimalText(srcPort), DecimalText(dstPort), DecimalText(size), flags, seq, ack});
+  m_packets.AddPacketToTree(packet);
 }
 
-std::string CTrafficMonitor::FormatTcpFlags(unsigned flags) {
-  using wire::TcpHeader;
-  // SYN and FIN are named twice, the second time under their other names.
-  static constexpr struct {
-    unsigned bit;
-    std::string_view name;
-  } kNames[] = {{TcpHeader::kSyn, "SYN"},  {TcpHeader::kRst, "RST"},   {TcpHeader::kFin, "FIN"},
-                {TcpHeader::kAck, "ACK"},  {TcpHeader::kUrg, "URG"},   {TcpHeader::kPush, "PUSH"},
-                {TcpHeader::kSyn, "TAPI"}, {TcpHeader::kFin, "NETDEV"}};
-  std::string text;
-  for (const auto& entry : kNames) {
-    if (!(flags & entry.bit)) continue;
-    if (!text.empty()) text += ',';
-    text += entry.name;
-  }
-  return text;
+std::string_view CTrafficMonitor::FormatTcpFlags(unsigned flags) {
+  const FlagsText& t = kFlagsTexts[flags & 0x3F];
+  return {t.text, t.length};
 }
 
 std::string CTrafficMonitor::PadLabel(std::string_view label) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "monitor/log_file.h"
-#include "monitor/packet_fields.h"
 #include "monitor/packet_sink.h"
 #include "monitor/session_list.h"
 #include "monitor/winsock.h"
@@ -48,13 +47,15 @@ class CTrafficMonitor {
   void StopCapture();
   bool CaptureLoop();
 
+  // The per-segment path carries the addresses as numbers (network order) and makes each
+  // text once, where it is written: in the log line, or when the tree shows it.
   bool DecodeIpPacket(const std::uint8_t* data, std::uint32_t length);
   static void AddressToText(std::uint32_t address, std::string& text);
-  bool TrackTcpSegment(const std::string& srcAddress, const std::string& dstAddress, const std::uint8_t* tcpHeader,
+  bool TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
                        const std::uint8_t* ipHeader, std::int32_t length);
-  void LogTcpSegment(const std::string& srcAddress, const std::string& dstAddress, const std::uint8_t* tcpHeader,
+  void LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
                      std::int32_t size, std::string_view marker);
-  static std::string FormatTcpFlags(unsigned flags);
+  static std::string_view FormatTcpFlags(unsigned flags);
   static std::string PadLabel(std::string_view label);
 
   static constexpr std::uint32_t kReceiveBufferSize = 0xFFFF;

@@ -1,11 +1,11 @@
 #include "monitor/winsock.h"
 
 #include "monitor/pcap_source.h"
+#include "monitor/text_format.h"
 
 #include <arpa/inet.h>
 
 #include <atomic>
-#include <charconv>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -186,14 +186,8 @@ std::uint32_t inet_addr(const char* text) {
 }
 
 char* inet_ntoa(in_addr address) {
-  thread_local char text[16];
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
-  char* p = text;
-  for (int i = 0; i < 4; ++i) {
-    if (i != 0) *p++ = '.';
-    p = std::to_chars(p, text + sizeof text, bytes[i]).ptr;
-  }
-  *p = '\0';
+  thread_local char text[kDottedAddressMax + 1];
+  *WriteDottedAddress(text, address.s_addr) = '\0';
   return text;
 }
 

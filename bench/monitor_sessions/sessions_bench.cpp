@@ -26,7 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Counter : PacketSink {
-  void AddPacketToTree(const PacketFields&) override { ++shown; }
+  void AddPacketToTree(const PacketRecord&) override { ++shown; }
   std::uint64_t shown = 0;
 };
 

@@ -72,7 +72,7 @@ TEST_F(CaptureTest, EveryReceivedDatagramIsDecodedUntilAReceiveFails) {
   script.errorAfterDatagrams = ws::WSAENETDOWN;
   EXPECT_EQ(Run(), "Binding to: \nWSARecv() failed: 10050\n");
   ASSERT_EQ(monitor.Packets().size(), 2u);
-  EXPECT_EQ(monitor.Packets()[1].srcPort, "2");
+  EXPECT_EQ(monitor.Packets()[1].srcPort, 2);
   EXPECT_EQ(script.receives, 4);
 
   // A capture that has ended is never started again.
@@ -137,9 +137,9 @@ TEST_P(CaptureFileTest, FileIsReadWholeAndItsEndIsQuiet) {
 
   const auto packets = monitor.Packets();
   ASSERT_EQ(packets.size(), 2u);
-  EXPECT_EQ(packets[0].size, "0");  // Ethernet padding is not TCP data
-  EXPECT_EQ(packets[1].srcPort, "3");
-  EXPECT_EQ(packets[1].size, "300");
+  EXPECT_EQ(packets[0].size, 0);  // Ethernet padding is not TCP data
+  EXPECT_EQ(packets[1].srcPort, 3);
+  EXPECT_EQ(packets[1].size, 300);
   EXPECT_EQ(streams.Out(), "Binding to: \n");
   EXPECT_EQ(streams.Err(), "");
 }
@@ -225,8 +225,13 @@ TEST(SocketFacadeTest, AddressTextConversions) {
   EXPECT_EQ(ws::inet_addr("10.1.2.3"), htonl(0x0A010203));
   EXPECT_EQ(ws::inet_addr("fe80::1"), INADDR_NONE);
   EXPECT_EQ(ws::inet_addr("10.1.2"), INADDR_NONE);
-  EXPECT_STREQ(ws::inet_ntoa(in_addr{htonl(0xFFFFFFFF)}), "255.255.255.255");
-  EXPECT_STREQ(ws::inet_ntoa(in_addr{htonl(0x0A000001)}), "10.0.0.1");
+  // Every byte value in every place, against the C library's text.
+  for (std::uint32_t byte = 0; byte < 256; ++byte) {
+    const std::uint32_t address = htonl(byte << 24 | (255 - byte) << 16 | (byte * 7 % 256) << 8 | byte / 3);
+    char expected[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &address, expected, sizeof expected);
+    ASSERT_STREQ(ws::inet_ntoa(in_addr{address}), expected) << byte;
+  }
 }
 
 TEST(LocalAddressesTest, LoopbackOnlyWhenThereIsNoOther) {

@@ -1,4 +1,4 @@
-// Decoding of received datagrams into log lines and tree fields.
+// Decoding of received datagrams into log lines and the segments the tree shows.
 #include "tests/monitor/monitor_test_support.h"
 #include "tools/packet_builder.h"
 
@@ -8,6 +8,15 @@ namespace {
 
 using monitor_test::Lines;
 using tools::TcpSegment;
+
+// The texts of a segment's tree items: the root, then each field's value after its label.
+std::vector<std::string> TreeTexts(const PacketRecord& packet) {
+  std::vector<std::string> texts{packet.RootText()};
+  for (const auto header : {PacketRecord::Header::Ip, PacketRecord::Header::Tcp})
+    for (int row = 0; row < PacketRecord::FieldCount(header); ++row)
+      texts.push_back(packet.FieldText(header, row).substr(CTrafficMonitor::PadLabel("").size()));
+  return texts;
+}
 
 class DecodeTest : public ::testing::Test {
  protected:
@@ -34,15 +43,33 @@ TEST_F(DecodeTest, SynWithoutOptionsGivesTheDocumentedLineAndFields) {
             "/*New session*/ \r\n");
   const auto packets = monitor.Packets();
   ASSERT_EQ(packets.size(), 1u);
-  const PacketFields& f = packets[0];
-  EXPECT_EQ(f.srcAddress, "10.0.0.2");
-  EXPECT_EQ(f.dstAddress, "10.0.0.1");
-  EXPECT_EQ(f.srcPort, "1025");
-  EXPECT_EQ(f.dstPort, "80");
-  EXPECT_EQ(f.size, "0");
-  EXPECT_EQ(f.flags, "SYN,TAPI");
-  EXPECT_EQ(f.seq, "1000");
-  EXPECT_EQ(f.ack, "0");
+  EXPECT_EQ(TreeTexts(packets[0]), (std::vector<std::string>{"10.0.0.2 - 10.0.0.1", "10.0.0.2", "10.0.0.1", "1025",
+                                                             "80", "0", "SYN,TAPI", "1000", "0"}));
+}
+
+TEST_F(DecodeTest, LineAndTreeAgreeOnTheWidestValues) {
+  tools::TcpSegment widest{.srcAddress = "255.255.255.255",
+                           .dstAddress = "0.0.0.0",
+                           .srcPort = 65535,
+                           .dstPort = 0,
+                           .seq = 4294967295u,
+                           .ack = 4294967295u,
+                           .flags = 0x3F,
+                           .payloadBytes = 65535 - 40};
+  EXPECT_TRUE(Feed(tools::TcpDatagram(widest)));
+  EXPECT_EQ(Log(),
+            "255.255.255.255 - 0.0.0.0 {65535-0}, len: 65495, seq: 4294967295,ack: 4294967295, "
+            "Flags: SYN,RST,FIN,ACK,URG,PUSH,TAPI,NETDEV  /*New session*/ \r\n");
+  ASSERT_EQ(monitor.Packets().size(), 1u);
+  EXPECT_EQ(TreeTexts(monitor.Packets()[0]),
+            (std::vector<std::string>{"255.255.255.255 - 0.0.0.0", "255.255.255.255", "0.0.0.0", "65535", "0", "65495",
+                                      "SYN,RST,FIN,ACK,URG,PUSH,TAPI,NETDEV", "4294967295", "4294967295"}));
+
+  // A byte more than IPv4 allows is no datagram, whatever its header says.
+  std::vector<std::uint8_t> tooLong = tools::TcpDatagram(widest);
+  tooLong.push_back(0);
+  EXPECT_FALSE(Feed(tooLong));
+  EXPECT_EQ(monitor.Packets().size(), 1u);
 }
 
 TEST_F(DecodeTest, DatagramsThatAreNotTcpOverIpv4AddNothing) {
@@ -92,14 +119,14 @@ TEST_F(DecodeTest, HeaderLengthAboveFiveMovesTheTcpHeader) {
 
   EXPECT_TRUE(Feed(withOptions));
   ASSERT_EQ(monitor.Packets().size(), 1u);
-  EXPECT_EQ(monitor.Packets()[0].srcPort, "4242");
-  EXPECT_EQ(monitor.Packets()[0].size, "6");
+  EXPECT_EQ(monitor.Packets()[0].srcPort, 4242);
+  EXPECT_EQ(monitor.Packets()[0].size, 6);
 }
 
 TEST_F(DecodeTest, TcpOptionsCountAsSize) {
   EXPECT_TRUE(Feed(tools::TcpDatagram({.flags = tools::kAck, .optionBytes = 12})));
   ASSERT_EQ(monitor.Packets().size(), 1u);
-  EXPECT_EQ(monitor.Packets()[0].size, "12");
+  EXPECT_EQ(monitor.Packets()[0].size, 12);
   EXPECT_NE(Log().find(", len: 12,"), std::string::npos);
 }
 
@@ -109,8 +136,8 @@ TEST_F(DecodeTest, AcknowledgementIsShownInFullWithoutTheAckFlag) {
   datagram[33] |= 0xC0;
   EXPECT_TRUE(Feed(datagram));
   ASSERT_EQ(monitor.Packets().size(), 1u);
-  EXPECT_EQ(monitor.Packets()[0].ack, "4294967295");
-  EXPECT_EQ(monitor.Packets()[0].flags, "PUSH");
+  EXPECT_EQ(monitor.Packets()[0].ack, 4294967295u);
+  EXPECT_EQ(monitor.Packets()[0].flags, tools::kPsh);
   EXPECT_EQ(Lines(Log()).at(0), "10.0.0.2 - 10.0.0.1 {1025-80}, len: 0, seq: 0,ack: 4294967295, Flags: PUSH ");
 }
 

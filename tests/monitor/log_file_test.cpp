@@ -100,8 +100,7 @@ TEST(LogFileTest, ALineTooLongToBuildIsDroppedWhole) {
   monitor_test::TempDir dir;
   monitor_test::RecordingMonitor monitor(dir.path());
   const auto tcp = tools::TcpDatagram({.flags = tools::kAck});
-  const std::string longAddress(300, '9');
-  monitor.LogTcpSegment(longAddress, "10.0.0.1", tcp.data() + 20, 0, "");
+  monitor.LogTcpSegment(0, 0, tcp.data() + 20, 0, std::string(300, '!'));
   EXPECT_EQ(dir.Read("Logger.txt"), "");
   EXPECT_TRUE(monitor.Packets().empty());
   FeedSyn(monitor);

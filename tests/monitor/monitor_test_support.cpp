@@ -54,13 +54,13 @@ ScriptedCapture::ScriptedCapture(Script& script) {
 
 ScriptedCapture::~ScriptedCapture() { ws::SetSourceFactory(nullptr); }
 
-void PacketRecorder::AddPacketToTree(const PacketFields& fields) {
+void PacketRecorder::AddPacketToTree(const PacketRecord& packet) {
   std::lock_guard lock(m_mutex);
-  m_packets.push_back(fields);
+  m_packets.push_back(packet);
   m_added.notify_all();
 }
 
-std::vector<PacketFields> PacketRecorder::Packets() {
+std::vector<PacketRecord> PacketRecorder::Packets() {
   std::lock_guard lock(m_mutex);
   return m_packets;
 }

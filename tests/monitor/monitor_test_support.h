@@ -56,18 +56,18 @@ class ScriptedCapture {
   ~ScriptedCapture();
 };
 
-// A tree that is a list of the fields it was handed.
+// A tree that is a list of the segments it was handed.
 class PacketRecorder : public PacketSink {
  public:
-  void AddPacketToTree(const PacketFields& fields) override;
-  std::vector<PacketFields> Packets();
+  void AddPacketToTree(const PacketRecord& packet) override;
+  std::vector<PacketRecord> Packets();
   // Waits up to `seconds` for at least `count` packets.
   bool WaitForPackets(std::size_t count, double seconds = 5);
 
  private:
   std::mutex m_mutex;
   std::condition_variable m_added;
-  std::vector<PacketFields> m_packets;
+  std::vector<PacketRecord> m_packets;
 };
 
 // A monitor whose tree is a PacketRecorder (a base, so that it is made before the engine).

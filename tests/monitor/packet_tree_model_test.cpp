@@ -2,7 +2,8 @@
 #include "monitor/packet_tree_model.h"
 #include "monitor/packet_handoff.h"
 #include "monitor/packet_tree_view.h"
-#include "monitor/traffic_monitor.h"
+
+#include <arpa/inet.h>
 
 #include <gtest/gtest.h>
 
@@ -19,9 +20,7 @@
 namespace {
 
 PacketRecord Record(std::uint16_t srcPort, std::uint8_t flags = 0x02) {
-  PacketFields fields{
-      "10.0.0.2", "10.0.0.1", std::to_string(srcPort), "80", "0", CTrafficMonitor::FormatTcpFlags(flags), "1000", "0"};
-  return *PacketRecord::FromFields(fields);
+  return {::inet_addr("10.0.0.2"), ::inet_addr("10.0.0.1"), 1000, 0, srcPort, 80, 0, flags};
 }
 
 // Every item under `parent`, depth first, as "text" lines indented by level.
@@ -172,6 +171,25 @@ TEST(PacketTreeModelTest, OldestSegmentsLeaveInOrderPastTheLimit) {
     // most two partly used blocks of 4096 stay.
     EXPECT_LE(model.RetainedBytes(), (limit + 2 * 4096) * (sizeof(PacketRecord) + 1));
   }
+}
+
+TEST(PacketTreeModelTest, QueuedSegmentsAppearTogetherAlsoPastTheLimit) {
+  PacketTreeModel model(64);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+  for (std::uint16_t i = 0; i < 40; ++i) model.Queue(Record(i));
+  EXPECT_EQ(model.rowCount(), 0);
+  model.ShowQueued();
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted[0].at(1).toInt(), 0);
+  EXPECT_EQ(inserted[0].at(2).toInt(), 39);
+
+  // A queue that reaches the limit shows what it holds before the oldest rows leave.
+  for (std::uint16_t i = 40; i < 200; ++i) model.Queue(Record(i));
+  model.ShowQueued();
+  const int rows = model.rowCount();
+  EXPECT_GE(rows, 60);
+  for (int row = 0; row < rows; ++row) ASSERT_EQ(PortOf(model.index(row, 0)), 200 - rows + row) << row;
 }
 
 TEST(PacketTreeViewTest, TopItemAndSelectionStayWhileTheOldestRowsLeave) {

@@ -3,36 +3,44 @@
 // length (the last one takes what is left), so that one input can open, gap and close
 // sessions. The log is kept in memory, written by the same line writer as "Logger.txt",
 // so that no input touches the disk.
-#include "monitor/packet_record.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/traffic_monitor.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
+// The tree, and what each of its segments says its log line must begin with, rebuilt
+// from the texts the view would show.
 class FuzzTree : public PacketSink {
  public:
-  void AddPacketToTree(const PacketFields& fields) override {
-    const auto record = PacketRecord::FromFields(fields);
-    if (!record) std::abort();  // the log step made texts the tree cannot take
-    m_model.Append(*record);
-    // Format every item of the new group, as a view would.
+  void AddPacketToTree(const PacketRecord& packet) override {
+    m_model.Append(packet);
     const QModelIndex root = m_model.index(m_model.rowCount() - 1, 0);
-    m_texts += m_model.data(root).toString().size();
+    std::string texts[8];
+    int field = 0;
     for (int header = 0; header < m_model.rowCount(root); ++header) {
       const QModelIndex h = m_model.index(header, 0, root);
       for (int row = 0; row < m_model.rowCount(h); ++row)
-        m_texts += m_model.data(m_model.index(row, 0, h)).toString().size();
+        texts[field++] = m_model.data(m_model.index(row, 0, h)).toString().toStdString().substr(kLabelWidth);
     }
+    if (field != 8) std::abort();
+    m_linePrefixes.push_back(m_model.data(root).toString().toStdString() + " {" + texts[2] + "-" + texts[3] +
+                             "}, len: " + texts[4] + ", seq: " + texts[6] + ",ack: " + texts[7] +
+                             ", Flags: " + texts[5] + " ");
   }
-  int Rows() const { return m_model.rowCount(); }
+  const std::vector<std::string>& LinePrefixes() const { return m_linePrefixes; }
 
  private:
+  static inline const std::size_t kLabelWidth = CTrafficMonitor::PadLabel("").size();
   PacketTreeModel m_model;
-  qsizetype m_texts = 0;
+  std::vector<std::string> m_linePrefixes;
 };
 
 struct FuzzMonitor : CTrafficMonitor {
@@ -40,11 +48,22 @@ struct FuzzMonitor : CTrafficMonitor {
   using CTrafficMonitor::m_logFile;
 };
 
-// The tree shows exactly the segments of the log, each on a whole line.
-void CheckLogMatchesTree(const std::string& log, int rows) {
-  std::size_t lines = 0;
-  for (std::size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
-  if (lines != static_cast<std::size_t>(rows) || !(log.empty() || log.ends_with("\r\n"))) std::abort();
+// The tree shows exactly the segments of the log, in its order, with the texts of its
+// lines, and the log holds whole lines only.
+void CheckLogMatchesTree(const std::string& log, const std::vector<std::string>& linePrefixes) {
+  static constexpr std::string_view kMarkers[] = {"", CTrafficMonitor::kNewSession, CTrafficMonitor::kGapBelow,
+                                                  CTrafficMonitor::kGapAbove};
+  std::size_t start = 0;
+  for (const std::string& prefix : linePrefixes) {
+    const std::size_t end = log.find("\r\n", start);
+    if (end == std::string::npos) std::abort();
+    const std::string_view line(log.data() + start, end - start);
+    if (!line.starts_with(prefix) ||
+        std::find(std::begin(kMarkers), std::end(kMarkers), line.substr(prefix.size())) == std::end(kMarkers))
+      std::abort();
+    start = end + 2;
+  }
+  if (start != log.size()) std::abort();
 }
 
 }  // namespace
@@ -66,6 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     data += length;
     size -= length;
   }
-  CheckLogMatchesTree(monitor.m_logFile.MemoryText(), tree.Rows());
+  CheckLogMatchesTree(monitor.m_logFile.MemoryText(), tree.LinePrefixes());
   return 0;
 }
