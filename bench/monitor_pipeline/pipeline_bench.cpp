@@ -7,6 +7,7 @@
 //
 // usage: monitor_pipeline_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
+#include "bench/monitor_pipeline/model_sink.h"
 #include "monitor/packet_record.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/traffic_monitor.h"
@@ -26,18 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The tree's side as the GUI thread does it under load: each segment queued in the model,
-// the views told of them once per burst served (a served burst then holds thousands).
-struct ModelSink : PacketSink {
-  static constexpr int kBurst = 1000;
-  void AddPacketToTree(const PacketRecord& packet) override {
-    model.Queue(packet);
-    if (++queued % kBurst == 0) model.ShowQueued();
-  }
-  PacketTreeModel model;
-  int queued = 0;
-};
 
 class ModelMonitor : public ModelSink, public CTrafficMonitor {
  public:

@@ -5,9 +5,12 @@
 // A live capture runs at the network's pace; the file is read at the window's pace instead,
 // never more than 1,024 datagrams ahead of it, so that the service drops nothing and the
 // figure is the rate the window keeps up with.
-// Budget: 0.7 of the rate of the floor that the pipeline benchmark measures against.
+// Each run is followed by runs of the floors (see bench/line_floor) over the same file.
+// Budget: 0.7 of the floor's rate or more.
 //
 // usage: monitor_service_bench [segments [connections [runs]]]
+#include "bench/line_floor/line_floor.h"
+#include "bench/monitor_pipeline/model_sink.h"
 #include "daemon/capture_server.h"
 #include "monitor/descriptor_source.h"
 #include "monitor/packet_record.h"
@@ -22,7 +25,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,7 +35,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // The processor time the calling thread has used, in seconds.
 double ThreadSeconds() {
@@ -106,13 +107,6 @@ class CountingSource final : public ws::DescriptorSource {
   double& m_seconds;  // the capture thread's processor time at the end
 };
 
-struct ModelSink : PacketSink {
-  void AddPacketToTree(const PacketFields& fields) override {
-    if (const auto record = PacketRecord::FromFields(fields)) model.Append(*record);
-  }
-  PacketTreeModel model;
-};
-
 // The window's pipeline over the socket `socket`, until the service's capture ends.
 class Window : public ModelSink, public CTrafficMonitor {
  public:
@@ -128,10 +122,9 @@ class Window : public ModelSink, public CTrafficMonitor {
     m_addresses = {"192.0.2.1"};
     StartCapture();
     m_hThread.join();
+    model.ShowQueued();
   }
 };
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 }  // namespace
 
@@ -148,12 +141,14 @@ int main(int argc, char** argv) {
   std::printf("capture file: %llu segments over %u connections, %.1f MB\n", static_cast<unsigned long long>(segments),
               connections, fs::file_size(file) / 1e6);
 
-  std::vector<double> rates;
+  bench::LineFloors floors(dir);
+  std::vector<bench::Rate> rates;
+  std::vector<double> wall;
   for (int run = 0; run < runs; ++run) {
     std::atomic<std::uint64_t> read{0};
     double serviceSeconds = 0, windowSeconds = 0;
     CaptureServer service([&] { return std::make_unique<PacedFileSource>(file, read, serviceSeconds); });
-    const auto start = Clock::now();
+    const bench::RunTimer timer;
     int socket = -1;
     std::uint32_t capture = 0;
     if (const int error = service.Open("window", kAddress, &socket, &capture)) {
@@ -162,20 +157,18 @@ int main(int argc, char** argv) {
     }
     Window window(dir.string(), socket, read, windowSeconds);
     window.Run();
-    const double s = Seconds(Clock::now() - start);
     const auto shown = static_cast<std::uint64_t>(window.model.rowCount());
-    rates.push_back(shown / s);
+    rates.push_back(timer.Stop(shown));
+    wall.push_back(rates.back().wall);
     std::printf(
-        "run %d: %.3f s, %.0f segments/s, %llu datagrams lost; processor time per segment: "
-        "service %.2f us, window %.2f us\n",
-        run + 1, s, shown / s, static_cast<unsigned long long>(segments - shown), serviceSeconds / segments * 1e6,
+        "run %d: %.0f segments/s, %llu datagrams lost; processor time per segment: service %.2f us, window %.2f us\n",
+        run + 1, rates.back().wall, static_cast<unsigned long long>(segments - shown), serviceSeconds / segments * 1e6,
         windowSeconds / segments * 1e6);
+    if (!floors.Run(file, segments)) return 1;
   }
-  std::sort(rates.begin(), rates.end());
-  std::printf(
-      "\nthrough the service (capture, socket pair, decode, track, log line, tree model): %.0f segments/s "
-      "(median of %d runs, best %.0f)\n",
-      rates[rates.size() / 2], runs, rates.back());
+  std::printf("\n%-40s %9.0f segments/s (median of %d runs)\n", "through the service (capture to tree)",
+              bench::Median(wall), runs);
+  floors.Report("through the service", rates, 0.7);
   fs::remove_all(dir);
   return 0;
 }
