@@ -7,11 +7,10 @@
 //
 // usage: monitor_pipeline_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
-#include "bench/monitor_pipeline/model_sink.h"
+#include "bench/monitor_pipeline/traffic_bench.h"
 #include "monitor/packet_record.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/traffic_monitor.h"
-#include "tools/synthetic_traffic.h"
 
 #include <unistd.h>
 
@@ -40,30 +39,13 @@ class ModelMonitor : public ModelSink, public CTrafficMonitor {
   }
 };
 
-struct WorkDir {
-  ~WorkDir() { fs::remove_all(path); }
-  fs::path path;
-};
-
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
-  const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
-  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
-
-  std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return 1;
-  const WorkDir work{pattern};
-  const fs::path& dir = work.path;
-  const std::string file = (dir / "traffic.pcap").string();
-  auto t = Clock::now();
-  if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap)) return 1;
-  std::printf("capture file: %llu segments over %u connections, %.1f MB, written in %.2f s\n",
-              static_cast<unsigned long long>(segments), connections, fs::file_size(file) / 1e6,
-              Seconds(Clock::now() - t));
+  const TrafficBench bench(argc, argv);
+  const auto& [segments, connections, runs, dir, file] = bench;
 
   bench::LineFloors floors(dir);
   CTrafficMonitor::SetCaptureFile(file);
@@ -90,7 +72,7 @@ int main(int argc, char** argv) {
   double tcpdumpRate = 0;
   if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
     const std::string command = "tcpdump -nn -r " + file + " > " + (dir / "out.txt").string() + " 2>/dev/null";
-    t = Clock::now();
+    const auto t = Clock::now();
     if (std::system(command.c_str()) == 0) tcpdumpRate = segments / Seconds(Clock::now() - t);
   }
 

@@ -10,14 +10,13 @@
 //
 // usage: monitor_service_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
-#include "bench/monitor_pipeline/model_sink.h"
+#include "bench/monitor_pipeline/traffic_bench.h"
 #include "daemon/capture_server.h"
 #include "monitor/descriptor_source.h"
 #include "monitor/packet_record.h"
 #include "monitor/packet_tree_model.h"
 #include "monitor/pcap_source.h"
 #include "monitor/traffic_monitor.h"
-#include "tools/synthetic_traffic.h"
 
 #include <arpa/inet.h>
 #include <time.h>
@@ -129,17 +128,8 @@ class Window : public ModelSink, public CTrafficMonitor {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::uint64_t segments = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
-  const std::uint32_t connections = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000;
-  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
-
-  std::string pattern = (fs::temp_directory_path() / "brenvo-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return 1;
-  const fs::path dir = pattern;
-  const std::string file = (dir / "traffic.pcap").string();
-  if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap)) return 1;
-  std::printf("capture file: %llu segments over %u connections, %.1f MB\n", static_cast<unsigned long long>(segments),
-              connections, fs::file_size(file) / 1e6);
+  const TrafficBench bench(argc, argv);
+  const auto& [segments, connections, runs, dir, file] = bench;
 
   bench::LineFloors floors(dir);
   std::vector<bench::Rate> rates;
@@ -169,6 +159,5 @@ int main(int argc, char** argv) {
   std::printf("\n%-40s %9.0f segments/s (median of %d runs)\n", "through the service (capture to tree)",
               bench::Median(wall), runs);
   floors.Report("through the service", rates, 0.7);
-  fs::remove_all(dir);
   return 0;
 }
