@@ -79,7 +79,7 @@ QImage Canvas(int size) {
   return image;
 }
 
-QImage MakeShieldImage(int size) {
+QImage ShieldImage(int size) {
   QImage image = Canvas(size);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
@@ -158,13 +158,15 @@ QImage LoadBitmapResource(int id) {
   }
 }
 
+QImage ApplicationIconImage(int size) { return ShieldImage(size); }
+
 QIcon LoadIconResource(int id) {
   QIcon icon;
   switch (id) {
     case IDR_MAINFRAME:
-      icon.addPixmap(QPixmap::fromImage(MakeShieldImage(16)));
-      icon.addPixmap(QPixmap::fromImage(MakeShieldImage(32)));
-      icon.addPixmap(QPixmap::fromImage(MakeShieldImage(48)));
+      icon.addPixmap(QPixmap::fromImage(ApplicationIconImage(16)));
+      icon.addPixmap(QPixmap::fromImage(ApplicationIconImage(32)));
+      icon.addPixmap(QPixmap::fromImage(ApplicationIconImage(48)));
       break;
     case IDI_PACKET: icon.addPixmap(QPixmap::fromImage(MakePacketIcon())); break;
     case IDI_HEADER: icon.addPixmap(QPixmap::fromImage(MakeHeaderIcon())); break;
