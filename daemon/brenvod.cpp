@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,8 +47,9 @@ struct Settings {
   std::string backend = "nftables";
 };
 
-// 0 to run, else the exit status: 0 after --help or --version, 2 for a command line not understood.
-int ParseCommandLine(int argc, char** argv, Settings* settings) {
+// Nothing to run the service; else the exit status: 0 after --help or --version, 2 for a
+// command line not understood.
+std::optional<int> ParseCommandLine(int argc, char** argv, Settings* settings) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     std::string_view value;
@@ -56,7 +58,7 @@ int ParseCommandLine(int argc, char** argv, Settings* settings) {
         std::fputs(kUsage, stdout);
       else
         std::printf("brenvod %s\n", kVersion.productVersion);
-      return -1;
+      return 0;
     }
     if (arg == "--db" && i + 1 < argc) {
       value = argv[++i];
@@ -81,7 +83,7 @@ int ParseCommandLine(int argc, char** argv, Settings* settings) {
     }
     settings->database = value;
   }
-  return 0;
+  return std::nullopt;
 }
 
 // SIGTERM, SIGINT and SIGHUP arrive on a descriptor, to be read in the loop like the bus.
@@ -114,7 +116,7 @@ void Serve(sdbus::IConnection& bus, int signals, FirewallService& firewall) {
 
 int main(int argc, char** argv) {
   Settings settings;
-  if (const int status = ParseCommandLine(argc, argv, &settings)) return status < 0 ? 0 : status;
+  if (const std::optional<int> status = ParseCommandLine(argc, argv, &settings)) return *status;
   const int signals = BlockedSignals();
 
   BackendChoice choice;

@@ -1,5 +1,7 @@
 #include "firewall/bus/bus_protocol.h"
 
+#include <sdbus-c++/IConnection.h>
+
 #include <sdbus-c++/IObject.h>
 #include <sdbus-c++/Message.h>
 
@@ -56,6 +58,16 @@ bool CurrentCaller(sdbus::IObject& object, Caller* caller) {
     return true;
   } catch (const sdbus::Error&) {
     return false;
+  }
+}
+
+HRESULT ConnectSystemBus(std::unique_ptr<sdbus::IConnection>* connection) {
+  try {
+    *connection = sdbus::createSystemBusConnection();
+    return S_OK;
+  } catch (const sdbus::Error& error) {
+    SetErrorInfoText("cannot reach the system bus: " + error.getMessage());
+    return E_FAIL;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <sdbus-c++/Error.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,8 +12,9 @@
 #include "firewall/com/hresult.h"
 
 namespace sdbus {
+class IConnection;
 class IObject;
-}
+}  // namespace sdbus
 
 namespace bus {
 
@@ -38,6 +40,10 @@ struct Caller {
 };
 // False when the bus cannot tell.
 bool CurrentCaller(sdbus::IObject& object, Caller* caller);
+
+// A connection to the system bus (DBUS_SYSTEM_BUS_ADDRESS where set); fails, with the reason
+// as the thread's error text, where there is none.
+HRESULT ConnectSystemBus(std::unique_ptr<sdbus::IConnection>* connection);
 
 // Texts on the bus are UTF-8 without NUL; the firewall keeps UTF-16. Each conversion gives
 // nothing for a text that cannot cross the bus: bytes that are not UTF-8, an unpaired

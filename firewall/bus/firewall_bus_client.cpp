@@ -30,6 +30,13 @@ HRESULT Send(const std::u16string& text, const char* what, std::string* out) {
 
 std::u16string Received(const std::string& text) { return bus::Utf16(text).value_or(std::u16string()); }
 
+// A lookup that found no entry succeeded: the entry is left empty.
+HRESULT AbsenceIsNoFailure(HRESULT hr) {
+  if (hr != HRESULT_NOT_FOUND) return hr;
+  TakeErrorInfoText();
+  return S_OK;
+}
+
 }  // namespace
 
 class FirewallBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo::Firewall1_proxy> {
@@ -51,15 +58,12 @@ FirewallBusClient::FirewallBusClient(std::unique_ptr<sdbus::IConnection> connect
 FirewallBusClient::~FirewallBusClient() = default;
 
 HRESULT FirewallBusClient::Connect(std::shared_ptr<FirewallBusClient>* client, FailureReport report) {
-  try {
-    auto connection = sdbus::createSystemBusConnection();
-    connection->setMethodCallTimeout(kCallTimeout);
-    client->reset(new FirewallBusClient(std::move(connection), std::move(report)));
-    return S_OK;
-  } catch (const sdbus::Error& error) {
-    SetErrorInfoText("cannot reach the system bus: " + error.getMessage());
-    return E_FAIL;
-  }
+  std::unique_ptr<sdbus::IConnection> connection;
+  const HRESULT hr = bus::ConnectSystemBus(&connection);
+  if (FAILED(hr)) return hr;
+  connection->setMethodCallTimeout(kCallTimeout);
+  client->reset(new FirewallBusClient(std::move(connection), std::move(report)));
+  return S_OK;
 }
 
 bool FirewallBusClient::ServiceAvailable() {
@@ -125,30 +129,20 @@ HRESULT FirewallBusClient::Find(const AppKey& key, std::optional<AppRecord>* ent
   entry->reset();
   std::string path;
   if (const HRESULT hr = Send(key, "the path", &path); FAILED(hr)) return hr;
-  const HRESULT hr = Read([&] {
+  return AbsenceIsNoFailure(Read([&] {
     const auto [name, enabled] = m_proxy->GetApplication(path);
     *entry = AppRecord{key, Received(name), enabled};
     return S_OK;
-  });
-  if (hr == HRESULT_NOT_FOUND) {
-    TakeErrorInfoText();
-    return S_OK;
-  }
-  return hr;
+  }));
 }
 
 HRESULT FirewallBusClient::Find(const PortKey& key, std::optional<PortRecord>* entry) {
   entry->reset();
-  const HRESULT hr = Read([&] {
+  return AbsenceIsNoFailure(Read([&] {
     const auto [name, enabled] = m_proxy->GetPort(key.number, key.protocol);
     *entry = PortRecord{key, Received(name), enabled};
     return S_OK;
-  });
-  if (hr == HRESULT_NOT_FOUND) {
-    TakeErrorInfoText();
-    return S_OK;
-  }
-  return hr;
+  }));
 }
 
 HRESULT FirewallBusClient::List(std::vector<AppRecord>* entries) {

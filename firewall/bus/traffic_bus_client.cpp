@@ -57,13 +57,10 @@ TrafficBusClient::TrafficBusClient(std::unique_ptr<sdbus::IConnection> connectio
 TrafficBusClient::~TrafficBusClient() = default;
 
 HRESULT TrafficBusClient::Connect(std::unique_ptr<TrafficBusClient>* client) {
-  try {
-    client->reset(new TrafficBusClient(sdbus::createSystemBusConnection()));
-    return S_OK;
-  } catch (const sdbus::Error& error) {
-    SetErrorInfoText("cannot reach the system bus: " + error.getMessage());
-    return E_FAIL;
-  }
+  std::unique_ptr<sdbus::IConnection> connection;
+  const HRESULT hr = bus::ConnectSystemBus(&connection);
+  if (SUCCEEDED(hr)) client->reset(new TrafficBusClient(std::move(connection)));
+  return hr;
 }
 
 HRESULT TrafficBusClient::OpenCapture(const std::string& address, int interrupt, int* socket, std::uint32_t* capture) {
