@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "monitor/datagram_batch.h"
@@ -15,6 +16,7 @@
 
 struct CaptureServer::Capture {
   std::string client;
+  uid_t uid = 0;
   std::unique_ptr<ws::CaptureSource> source;
   int socket = -1;  // the service's end of the pair
   std::atomic<std::uint64_t> dropped{0};
@@ -51,26 +53,34 @@ CaptureServer::CaptureServer(ws::SourceFactory sources)
   epoll_event quit{};
   quit.events = EPOLLIN;
   quit.data.u32 = kQuit;
-  epoll_ctl(m_hangups, EPOLL_CTL_ADD, m_quit, &quit);
+  if (m_hangups < 0 || m_quit < 0 || epoll_ctl(m_hangups, EPOLL_CTL_ADD, m_quit, &quit) != 0) {
+    m_failure = std::string("the capture server cannot watch its clients: ") + std::strerror(errno);
+    return;
+  }
   m_watcher = std::thread(&CaptureServer::Watch, this);
 }
 
 CaptureServer::~CaptureServer() {
-  eventfd_write(m_quit, 1);
-  m_watcher.join();
+  if (m_watcher.joinable()) {
+    eventfd_write(m_quit, 1);
+    m_watcher.join();
+  }
   for (auto& [number, capture] : m_captures) Stop(std::move(capture));
-  close(m_quit);
-  close(m_hangups);
+  if (m_quit >= 0) close(m_quit);
+  if (m_hangups >= 0) close(m_hangups);
 }
 
-int CaptureServer::Open(const std::string& client, std::uint32_t address, int* socket, std::uint32_t* number) {
+int CaptureServer::Open(const std::string& client, uid_t uid, std::uint32_t address, int* socket,
+                        std::uint32_t* number) {
+  if (!m_failure.empty()) return ws::WSAENETDOWN;
   std::lock_guard lock(m_mutex);
   std::size_t own = 0;
-  for (const auto& [n, capture] : m_captures) own += capture->client == client;
-  if (own >= kMaxPerClient || m_captures.size() >= kMaxInAll) return ws::WSAEMFILE;
+  for (const auto& [n, capture] : m_captures) own += capture->uid == uid;
+  if (own >= kMaxPerUser || m_captures.size() >= kMaxInAll) return ws::WSAEMFILE;
 
   auto capture = std::make_unique<Capture>();
   capture->client = client;
+  capture->uid = uid;
   capture->source = m_sources();
   int error = capture->source->Open();
   if (error == 0) error = capture->source->Bind(address);
@@ -129,6 +139,22 @@ void CaptureServer::Pump(Capture& capture) {
   if (clientThere && batch.Count() != 0) Send(capture.socket, batch, capture.dropped);
   // The client reads what was sent, then the end of the capture.
   shutdown(capture.socket, SHUT_WR);
+}
+
+void CaptureServer::ClientGone(const std::string& client) {
+  std::vector<std::unique_ptr<Capture>> gone;
+  {
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_captures.begin(); it != m_captures.end();) {
+      if (it->second->client == client) {
+        gone.push_back(std::move(it->second));
+        it = m_captures.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& capture : gone) Stop(std::move(capture));
 }
 
 void CaptureServer::Watch() {

@@ -3,7 +3,10 @@
 // own and writes the datagrams of its address on a SOCK_SEQPACKET socket pair whose other end
 // the client holds, as many to a message as came in together (see DatagramBatch). The service
 // never waits for a client: a message that does not fit in the socket's buffer is dropped and
-// its datagrams counted. A capture stops when its client closes its end, or dies.
+// its datagrams counted. A capture stops when its client closes its end, or dies, or leaves
+// the bus.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -16,24 +19,29 @@
 
 class CaptureServer {
  public:
-  // Captures at once, per client (a bus name) and in all.
-  static constexpr std::size_t kMaxPerClient = 4;
+  // Captures at once, per user (however many bus connections it has) and in all.
+  static constexpr std::size_t kMaxPerUser = 4;
   static constexpr std::size_t kMaxInAll = 16;
   // Room a client has for datagrams it has not read yet.
   static constexpr int kSocketBuffer = 2 << 20;
 
   // Captures through `sources` (live capture when empty).
   explicit CaptureServer(ws::SourceFactory sources = {});
+  // Why the server cannot capture (its watcher could not be made), or "".
+  const std::string& Failure() const { return m_failure; }
   // Stops every capture.
   ~CaptureServer();
   CaptureServer(const CaptureServer&) = delete;
   CaptureServer& operator=(const CaptureServer&) = delete;
 
-  // Starts capturing `address` (network order) for `client`. Returns 0 with the client's
-  // end of the socket pair (the caller owns it) and the capture's number, or a Winsock
-  // error: the source's own (WSAEADDRNOTAVAIL for an address that is not local), or
-  // WSAEMFILE when `client` or the service has too many captures.
-  int Open(const std::string& client, std::uint32_t address, int* socket, std::uint32_t* capture);
+  // Starts capturing `address` (network order) for `client`, a bus name of user `uid`.
+  // Returns 0 with the client's end of the socket pair (the caller owns it) and the
+  // capture's number, or a Winsock error: the source's own (WSAEADDRNOTAVAIL for an address
+  // that is not local), WSAEMFILE when `uid` or the service has too many captures, or
+  // WSAENETDOWN when the server cannot capture at all.
+  int Open(const std::string& client, uid_t uid, std::uint32_t address, int* socket, std::uint32_t* capture);
+  // Stops every capture of `client`, which has left the bus.
+  void ClientGone(const std::string& client);
   // The datagrams dropped so far by `client`'s capture number `capture`; nothing for a
   // capture that is not that client's or that has stopped.
   std::optional<std::uint64_t> Dropped(const std::string& client, std::uint32_t capture) const;
@@ -50,6 +58,7 @@ class CaptureServer {
   void Stop(std::unique_ptr<Capture> capture);
 
   ws::SourceFactory m_sources;
+  std::string m_failure;
   int m_hangups;  // epoll: the service's end of every socket pair, and m_quit
   int m_quit;     // eventfd that ends Watch
   mutable std::mutex m_mutex;

@@ -17,15 +17,35 @@ using Decision = sdbus::Struct<bool, bool, std::map<std::string, std::string>>;
 }  // namespace
 
 PolkitAuthorizer::PolkitAuthorizer(sdbus::IConnection& connection)
-    : m_authority(
+    : m_bus(sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus")),
+      m_authority(
           sdbus::createProxy(connection, "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority")) {
+  m_bus->finishRegistration();
   m_authority->finishRegistration();
 }
 
 PolkitAuthorizer::~PolkitAuthorizer() = default;
 
-void PolkitAuthorizer::Check(const std::string& sender, uid_t uid, const std::string& action, Done done) {
-  if (uid == 0) return done(S_OK, {});
+void PolkitAuthorizer::Check(const std::string& sender, const std::string& action, Done done) {
+  const auto unidentified = [done](const std::string& why) {
+    done(E_ACCESSDENIED, "the caller cannot be identified: " + why, static_cast<uid_t>(-1));
+  };
+  try {
+    // The bus daemon took the user from the connection's socket when it was made.
+    m_bus->callMethodAsync("GetConnectionUnixUser")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(sender)
+        .uponReplyInvoke([this, sender, action, done, unidentified](const sdbus::Error* error, std::uint32_t uid) {
+          if (error) return unidentified(error->getMessage());
+          if (uid == 0) return done(S_OK, {}, 0);
+          AskPolkit(sender, uid, action, done);
+        });
+  } catch (const sdbus::Error& error) {
+    unidentified(error.getMessage());
+  }
+}
+
+void PolkitAuthorizer::AskPolkit(const std::string& sender, uid_t uid, const std::string& action, Done done) {
   const std::string who = "uid " + std::to_string(uid);
   const Subject subject{"system-bus-name", {{"name", sdbus::Variant(sender)}}};
   try {
@@ -33,17 +53,18 @@ void PolkitAuthorizer::Check(const std::string& sender, uid_t uid, const std::st
         .onInterface("org.freedesktop.PolicyKit1.Authority")
         .withTimeout(kDecisionTimeout)
         .withArguments(subject, action, std::map<std::string, std::string>{}, kAllowUserInteraction, std::string())
-        .uponReplyInvoke([done, who, action](const sdbus::Error* error, const Decision& decision) {
+        .uponReplyInvoke([done, who, uid, action](const sdbus::Error* error, const Decision& decision) {
           if (error)
             return done(E_ACCESSDENIED,
-                        "polkit could not decide whether " + who + " may " + action + ": " + error->getMessage());
-          if (std::get<0>(decision)) return done(S_OK, {});
+                        "polkit could not decide whether " + who + " may " + action + ": " + error->getMessage(), uid);
+          if (std::get<0>(decision)) return done(S_OK, {}, uid);
           done(E_ACCESSDENIED,
                who + " is not authorized for " + action +
                    (std::get<1>(decision) ? " (an administrator's password is needed, and no polkit agent gave it)"
-                                          : ""));
+                                          : ""),
+               uid);
         });
   } catch (const sdbus::Error& error) {
-    done(E_ACCESSDENIED, "polkit cannot be asked: " + error.getMessage());
+    done(E_ACCESSDENIED, "polkit cannot be asked: " + error.getMessage(), uid);
   }
 }

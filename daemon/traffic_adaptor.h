@@ -1,6 +1,7 @@
 #pragma once
 // The service's capture on the bus (org.brenvo.Traffic1): a caller that polkit allows to
-// view the traffic gets the capture of a local address as a socket of its own.
+// view the traffic gets the capture of a local address as a socket of its own, for as long
+// as it holds the socket and stays on the bus.
 #include "daemon/capture_server.h"
 #include "firewall/bus/authorizer.h"
 #include "firewall/bus/firewall1_adaptor.h"
@@ -19,4 +20,5 @@ class TrafficAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Traffi
 
   CaptureServer& m_captures;
   Authorizer& m_authorizer;
+  sdbus::Slot m_departures;
 };

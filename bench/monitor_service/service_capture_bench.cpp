@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     const bench::RunTimer timer;
     int socket = -1;
     std::uint32_t capture = 0;
-    if (const int error = service.Open("window", kAddress, &socket, &capture)) {
+    if (const int error = service.Open("window", 0, kAddress, &socket, &capture)) {
       std::printf("error: the service cannot capture: %d\n", error);
       return 1;
     }

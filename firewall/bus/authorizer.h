@@ -1,5 +1,5 @@
 #pragma once
-// Who may change the firewall: asked for every change, before it is made.
+// Who may change the firewall: asked for every guarded call, before it is served.
 #include <sys/types.h>
 
 #include <functional>
@@ -9,11 +9,12 @@
 
 class Authorizer {
  public:
-  // S_OK when the caller may act; otherwise the failure and its reason.
-  using Done = std::function<void(HRESULT result, const std::string& reason)>;
+  // S_OK when the caller may act, with the caller's user as the bus daemon knows its
+  // connection; otherwise the failure and its reason.
+  using Done = std::function<void(HRESULT result, const std::string& reason, uid_t uid)>;
 
   virtual ~Authorizer() = default;
   // May answer at once or later, on the bus's thread; calls made meanwhile are served.
-  // `sender` is the caller's unique bus name, `uid` its user.
-  virtual void Check(const std::string& sender, uid_t uid, const std::string& action, Done done) = 0;
+  // `sender` is the caller's unique bus name: the one thing of the call the bus vouches for.
+  virtual void Check(const std::string& sender, const std::string& action, Done done) = 0;
 };

@@ -50,15 +50,12 @@ HRESULT ResultOf(const sdbus::Error& error) {
   return error.getName() == "org.freedesktop.DBus.Error.AccessDenied" ? E_ACCESSDENIED : E_FAIL;
 }
 
-bool CurrentCaller(sdbus::IObject& object, Caller* caller) {
-  try {
-    const sdbus::Message* message = object.getCurrentlyProcessedMessage();
-    caller->name = message->getSender();
-    caller->uid = message->getCredsUid();
-    return true;
-  } catch (const sdbus::Error&) {
-    return false;
-  }
+std::optional<std::string> CurrentSender(sdbus::IObject& object) {
+  const sdbus::Message* message = object.getCurrentlyProcessedMessage();
+  if (!message) return std::nullopt;
+  std::string sender = message->getSender();
+  if (sender.empty()) return std::nullopt;
+  return sender;
 }
 
 HRESULT ConnectSystemBus(std::unique_ptr<sdbus::IConnection>* connection) {

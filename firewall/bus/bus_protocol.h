@@ -25,6 +25,10 @@ inline constexpr const char* kViewTrafficAction = "org.brenvo.traffic.view";
 
 // The longest name or path the service takes, in characters.
 inline constexpr std::size_t kMaxTextLength = 4096;
+// The most bytes that the list of programs, or of ports, takes in a reply. The system bus
+// refuses a message past its limit (32 MiB by default) and drops the connection that sent
+// it, so a longer list is refused when it would be made, and never sent.
+inline constexpr std::size_t kMaxListBytes = std::size_t{16} << 20;
 
 // The error that carries `hr` and `reason`: org.brenvo.Firewall1.Error.<kind>.
 sdbus::Error ErrorOf(HRESULT hr, const std::string& reason);
@@ -33,13 +37,9 @@ sdbus::Error ErrorOf(HRESULT hr, const std::string& reason);
 // bus refused the call and E_FAIL otherwise.
 HRESULT ResultOf(const sdbus::Error& error);
 
-// Who sent the call that an object is processing: its unique bus name and its user.
-struct Caller {
-  std::string name;
-  uid_t uid = 0;
-};
-// False when the bus cannot tell.
-bool CurrentCaller(sdbus::IObject& object, Caller* caller);
+// The unique bus name of the sender of the call that an object is processing; nothing when
+// the bus cannot tell. Who that sender is (its user) is for the bus daemon to say.
+std::optional<std::string> CurrentSender(sdbus::IObject& object);
 
 // A connection to the system bus (DBUS_SYSTEM_BUS_ADDRESS where set); fails, with the reason
 // as the thread's error text, where there is none.

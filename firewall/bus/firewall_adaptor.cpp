@@ -1,6 +1,7 @@
 #include "firewall/bus/firewall_adaptor.h"
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "firewall/bus/bus_protocol.h"
@@ -32,6 +33,16 @@ HRESULT TakePath(const std::string& path, AppKey* key) {
   return AcceptableImagePath(*key) ? S_OK : Refuse("the path of a program must be absolute");
 }
 
+// The path of a program to be added, made normal so that it can match its file.
+HRESULT TakeNewPath(const std::string& path, AppKey* key) {
+  HRESULT hr = TakePath(path, key);
+  if (FAILED(hr)) return hr;
+  std::optional<AppKey> normal = NormalImagePath(*key);
+  if (!normal) return Refuse("the path of a program must name a file without \"..\" parts");
+  *key = *std::move(normal);
+  return S_OK;
+}
+
 HRESULT TakeName(const std::string& name, std::u16string* out) {
   const HRESULT hr = TakeText(name, "the name", out);
   if (FAILED(hr)) return hr;
@@ -54,6 +65,41 @@ void ThrowIfFailed(HRESULT hr) {
 [[noreturn]] void ThrowNotFound() {
   TakeErrorInfoText();  // why a key was refused matters no more: it names no entry
   throw bus::ErrorOf(HRESULT_NOT_FOUND, "no such entry");
+}
+
+// A bound on the bytes that `record` takes in a list's reply: each UTF-16 unit is at most
+// three bytes of UTF-8, and the rest of its structure (lengths, numbers, padding) at most 32.
+template <class Key>
+std::size_t ReplySize(const EntryRecord<Key>& record) {
+  std::size_t size = 32 + 3 * record.name.size();
+  if constexpr (std::is_same_v<Key, AppKey>) size += 3 * record.key.size();
+  return size;
+}
+
+// Refuses a change after which the list of `changed`'s kind would no longer fit in one
+// reply on the bus.
+template <class Key>
+HRESULT RoomFor(FirewallConfiguration& firewall, const EntryRecord<Key>& changed) {
+  std::vector<EntryRecord<Key>> records;
+  const HRESULT hr = firewall.List(&records);
+  if (FAILED(hr)) return hr;
+  std::size_t size = ReplySize(changed);
+  for (const EntryRecord<Key>& record : records)
+    if (!(record.key == changed.key)) size += ReplySize(record);
+  if (size <= bus::kMaxListBytes) return S_OK;
+  return Refuse(std::string("the list of ") + (std::is_same_v<Key, AppKey> ? "programs" : "ports") +
+                " would be longer than the bus carries in one reply (" + std::to_string(bus::kMaxListBytes >> 20) +
+                " MiB); remove entries or shorten their names first");
+}
+
+// A list's reply, refused rather than sent when it is over the bus's bound: a message past
+// the bus's limit would cost the service its connection.
+template <class List>
+List Bounded(List list, std::size_t bytes) {
+  if (bytes > bus::kMaxListBytes)
+    throw bus::ErrorOf(E_FAIL, "the list is longer than the bus carries in one reply (" +
+                                   std::to_string(bus::kMaxListBytes >> 20) + " MiB)");
+  return list;
 }
 
 template <class Record>
@@ -84,10 +130,10 @@ void FirewallAdaptor::Change(sdbus::Result<>&& result, HRESULT checked, std::fun
       call->returnResults();
   };
   if (FAILED(checked)) return answer(checked, TakeErrorInfoText());
-  bus::Caller caller;
-  if (!bus::CurrentCaller(getObject(), &caller)) return answer(E_ACCESSDENIED, "the caller cannot be identified");
-  m_authorizer.Check(caller.name, caller.uid, bus::kManageAction,
-                     [answer, change = std::move(change)](HRESULT allowed, const std::string& reason) {
+  const std::optional<std::string> sender = bus::CurrentSender(getObject());
+  if (!sender) return answer(E_ACCESSDENIED, "the caller cannot be identified");
+  m_authorizer.Check(*sender, bus::kManageAction,
+                     [answer, change = std::move(change)](HRESULT allowed, const std::string& reason, uid_t) {
                        if (FAILED(allowed)) return answer(allowed, reason);
                        const HRESULT hr = change();
                        answer(hr, FAILED(hr) ? TakeErrorInfoText() : std::string());
@@ -109,9 +155,13 @@ FirewallAdaptor::Applications FirewallAdaptor::ListApplications() {
   ThrowIfFailed(m_firewall->List(&records));
   Applications applications;
   applications.reserve(records.size());
-  for (const AppRecord& record : records)
-    applications.emplace_back(bus::Utf8OrReplacement(record.key), bus::Utf8OrReplacement(record.name), record.enabled);
-  return applications;
+  std::size_t bytes = 0;
+  for (const AppRecord& record : records) {
+    const auto& application =
+        applications.emplace_back(bus::Utf8OrReplacement(record.key), bus::Utf8OrReplacement(record.name), record.enabled);
+    bytes += 32 + std::get<0>(application).size() + std::get<1>(application).size();
+  }
+  return Bounded(std::move(applications), bytes);
 }
 
 // A key that could never be stored names no entry: looking it up is no error.
@@ -126,9 +176,12 @@ std::tuple<std::string, bool> FirewallAdaptor::GetApplication(const std::string&
 void FirewallAdaptor::AddApplication(sdbus::Result<>&& result, std::string path, std::string name, bool enabled) {
   AppRecord record;
   record.enabled = enabled;
-  HRESULT checked = TakePath(path, &record.key);
+  HRESULT checked = TakeNewPath(path, &record.key);
   if (SUCCEEDED(checked)) checked = TakeName(name, &record.name);
-  Change(std::move(result), checked, [this, record] { return m_firewall->Add(record); });
+  Change(std::move(result), checked, [this, record] {
+    const HRESULT room = RoomFor(*m_firewall, record);
+    return FAILED(room) ? room : m_firewall->Add(record);
+  });
 }
 
 void FirewallAdaptor::RemoveApplication(sdbus::Result<>&& result, std::string path) {
@@ -142,7 +195,10 @@ void FirewallAdaptor::SetApplicationName(sdbus::Result<>&& result, std::string p
   std::u16string text;
   HRESULT checked = TakePath(path, &key);
   if (SUCCEEDED(checked)) checked = TakeName(name, &text);
-  Change(std::move(result), checked, [this, key, text] { return m_firewall->Update(key, EntryChange{text, {}}); });
+  Change(std::move(result), checked, [this, key, text] {
+    const HRESULT room = RoomFor(*m_firewall, AppRecord{key, text});
+    return FAILED(room) ? room : m_firewall->Update(key, EntryChange{text, {}});
+  });
 }
 
 void FirewallAdaptor::SetApplicationEnabled(sdbus::Result<>&& result, std::string path, bool enabled) {
@@ -158,9 +214,13 @@ FirewallAdaptor::Ports FirewallAdaptor::ListPorts() {
   ThrowIfFailed(m_firewall->List(&records));
   Ports ports;
   ports.reserve(records.size());
-  for (const PortRecord& record : records)
-    ports.emplace_back(record.key.number, record.key.protocol, bus::Utf8OrReplacement(record.name), record.enabled);
-  return ports;
+  std::size_t bytes = 0;
+  for (const PortRecord& record : records) {
+    const auto& port =
+        ports.emplace_back(record.key.number, record.key.protocol, bus::Utf8OrReplacement(record.name), record.enabled);
+    bytes += 32 + std::get<2>(port).size();
+  }
+  return Bounded(std::move(ports), bytes);
 }
 
 std::tuple<std::string, bool> FirewallAdaptor::GetPort(const int32_t& number, const int32_t& protocol) {
@@ -177,7 +237,10 @@ void FirewallAdaptor::AddPort(sdbus::Result<>&& result, int32_t number, int32_t 
   record.enabled = enabled;
   HRESULT checked = TakePort(number, protocol, &record.key);
   if (SUCCEEDED(checked)) checked = TakeName(name, &record.name);
-  Change(std::move(result), checked, [this, record] { return m_firewall->Add(record); });
+  Change(std::move(result), checked, [this, record] {
+    const HRESULT room = RoomFor(*m_firewall, record);
+    return FAILED(room) ? room : m_firewall->Add(record);
+  });
 }
 
 void FirewallAdaptor::RemovePort(sdbus::Result<>&& result, int32_t number, int32_t protocol) {
@@ -191,7 +254,10 @@ void FirewallAdaptor::SetPortName(sdbus::Result<>&& result, int32_t number, int3
   std::u16string text;
   HRESULT checked = TakePort(number, protocol, &key);
   if (SUCCEEDED(checked)) checked = TakeName(name, &text);
-  Change(std::move(result), checked, [this, key, text] { return m_firewall->Update(key, EntryChange{text, {}}); });
+  Change(std::move(result), checked, [this, key, text] {
+    const HRESULT room = RoomFor(*m_firewall, PortRecord{key, text});
+    return FAILED(room) ? room : m_firewall->Update(key, EntryChange{text, {}});
+  });
 }
 
 void FirewallAdaptor::SetPortEnabled(sdbus::Result<>&& result, int32_t number, int32_t protocol, bool enabled) {

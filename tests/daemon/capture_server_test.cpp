@@ -4,11 +4,13 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -66,7 +68,7 @@ TEST_F(CaptureServerTest, DatagramsThatCameTogetherShareAMessageUpToItsLimit) {
   script.endAfterDatagrams = true;
   int socket = -1;
   std::uint32_t capture = 0;
-  ASSERT_EQ(m_server.Open("client", kAddress, &socket, &capture), 0);
+  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &socket, &capture), 0);
   // The largest datagram does not fit beside the first two, and nothing fits beside it.
   std::vector<std::vector<std::vector<std::uint8_t>>> messages;
   std::vector<std::uint8_t> buffer(ws::DatagramBatch::kLargestMessage);
@@ -88,7 +90,7 @@ TEST_F(CaptureServerTest, TheClientReadsEveryDatagramThenTheEndOfTheSource) {
   script.endAfterDatagrams = true;
   int socket = -1;
   std::uint32_t capture = 0;
-  ASSERT_EQ(m_server.Open("client", kAddress, &socket, &capture), 0);
+  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &socket, &capture), 0);
   EXPECT_EQ(script.boundAddress, kAddress);
 
   ws::DescriptorSource client(socket);
@@ -115,8 +117,8 @@ TEST_F(CaptureServerTest, AClientThatDoesNotReadLosesDatagramsAndHoldsUpNoOne) {
 
   int idleSocket = -1, busySocket = -1;
   std::uint32_t idleCapture = 0, busyCapture = 0;
-  ASSERT_EQ(m_server.Open("idle", kAddress, &idleSocket, &idleCapture), 0);
-  ASSERT_EQ(m_server.Open("busy", kAddress, &busySocket, &busyCapture), 0);
+  ASSERT_EQ(m_server.Open("idle", 1000, kAddress, &idleSocket, &idleCapture), 0);
+  ASSERT_EQ(m_server.Open("busy", 1000, kAddress, &busySocket, &busyCapture), 0);
   ws::DescriptorSource idleClient(idleSocket), busyClient(busySocket);
   // The service took every datagram of the idle client's capture while nobody read them.
   ASSERT_TRUE(Drained(idle));
@@ -141,8 +143,8 @@ TEST_F(CaptureServerTest, ClosingTheClientsEndStopsItsCaptureAlone) {
   Script& kept = NextScript();
   int closedSocket = -1, keptSocket = -1;
   std::uint32_t closedCapture = 0, keptCapture = 0;
-  ASSERT_EQ(m_server.Open("client", kAddress, &closedSocket, &closedCapture), 0);
-  ASSERT_EQ(m_server.Open("client", kAddress, &keptSocket, &keptCapture), 0);
+  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &closedSocket, &closedCapture), 0);
+  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &keptSocket, &keptCapture), 0);
   close(closedSocket);
   ASSERT_TRUE(Eventually([&] { return Woken(closed); }));
   EXPECT_EQ(m_server.Running(), 1u);
@@ -167,23 +169,48 @@ TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
   NextScript().bindError = ws::WSAEADDRNOTAVAIL;
   int socket = -1;
   std::uint32_t capture = 0;
-  EXPECT_EQ(m_server.Open("client", kAddress, &socket, &capture), ws::WSAEADDRNOTAVAIL);
+  EXPECT_EQ(m_server.Open("client", 1000, kAddress, &socket, &capture), ws::WSAEADDRNOTAVAIL);
   EXPECT_EQ(m_server.Running(), 0u);
 
+  // The limit is the user's, whatever connection it opens from; a connection that leaves
+  // the bus takes its captures with it.
   std::vector<int> sockets;
-  const auto open = [&](const std::string& client) {
+  const auto open = [&](const std::string& client, uid_t uid) {
     NextScript();
-    const int error = m_server.Open(client, kAddress, &socket, &capture);
+    const int error = m_server.Open(client, uid, kAddress, &socket, &capture);
     if (error == 0) sockets.push_back(socket);
     return error;
   };
-  for (std::size_t i = 0; i < CaptureServer::kMaxPerClient; ++i) EXPECT_EQ(open("greedy"), 0);
-  EXPECT_EQ(open("greedy"), ws::WSAEMFILE);
-  for (std::size_t client = 0; sockets.size() < CaptureServer::kMaxInAll; ++client)
-    ASSERT_EQ(open("client " + std::to_string(client)), 0);
-  EXPECT_EQ(open("one more"), ws::WSAEMFILE);
+  for (std::size_t i = 0; i < CaptureServer::kMaxPerUser; ++i)
+    EXPECT_EQ(open(":1." + std::to_string(i), 1000), 0);
+  EXPECT_EQ(open(":1.99", 1000), ws::WSAEMFILE);
+  m_server.ClientGone(":1.0");
+  EXPECT_EQ(m_server.Running(), CaptureServer::kMaxPerUser - 1);
+  EXPECT_EQ(open(":1.100", 1000), 0);
+  for (uid_t uid = 2000; sockets.size() < CaptureServer::kMaxInAll + 1; ++uid) ASSERT_EQ(open(":2." + std::to_string(uid), uid), 0);
+  EXPECT_EQ(open("one more", 0), ws::WSAEMFILE);
   EXPECT_EQ(m_server.Running(), CaptureServer::kMaxInAll);
   for (const int s : sockets) close(s);
+}
+
+// Without descriptors for its watcher the server says so, refuses every capture and still
+// ends.
+TEST(CaptureServerStartTest, AServerThatCannotWatchItsClientsSaysSoAndRefuses) {
+  rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  const int lowest = dup(0);
+  ASSERT_GE(lowest, 0);
+  close(lowest);
+  rlimit none = before;
+  none.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  auto server = std::make_unique<CaptureServer>();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
+  EXPECT_NE(server->Failure().find("cannot watch its clients"), std::string::npos) << server->Failure();
+  int socket = -1;
+  std::uint32_t capture = 0;
+  EXPECT_EQ(server->Open("client", 1000, kAddress, &socket, &capture), ws::WSAENETDOWN);
+  server.reset();
 }
 
 }  // namespace

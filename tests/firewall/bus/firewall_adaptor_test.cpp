@@ -26,16 +26,18 @@ namespace {
 // Keeps every question until the test answers it.
 class HoldingAuthorizer final : public Authorizer {
  public:
-  void Check(const std::string&, uid_t, const std::string& action, Done done) override {
+  void Check(const std::string&, const std::string& action, Done done) override {
+    if (allowAll) return done(S_OK, "", 0);
     asked.push_back(action);
     m_waiting.push_back(std::move(done));
   }
   void Answer(HRESULT result, const std::string& reason) {
-    for (Done& done : std::exchange(m_waiting, {})) done(result, reason);
+    for (Done& done : std::exchange(m_waiting, {})) done(result, reason, 0);
   }
   std::size_t Waiting() const { return m_waiting.size(); }
 
   std::vector<std::string> asked;
+  bool allowAll = false;  // answer yes at once, asking nothing
 
  private:
   std::vector<Done> m_waiting;
@@ -176,6 +178,29 @@ TEST_F(FirewallAdaptorTest, InputOutOfBoundsIsRefusedBeforeAnyoneIsAsked) {
   TakeErrorInfoText();
   EXPECT_EQ(Waiting(), 0u);
   EXPECT_TRUE(m_server->Run([this] { return m_server->authorizer.asked; }).empty());
+}
+
+// The bus drops a connection that sends a message past its limit: a list that would outgrow
+// one reply is refused while it is made, and whatever was stored is still listed.
+TEST_F(FirewallAdaptorTest, NoListOutgrowsOneReply) {
+  m_server->Run([this] { m_server->authorizer.allowAll = true; });
+  std::u16string longest;
+  for (int i = 0; i < 4096; ++i) longest += u"\U0001F525";
+  LONG port = 1;
+  HRESULT hr = S_OK;
+  for (; port < 2000 && SUCCEEDED(hr); ++port) hr = m_client->Add(PortRecord{{port, 6}, longest, true});
+  EXPECT_EQ(hr, E_INVALIDARG);
+  EXPECT_NE(TakeErrorInfoText().find("longer than the bus carries in one reply"), std::string::npos);
+  EXPECT_GT(port, 500);
+  std::vector<PortRecord> ports;
+  ASSERT_EQ(m_client->List(&ports), S_OK);
+  EXPECT_EQ(ports.size(), static_cast<std::size_t>(port - 2));
+  // Renaming an entry to a longer name needs room too; shorter names make room.
+  EXPECT_EQ(m_client->Add(AppRecord{u"/usr/bin/a", u"a", true}), S_OK);
+  EXPECT_EQ(m_client->Update(PortKey{1, 6}, EntryChange{u"short", {}}), S_OK);
+  EXPECT_EQ(m_client->Add(PortRecord{{port - 1, 6}, longest, true}), S_OK);
+  bool on = true;
+  EXPECT_EQ(m_client->ReadFirewallEnabled(&on), S_OK);
 }
 
 }  // namespace
