@@ -23,6 +23,7 @@
 #include "firewall/bus/firewall_adaptor.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
+#include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/firewall_service.h"
 #include "firewall/service/service_registration.h"
 #include "resources/version.h"
@@ -30,21 +31,25 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: brenvod [--db PATH] [--firewall=nftables|store]\n"
+    "Usage: brenvod [--db PATH] [--firewall=nftables|store] [--apply]\n"
     "The Brenvo firewall service: keeps the firewall store, enforces it in the kernel (table inet\n"
     "brenvo, and the verdicts on new connections to authorized programs), serves it on the system\n"
     "bus as org.brenvo.Firewall1, and captures traffic for the window's traffic page.\n"
     "\n"
     "  --db PATH            the firewall store (default: /var/lib/brenvo/firewall.db)\n"
     "  --firewall=BACKEND   nftables (default): enforce in the kernel; store: keep the configuration only\n"
+    "  --apply              make the kernel hold the store and exit, without the bus (at boot)\n"
     "  --version            print the version\n"
     "  --help               print this help\n"
     "\n"
-    "SIGTERM and SIGINT stop the service; SIGHUP applies the store to the kernel again.\n";
+    "SIGTERM and SIGINT stop the service; SIGHUP applies the store to the kernel again.\n"
+    "A store that cannot be opened leaves the kernel closed: the table inet brenvo is kept as it\n"
+    "is, or where there is none, one that lets in nothing new is loaded; then brenvod exits with 1.\n";
 
 struct Settings {
   std::string database = "/var/lib/brenvo/firewall.db";
   std::string backend = "nftables";
+  bool applyOnly = false;
 };
 
 // Nothing to run the service; else the exit status: 0 after --help or --version, 2 for a
@@ -59,6 +64,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Settings* settings) {
       else
         std::printf("brenvod %s\n", kVersion.productVersion);
       return 0;
+    }
+    if (arg == "--apply") {
+      settings->applyOnly = true;
+      continue;
     }
     if (arg == "--db" && i + 1 < argc) {
       value = argv[++i];
@@ -112,6 +121,26 @@ void Serve(sdbus::IConnection& bus, int signals, FirewallService& firewall) {
   }
 }
 
+// Opens the store and makes the kernel hold it. Where that fails the kernel is left closed,
+// never open: a table already there is kept, or a closed one is loaded.
+std::shared_ptr<FirewallService> OpenFirewall(const Settings& settings) {
+  std::shared_ptr<NftablesEnforcer> nftables;
+  std::shared_ptr<Enforcer> enforcer = std::make_shared<StoreOnlyEnforcer>();
+  if (settings.backend == "nftables") enforcer = nftables = std::make_shared<NftablesEnforcer>(!settings.applyOnly);
+  std::shared_ptr<FirewallService> firewall;
+  if (SUCCEEDED(OpenFirewallService(settings.database, enforcer, &firewall))) return firewall;
+  std::fprintf(stderr, "brenvod: the store %s: %s\n", settings.database.c_str(), TakeErrorInfoText().c_str());
+  if (!nftables) return nullptr;
+  bool kept = false;
+  if (FAILED(nftables->HoldClosed(&kept)))
+    std::fprintf(stderr, "brenvod: the kernel's table could not be closed either: %s\n", TakeErrorInfoText().c_str());
+  else
+    std::fprintf(stderr, "brenvod: %s\n",
+                 kept ? "the kernel keeps the table inet brenvo as it was"
+                      : "the kernel holds a closed table inet brenvo: nothing new comes in");
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,19 +148,20 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = ParseCommandLine(argc, argv, &settings)) return *status;
   const int signals = BlockedSignals();
 
+  const std::shared_ptr<FirewallService> firewall = OpenFirewall(settings);
+  if (!firewall) return 1;
+  if (settings.applyOnly) return 0;
   BackendChoice choice;
-  std::shared_ptr<FirewallService> firewall;
-  HRESULT hr = ChooseBackend(settings.backend, &choice);
-  if (SUCCEEDED(hr)) hr = OpenFirewallService(settings.database, CreateEnforcer(&choice, true), &firewall);
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "brenvod: %s\n", TakeErrorInfoText().c_str());
-    return 1;
-  }
+  ChooseBackend(settings.backend, &choice);  // a name the command line checked
   try {
     const auto bus = sdbus::createSystemBusConnection();
     PolkitAuthorizer authorizer(*bus);
     FirewallAdaptor adaptor(*bus, firewall, authorizer, settings.backend);
     CaptureServer captures;
+    if (!captures.Failure().empty()) {
+      std::fprintf(stderr, "brenvod: %s\n", captures.Failure().c_str());
+      return 1;
+    }
     TrafficAdaptor traffic(*bus, captures, authorizer);
     bus->requestName(bus::kServiceName);
     std::fprintf(stderr, "brenvod: serving %s on the system bus; store %s; %s\n", bus::kServiceName,

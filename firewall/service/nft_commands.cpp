@@ -100,17 +100,8 @@ void AppendElementHead(std::string& out, const char* verb) {
   out += R"(":{"element":{"family":"inet","table":"brenvo","name":"open_ports","elem":[)";
 }
 
-}  // namespace
-
-std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement) {
-  // Adding before deleting makes the delete succeed whether or not the table was there.
-  std::string out = R"({"nftables":[{"add":{"table":)";
-  out += kTableObject;
-  out += R"(}},{"delete":{"table":)";
-  out += kTableObject;
-  out += R"(}},{"add":{"table":)";
-  out += kTableObject;
-  out += "}}";
+// The table's contents for `state`, after the commands that make the table.
+std::optional<std::string> AppendTable(std::string out, const EnforcedState& state, bool queueStatement) {
   out += R"(,{"add":{"set":{"family":"inet","table":"brenvo","name":"open_ports",)"
          R"("type":["inet_proto","inet_service"]}}})";
   if (!state.openPorts.empty()) {
@@ -137,6 +128,34 @@ std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool 
   }
   out += "]}";
   return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement) {
+  // Adding before deleting makes the delete succeed whether or not the table was there.
+  std::string out = R"({"nftables":[{"add":{"table":)";
+  out += kTableObject;
+  out += R"(}},{"delete":{"table":)";
+  out += kTableObject;
+  out += R"(}},{"add":{"table":)";
+  out += kTableObject;
+  out += "}}";
+  return AppendTable(std::move(out), state, queueStatement);
+}
+
+std::string ClosedTableCommand() {
+  // "create" fails where the table exists, and with it the whole transaction.
+  std::string out = R"({"nftables":[{"create":{"table":)";
+  out += kTableObject;
+  out += "}}";
+  return *AppendTable(std::move(out), EnforcedState{true, {}, {}}, false);
+}
+
+std::string ListTableCommand() {
+  std::string out = R"({"nftables":[{"list":{"table":)";
+  out += kTableObject;
+  return out + "}}]}";
 }
 
 std::string SwitchCommand(bool on) {

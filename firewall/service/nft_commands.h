@@ -23,6 +23,14 @@ inline constexpr const char* kAppQueueChain = "app_queue";
 // not TCP or UDP.
 std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement);
 
+// Makes the table closed where there is none: the firewall on, nothing open, no program, so
+// that only loopback, established and related traffic and the ICMPv6 that IPv6 needs come
+// in. Where the table exists it fails and leaves it as it is.
+std::string ClosedTableCommand();
+
+// Lists the table: it succeeds exactly where the table exists.
+std::string ListTableCommand();
+
 // Adds the input chain (on) or deletes it (off). The port set stays loaded either way, so
 // switching costs the same however many ports are open.
 std::string SwitchCommand(bool on);

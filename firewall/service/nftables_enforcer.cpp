@@ -94,3 +94,14 @@ HRESULT NftablesEnforcer::ChangePort(const PortKey& port, bool open) {
 }
 
 bool NftablesEnforcer::MayChangeKernelFirewall() { return SUCCEEDED(Run(nft::ProbeCommand(), "nftables")); }
+
+HRESULT NftablesEnforcer::HoldClosed(bool* kept) {
+  *kept = false;
+  if (SUCCEEDED(Run(nft::ClosedTableCommand(), "nftables: loading a closed table inet brenvo"))) return S_OK;
+  const std::string refused = TakeErrorInfoText();
+  // The command fails where the table exists; any other failure is the kernel's refusal.
+  *kept = SUCCEEDED(Run(nft::ListTableCommand(), "nftables"));
+  if (*kept) return S_OK;
+  SetErrorInfoText(refused);
+  return E_FAIL;
+}

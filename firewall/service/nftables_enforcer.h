@@ -30,6 +30,9 @@ class NftablesEnforcer final : public Enforcer {
 
   // Whether libnftables answers and this process may change the kernel firewall.
   bool MayChangeKernelFirewall();
+  // For a start without the store: keeps the table that the kernel holds, or where there is
+  // none loads a closed one (see nft::ClosedTableCommand). Whether it was kept is told.
+  HRESULT HoldClosed(bool* kept);
 
  private:
   HRESULT Run(const std::optional<std::string>& command, const char* doing);
