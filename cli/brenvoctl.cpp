@@ -9,13 +9,14 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/json_text.h"
+#include "cli/output_text.h"
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/bus_registration.h"
 #include "firewall/bus/firewall_bus_client.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
 #include "firewall/service/firewall_service.h"
+#include "firewall/service/netfw_entries.h"
 #include "firewall/service/service_registration.h"
 #include "resources/version.h"
 
@@ -42,11 +43,14 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --json                 lists and status as JSON\n"
-    "  --db PATH              work on this store, without the service\n"
+    "  --db PATH              work on this store alone, without the service and without the\n"
+    "                         kernel unless --firewall=nftables is given\n"
     "  --firewall=BACKEND     service: the system service brenvod; nftables: this process\n"
     "                         changes the store and the kernel; store: the store only.\n"
     "                         Default: $BRENVO_FIREWALL, else the service when it is installed,\n"
     "                         else nftables where this process may change the kernel firewall.\n"
+    "                         nftables is refused while the service runs: it owns the table.\n"
+    "                         status and the lists never change the kernel.\n"
     "  --version, --help\n"
     "\n"
     "Exit status: 0 done; 1 the change was refused or failed (the reason on standard error);\n"
@@ -70,13 +74,15 @@ int Failed(const std::string& doing) {
   return kRefused;
 }
 
-// The firewall this command works on, and how it is enforced.
-HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfiguration>* firewall,
+// The firewall this command works on, and how it is enforced. A command that only reads
+// (`readOnly`) leaves the kernel as it is, whatever the backend.
+HRESULT OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<FirewallConfiguration>* firewall,
                      std::string* enforcement) {
   BackendChoice choice;
-  // A store named on the command line is worked on here, not by the service.
-  HRESULT hr = command.database.empty() ? ChooseFirewallBackend(command.backend, &choice)
-                                        : ChooseBackend(command.backend, &choice);
+  // A store named on the command line is worked on here, and only there unless nftables is
+  // asked for.
+  const std::string backend = command.database.empty() || !command.backend.empty() ? command.backend : "store";
+  HRESULT hr = ChooseFirewallBackend(backend, &choice);
   if (FAILED(hr)) return hr;
   if (choice.backend == FirewallBackend::kService) {
     std::shared_ptr<FirewallBusClient> client;
@@ -87,9 +93,10 @@ HRESULT OpenFirewall(const Command& command, std::shared_ptr<FirewallConfigurati
     return hr;
   }
   std::shared_ptr<FirewallService> service;
-  const std::shared_ptr<Enforcer> enforcer = CreateEnforcer(&choice);
+  const std::shared_ptr<Enforcer> enforcer = readOnly ? std::make_shared<StoreOnlyEnforcer>() : CreateEnforcer(&choice);
   *enforcement = choice.Description();
-  hr = OpenFirewallService(command.database.empty() ? DefaultDatabasePath() : command.database, enforcer, &service);
+  const std::string database = command.database.empty() ? DefaultDatabasePath() : command.database;
+  hr = OpenFirewallService(database, enforcer, &service);
   *firewall = service;
   return hr;
 }
@@ -112,7 +119,7 @@ int Status(FirewallConfiguration& firewall, const std::string& enforcement, bool
   if (json)
     std::printf("{\"enabled\":%s,\"enforcement\":%s}\n", on ? "true" : "false", JsonString(enforcement).c_str());
   else
-    std::printf("firewall: %s\nenforcement: %s\n", on ? "on" : "off", enforcement.c_str());
+    std::printf("firewall: %s\nenforcement: %s\n", on ? "on" : "off", TerminalText(enforcement).c_str());
   return 0;
 }
 
@@ -131,8 +138,9 @@ int ListApps(FirewallConfiguration& firewall, bool json) {
     return 0;
   }
   for (const AppRecord& app : apps)
-    std::printf("%-8s %-24s %s\n", app.enabled ? "enabled" : "disabled", bus::Utf8OrReplacement(app.name).c_str(),
-                bus::Utf8OrReplacement(app.key).c_str());
+    std::printf("%-8s %-24s %s\n", app.enabled ? "enabled" : "disabled",
+                TerminalText(bus::Utf8OrReplacement(app.name)).c_str(),
+                TerminalText(bus::Utf8OrReplacement(app.key)).c_str());
   return 0;
 }
 
@@ -152,7 +160,7 @@ int ListPorts(FirewallConfiguration& firewall, bool json) {
   }
   for (const PortRecord& port : ports)
     std::printf("%-8s %5d/%s %s\n", port.enabled ? "enabled" : "disabled", static_cast<int>(port.key.number),
-                ProtocolName(port.key.protocol), bus::Utf8OrReplacement(port.name).c_str());
+                ProtocolName(port.key.protocol), TerminalText(bus::Utf8OrReplacement(port.name)).c_str());
   return 0;
 }
 
@@ -175,10 +183,14 @@ int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words,
   const bool add = verb == "add" && words.size() == 4;
   if (!add && !((verb == "enable" || verb == "disable" || verb == "remove") && words.size() == 3))
     return Usage("apps takes list, add PATH NAME, enable PATH, disable PATH or remove PATH");
-  const auto path = Text(words[2]);
-  if (!path || path->empty() || path->front() != u'/') return Usage("the path must be absolute UTF-8 text");
-  const std::string what = "program " + words[2];
-  if (!add) return ChangeEntry(firewall, verb, *path, what);
+  const auto given = Text(words[2]);
+  const auto path = given ? NormalImagePath(*given) : std::nullopt;
+  if (!path) return Usage("the path must be absolute UTF-8 text without \"..\" parts");
+  const std::string what = "program " + TerminalText(bus::Utf8OrReplacement(*path));
+  // An entry stored before paths were made normal is still found by the path it has.
+  std::optional<AppRecord> stored;
+  const bool storedAsGiven = *given != *path && SUCCEEDED(firewall.Find(*given, &stored)) && stored;
+  if (!add) return ChangeEntry(firewall, verb, storedAsGiven ? *given : *path, what);
   const auto name = Text(words[3]);
   if (!name || name->empty()) return Usage("the name must be UTF-8 text, not empty");
   return FAILED(firewall.Add(AppRecord{*path, *name, true})) ? Failed("adding " + what) : 0;
@@ -261,7 +273,8 @@ int main(int argc, char** argv) {
 
   std::shared_ptr<FirewallConfiguration> firewall;
   std::string enforcement;
-  if (FAILED(OpenFirewall(*command, &firewall, &enforcement))) return Failed("opening the firewall");
+  const bool readOnly = first == "status" || (words.size() == 2 && words[1] == "list");
+  if (FAILED(OpenFirewall(*command, readOnly, &firewall, &enforcement))) return Failed("opening the firewall");
   if (first == "status") return Status(*firewall, enforcement, command->json);
   if (first == "on" || first == "off")
     return FAILED(firewall->WriteFirewallEnabled(first == "on")) ? Failed("turning the firewall " + first) : 0;

@@ -1,11 +1,18 @@
 #include "firewall/bus/bus_registration.h"
 
+#include "firewall/com/com_runtime.h"
+
 HRESULT ChooseFirewallBackend(const std::string& requested, BackendChoice* choice) {
   if (requested.empty() && FirewallBusClient::ServiceAvailable()) {
     *choice = {FirewallBackend::kService, true, "the system service brenvod is installed"};
     return S_OK;
   }
-  return ChooseBackend(requested, choice);
+  const HRESULT hr = ChooseBackend(requested, choice);
+  if (FAILED(hr) || choice->backend != FirewallBackend::kNftables || !FirewallBusClient::ServiceRunning()) return hr;
+  SetErrorInfoText(
+      "the system service brenvod runs and owns the table inet brenvo; change the firewall through it "
+      "(--firewall=service), or stop the service to enforce from this process");
+  return HRESULT_BUSY;
 }
 
 HRESULT RegisterFirewall(const ServiceConfig& config, FirewallBusClient::FailureReport report) {

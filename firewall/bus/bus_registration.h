@@ -8,7 +8,8 @@
 
 // The backend `requested` names ("service", "nftables", "store"), or for "" the service
 // where it is installed (its bus name has an owner or can be activated), else the choice
-// between nftables and the store. Asks the kernel nothing.
+// between nftables and the store. Asks the kernel nothing. Refuses nftables (HRESULT_BUSY)
+// while the service runs: the table has one owner.
 HRESULT ChooseFirewallBackend(const std::string& requested, BackendChoice* choice);
 
 // Registers the firewall's classes for `config`: over the service, or held by this process.

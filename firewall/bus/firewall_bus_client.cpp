@@ -66,7 +66,11 @@ HRESULT FirewallBusClient::Connect(std::shared_ptr<FirewallBusClient>* client, F
   return S_OK;
 }
 
-bool FirewallBusClient::ServiceAvailable() {
+namespace {
+
+// Whether the service's bus name has an owner now, or (with `orActivatable`) the bus would
+// start it when called; false without a bus.
+bool ServiceOnBus(bool orActivatable) {
   try {
     auto connection = sdbus::createSystemBusConnection();
     auto daemon = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
@@ -75,7 +79,7 @@ bool FirewallBusClient::ServiceAvailable() {
         .onInterface("org.freedesktop.DBus")
         .withArguments(bus::kServiceName)
         .storeResultsTo(owned);
-    if (owned) return true;
+    if (owned || !orActivatable) return owned;
     std::vector<std::string> activatable;
     daemon->callMethod("ListActivatableNames").onInterface("org.freedesktop.DBus").storeResultsTo(activatable);
     return std::find(activatable.begin(), activatable.end(), bus::kServiceName) != activatable.end();
@@ -83,6 +87,12 @@ bool FirewallBusClient::ServiceAvailable() {
     return false;
   }
 }
+
+}  // namespace
+
+bool FirewallBusClient::ServiceAvailable() { return ServiceOnBus(true); }
+
+bool FirewallBusClient::ServiceRunning() { return ServiceOnBus(false); }
 
 template <class Call>
 HRESULT FirewallBusClient::Read(Call call) {

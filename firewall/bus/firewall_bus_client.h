@@ -21,6 +21,8 @@ class FirewallBusClient final : public FirewallConfiguration {
   static HRESULT Connect(std::shared_ptr<FirewallBusClient>* client, FailureReport report = {});
   // Whether the service runs, or the bus would start it when called.
   static bool ServiceAvailable();
+  // Whether the service runs now: it owns the kernel's table while it does.
+  static bool ServiceRunning();
   ~FirewallBusClient() override;
 
   HRESULT Ping() override;

@@ -72,10 +72,12 @@ HRESULT ReadEntry(INetFwAuthorizedApplication* app, AppRecord* record) {
   const UniqueBstr nameHolder(name);
   if (SUCCEEDED(hr)) hr = app->get_Enabled(&enabled);
   if (FAILED(hr)) return hr;
-  record->key.assign(path ? path : u"", SysStringLen(path));
+  std::optional<std::u16string> key = NormalImagePath({path ? path : u"", SysStringLen(path)});
   record->name.assign(name ? name : u"", SysStringLen(name));
   record->enabled = enabled != VARIANT_FALSE;
-  return AcceptableImagePath(record->key) && !record->name.empty() ? S_OK : E_INVALIDARG;
+  if (!key || record->name.empty()) return E_INVALIDARG;
+  record->key = *std::move(key);
+  return S_OK;
 }
 
 HRESULT ReadEntry(INetFwOpenPort* port, PortRecord* record) {

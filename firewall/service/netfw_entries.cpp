@@ -1,5 +1,7 @@
 #include "firewall/service/netfw_entries.h"
 
+#include <algorithm>
+
 HRESULT CopyOut(const std::u16string& text, BSTR* out) {
   if (!out) return E_POINTER;
   *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -8,13 +10,27 @@ HRESULT CopyOut(const std::u16string& text, BSTR* out) {
 
 bool AcceptableImagePath(const std::u16string& path) { return !path.empty() && path.front() == u'/'; }
 
+std::optional<std::u16string> NormalImagePath(std::u16string_view path) {
+  if (path.empty() || path.front() != u'/') return std::nullopt;
+  std::u16string normal;
+  for (std::size_t start = 0; start < path.size();) {
+    const std::size_t end = std::min(path.find(u'/', start), path.size());
+    const std::u16string_view part = path.substr(start, end - start);
+    if (part == u"..") return std::nullopt;
+    if (!part.empty() && part != u".") normal.append(u"/").append(part);
+    start = end + 1;
+  }
+  if (normal.empty()) return std::nullopt;  // "/" is a folder, never a program
+  return normal;
+}
+
 HRESULT NetFwApp::get_ProcessImageFileName(BSTR* path) { return CopyOut(m_record.key, path); }
 
 HRESULT NetFwApp::put_ProcessImageFileName(BSTR path) {
   if (Stored()) return E_ACCESSDENIED;
-  std::u16string value(path ? path : u"", SysStringLen(path));
-  if (!AcceptableImagePath(value)) return E_INVALIDARG;
-  m_record.key = std::move(value);
+  std::optional<std::u16string> normal = NormalImagePath({path ? path : u"", SysStringLen(path)});
+  if (!normal) return E_INVALIDARG;
+  m_record.key = *std::move(normal);
   return S_OK;
 }
 

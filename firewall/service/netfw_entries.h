@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "firewall/com/com_object.h"
@@ -89,3 +90,7 @@ class NetFwPort final : public NetFwEntry<INetFwOpenPort, PortKey> {
 
 // Whether an application's image path is one the firewall accepts.
 bool AcceptableImagePath(const std::u16string& path);
+// `path` as a new application's key: absolute, without empty or "." parts and without a
+// trailing slash, so that it can match the file it names; nothing for a path that is not
+// absolute, names "/" or has ".." parts (which only the file system can resolve).
+std::optional<std::u16string> NormalImagePath(std::u16string_view path);

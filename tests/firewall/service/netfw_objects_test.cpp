@@ -90,9 +90,15 @@ TEST_F(ObjectModelTest, NewEntriesAreEnabledForAnyAddressAndCheckWhatTheyAreGive
   for (int refused : {0, 1, 99}) EXPECT_EQ(port->put_Protocol(static_cast<NET_FW_IP_PROTOCOL>(refused)), E_INVALIDARG);
   EXPECT_EQ(port->put_Protocol(NET_FW_IP_PROTOCOL_UDP), S_OK);
   EXPECT_EQ(port->put_Name(Bstr(u"").get()), E_INVALIDARG);
-  for (const char16_t* refused : {u"", u"relative/bin", u"~/bin/x"})
+  for (const char16_t* refused : {u"", u"relative/bin", u"~/bin/x", u"/", u"//./", u"/usr/../bin/x"})
     EXPECT_EQ(app->put_ProcessImageFileName(Bstr(refused).get()), E_INVALIDARG);
   EXPECT_EQ(app->put_ProcessImageFileName(nullptr), E_INVALIDARG);
+  // A path is kept as the one file it names, so that it can match that file's processes.
+  EXPECT_EQ(app->put_ProcessImageFileName(Bstr(u"//usr//bin/./python3/").get()), S_OK);
+  BSTR normal = nullptr;
+  EXPECT_EQ(app->get_ProcessImageFileName(&normal), S_OK);
+  EXPECT_EQ(std::u16string(normal, SysStringLen(normal)), u"/usr/bin/python3");
+  SysFreeString(normal);
   EXPECT_EQ(app->put_ProcessImageFileName(Bstr(u"/usr/bin/x").get()), S_OK);
 
   // Added without a name: the collection refuses an entry it could not show.

@@ -3,8 +3,11 @@
 // brenvoctl running as a user polkit allows and as one it does not; connections from a
 // second namespace. Needs root; skips with the reason where it cannot run.
 #include <gtest/gtest.h>
+#include <linux/sched.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -74,6 +77,15 @@ class ServiceTest : public WorldTest {
     InNamespace inB(m_netns->B());
     const Fd fd(ConnectTcp(NetnsPair::kAddressA, port));
     return fd.fd >= 0;
+  }
+  // Runs a program as root in namespace A, where the service keeps its table.
+  Result RunInA(const std::vector<std::string>& argv) const {
+    const std::string log = m_world->Dir() + "/run-in-a.log";
+    Result result;
+    result.status = WaitFor(m_world->Spawn(0, argv, log, m_netns->A()));
+    std::ifstream in(log);
+    result.err.assign(std::istreambuf_iterator<char>(in), {});
+    return result;
   }
 };
 
@@ -145,6 +157,15 @@ TEST_F(ServiceTest, BrenvoctlRoundTripsEveryCommand) {
                         QJsonObject{{"number", 53}, {"protocol", "udp"}, {"name", "dns"}, {"enabled", false}}}));
   EXPECT_NE(KernelTable().find("tcp . 873"), std::string::npos);
   EXPECT_EQ(KernelTable().find("udp . 53"), std::string::npos);
+
+  // Text from whoever changed the firewall reaches a terminal escaped; a path is kept as the
+  // file it names.
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "add", "//usr//bin/./tar/", "fake\nenabled  x /bin/sh\x1b[2J\u009b"}).status, 0);
+  EXPECT_NE(Ctl(kAllowed, {"apps", "list"}).out.find("fake\\x0aenabled  x /bin/sh\\x1b[2J\\u009b /usr/bin/tar\n"),
+            std::string::npos)
+      << Ctl(kAllowed, {"apps", "list"}).out;
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "remove", "/usr/bin/tar/"}).status, 0);
+  EXPECT_EQ(Ctl(kAllowed, {"apps", "add", "/usr/../bin/tar", "up"}).status, 2);
 
   EXPECT_EQ(Ctl(kAllowed, {"apps", "enable", "/usr/bin/rsync"}).status, 0);
   EXPECT_EQ(Ctl(kAllowed, {"apps", "remove", "/usr/bin/rsync"}).status, 0);
@@ -223,6 +244,85 @@ class ServiceProfileTest : public ServiceTest {
     ASSERT_EQ(RegisterFirewall(ServiceConfig{"", "service"}, {}), S_OK);
   }
 };
+
+// A local user's connection that outlives its process: once the process's pid is root's,
+// the connection must still be the user's.
+TEST_F(ServiceTest, AConnectionIsItsUsersWhoeverTakesItsPidLater) {
+  ASSERT_EQ(Ctl(0, {"on"}).status, 0);
+  const std::string go = m_world->Home(kDenied) + "/go", answer = m_world->Home(kDenied) + "/answer";
+  const Result started = m_world->Run(kDenied, {HOSTILE_CLIENT_PATH, "reused-pid", go, answer});
+  ASSERT_EQ(started.status, 0) << started.err;
+  pid_t reused = std::stoi(started.out);
+  clone_args arguments{};
+  arguments.exit_signal = SIGCHLD;
+  arguments.set_tid = reinterpret_cast<std::uintptr_t>(&reused);
+  arguments.set_tid_size = 1;
+  const long root = syscall(SYS_clone3, &arguments, sizeof arguments);
+  if (root == 0) {
+    for (;;) pause();
+  }
+  ASSERT_EQ(root, reused) << "the pid was taken before the test could take it";
+  std::ofstream(go).put('\n');
+  for (int waited = 0; waited < 400 && !std::ifstream(answer); ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  kill(static_cast<pid_t>(root), SIGKILL);
+  waitpid(static_cast<pid_t>(root), nullptr, 0);
+  std::ifstream in(answer);
+  const std::string said((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(said, "org.brenvo.Firewall1.Error.AccessDenied");
+  EXPECT_NE(KernelTable().find("chain input"), std::string::npos);
+}
+
+// A user holds at most 4 captures however many connections it opens, and a capture ends
+// with its connection even while the user keeps the socket.
+TEST_F(ServiceTest, CapturesAreCountedPerUserAndEndWithTheirConnection) {
+  const Result captures = m_world->Run(kAllowed, {HOSTILE_CLIENT_PATH, "captures", NetnsPair::kAddressA});
+  EXPECT_EQ(captures.out, "opened 4\nended 4\n") << captures.err;
+}
+
+// A store that cannot be opened leaves the kernel closed: the table it had, or one that lets
+// nothing new in.
+TEST_F(ServiceTest, AStoreThatCannotBeOpenedLeavesTheKernelClosed) {
+  ASSERT_EQ(Ctl(0, {"on"}).status, 0);
+  ASSERT_EQ(Ctl(0, {"ports", "add", "8080", "tcp", "web"}).status, 0);
+  m_world->StopService(SIGTERM);
+  const std::string broken = m_world->Dir() + "/broken.db";
+  std::ofstream(broken) << std::string(8192, 'x');
+  std::unique_ptr<Fd> server;
+  {
+    InNamespace inA(m_netns->A());
+    server = std::make_unique<Fd>(TcpServer(8081));
+  }
+
+  Result applied = RunInA({BRENVOD_PATH, "--db", broken, "--apply"});
+  EXPECT_EQ(applied.status, 1);
+  EXPECT_NE(applied.err.find("the store " + broken), std::string::npos) << applied.err;
+  EXPECT_NE(applied.err.find("keeps the table inet brenvo as it was"), std::string::npos) << applied.err;
+  EXPECT_NE(KernelTable().find("tcp . 8080"), std::string::npos);
+
+  ASSERT_EQ(RunInA({"nft", "delete", "table", "inet", "brenvo"}).status, 0);
+  const Result served = RunInA({BRENVOD_PATH, "--db", broken});
+  EXPECT_EQ(served.status, 1);
+  EXPECT_NE(served.err.find("holds a closed table"), std::string::npos) << served.err;
+  EXPECT_NE(KernelTable().find("policy drop"), std::string::npos) << KernelTable();
+  EXPECT_FALSE(TcpFromB(8081));
+}
+
+// While the service runs it alone writes its table: another store read as root leaves the
+// kernel alone, and this process's nftables backend is refused.
+TEST_F(ServiceTest, WhileTheServiceRunsNoOtherProcessWritesItsTable) {
+  ASSERT_EQ(Ctl(0, {"on"}).status, 0);
+  ASSERT_EQ(Ctl(0, {"ports", "add", "8080", "tcp", "web"}).status, 0);
+  const std::string table = KernelTable();
+  const std::string other = m_world->Dir() + "/other.db";
+  EXPECT_EQ(RunInA({BRENVOCTL_PATH, "--db", other, "apps", "list"}).status, 0);
+  EXPECT_EQ(RunInA({BRENVOCTL_PATH, "--db", other, "on"}).status, 0);
+  EXPECT_EQ(RunInA({BRENVOCTL_PATH, "--firewall=nftables", "status"}).status, 1);
+  const Result refused = RunInA({BRENVOCTL_PATH, "--firewall=nftables", "--db", other, "off"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("owns the table inet brenvo"), std::string::npos) << refused.err;
+  EXPECT_EQ(KernelTable(), table);
+}
 
 // Starts the service when the program waits before its second retry.
 class StartingServiceFirewall : public TestFirewall {
