@@ -1,5 +1,7 @@
 // brenvoctl: the firewall from a shell, for scripts and administrators. It talks to the
 // service brenvod when there is one, or works on a store itself (--db).
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,11 +115,17 @@ std::optional<PortKey> Port(const std::string& number, const std::string& protoc
 
 const char* ProtocolName(LONG protocol) { return protocol == 6 ? "tcp" : protocol == 17 ? "udp" : "other"; }
 
+// JSON as brenvoctl prints it: members in the order they are documented, and non-ASCII
+// text as it is.
+void PrintJson(const nlohmann::ordered_json& value) {
+  std::printf("%s\n", value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
 int Status(FirewallConfiguration& firewall, const std::string& enforcement, bool json) {
   bool on = false;
   if (FAILED(firewall.ReadFirewallEnabled(&on))) return Failed("reading the firewall's state");
   if (json)
-    std::printf("{\"enabled\":%s,\"enforcement\":%s}\n", on ? "true" : "false", JsonString(enforcement).c_str());
+    PrintJson({{"enabled", on}, {"enforcement", enforcement}});
   else
     std::printf("firewall: %s\nenforcement: %s\n", on ? "on" : "off", TerminalText(enforcement).c_str());
   return 0;
@@ -127,14 +135,12 @@ int ListApps(FirewallConfiguration& firewall, bool json) {
   std::vector<AppRecord> apps;
   if (FAILED(firewall.List(&apps))) return Failed("listing the programs");
   if (json) {
-    std::string out = "[";
-    for (const AppRecord& app : apps) {
-      if (out.size() > 1) out += ',';
-      out += "{\"path\":" + JsonString(bus::Utf8OrReplacement(app.key)) +
-             ",\"name\":" + JsonString(bus::Utf8OrReplacement(app.name)) +
-             ",\"enabled\":" + (app.enabled ? "true" : "false") + "}";
-    }
-    std::printf("%s]\n", out.c_str());
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const AppRecord& app : apps)
+      list.push_back({{"path", bus::Utf8OrReplacement(app.key)},
+                      {"name", bus::Utf8OrReplacement(app.name)},
+                      {"enabled", app.enabled}});
+    PrintJson(list);
     return 0;
   }
   for (const AppRecord& app : apps)
@@ -148,14 +154,13 @@ int ListPorts(FirewallConfiguration& firewall, bool json) {
   std::vector<PortRecord> ports;
   if (FAILED(firewall.List(&ports))) return Failed("listing the ports");
   if (json) {
-    std::string out = "[";
-    for (const PortRecord& port : ports) {
-      if (out.size() > 1) out += ',';
-      out += "{\"number\":" + std::to_string(port.key.number) + ",\"protocol\":\"" + ProtocolName(port.key.protocol) +
-             "\",\"name\":" + JsonString(bus::Utf8OrReplacement(port.name)) +
-             ",\"enabled\":" + (port.enabled ? "true" : "false") + "}";
-    }
-    std::printf("%s]\n", out.c_str());
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const PortRecord& port : ports)
+      list.push_back({{"number", port.key.number},
+                      {"protocol", ProtocolName(port.key.protocol)},
+                      {"name", bus::Utf8OrReplacement(port.name)},
+                      {"enabled", port.enabled}});
+    PrintJson(list);
     return 0;
   }
   for (const PortRecord& port : ports)

@@ -1,207 +1,157 @@
 #include "firewall/service/nft_commands.h"
 
-#include <charconv>
-#include <string_view>
+#include <nlohmann/json.hpp>
+
+#include <utility>
 
 namespace nft {
 namespace {
 
-constexpr const char* kTableObject = R"({"family":"inet","name":"brenvo"})";
-constexpr const char* kChainObject = R"({"family":"inet","table":"brenvo","name":"input"})";
+// Beware: nlohmann reads a braced pair whose first member is text as an object's member, so
+// two-element arrays are written as json::array.
+using nlohmann::json;
 
-void AppendNumber(std::string& out, long value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
+json Table() { return {{"family", "inet"}, {"name", "brenvo"}}; }
+json Chain(const char* name) { return {{"family", "inet"}, {"table", "brenvo"}, {"name", name}}; }
+json PortSet() { return {{"family", "inet"}, {"table", "brenvo"}, {"name", "open_ports"}}; }
+json Command(const char* verb, const char* kind, json object) { return {{verb, {{kind, std::move(object)}}}}; }
+json Commands(json list) { return {{"nftables", std::move(list)}}; }
 
 // The element of the port set for one port: protocol name, then port number.
-bool AppendElement(std::string& out, const PortKey& port) {
+std::optional<json> Element(const PortKey& port) {
   const char* protocol = port.protocol == 6 ? "tcp" : port.protocol == 17 ? "udp" : nullptr;
-  if (!protocol || port.number < 1 || port.number > 65535) return false;
-  out += R"({"concat":[")";
-  out += protocol;
-  out += R"(",)";
-  AppendNumber(out, port.number);
-  out += "]}";
-  return true;
+  if (!protocol || port.number < 1 || port.number > 65535) return std::nullopt;
+  return json{{"concat", json::array({protocol, port.number})}};
 }
 
-// Starts the next command of the list.
-void NextCommand(std::string& out) {
-  if (out.back() != '[') out += ',';
+json Rule(const char* chain, json expressions) {
+  return Command("add", "rule",
+                 {{"family", "inet"}, {"table", "brenvo"}, {"chain", chain}, {"expr", std::move(expressions)}});
 }
 
-void AppendChainCommand(std::string& out, const char* verb, const char* chain) {
-  NextCommand(out);
-  out += R"({")";
-  out += verb;
-  out += R"(":{"chain":{"family":"inet","table":"brenvo","name":")";
-  out += chain;
-  out += R"("}}})";
+json Match(const char* op, json left, json right) {
+  return {{"match", {{"op", op}, {"left", std::move(left)}, {"right", std::move(right)}}}};
 }
 
-void AppendRule(std::string& out, const char* chain, std::string_view expressions) {
-  NextCommand(out);
-  out += R"({"add":{"rule":{"family":"inet","table":"brenvo","chain":")";
-  out += chain;
-  out += R"(","expr":[)";
-  out += expressions;
-  out += "]}}}";
-}
-
-void AppendAcceptRule(std::string& out, std::string_view match) {
-  AppendRule(out, "input", std::string(R"({"match":)").append(match).append(R"(},{"accept":null})"));
-}
+json Accept() { return {{"accept", nullptr}}; }
 
 // The input chain drops what no rule accepts: loopback, replies to connections this host
 // made or accepted, the ICMPv6 messages that IPv6 needs to find neighbours and routers,
 // TCP or UDP to an open port, and what the authorized applications' verdicts accept.
 // Flushed first, so that adding it again leaves one copy.
-void AppendChain(std::string& out) {
-  out += R"({"add":{"chain":{"family":"inet","table":"brenvo","name":"input",)"
-         R"("type":"filter","hook":"input","prio":0,"policy":"drop"}}})";
-  out += R"(,{"flush":{"chain":)";
-  out += kChainObject;
-  out += "}}";
-  AppendAcceptRule(out, R"({"op":"==","left":{"meta":{"key":"iif"}},"right":"lo"})");
-  AppendAcceptRule(out, R"({"op":"in","left":{"ct":{"key":"state"}},"right":["established","related"]})");
-  AppendAcceptRule(out, R"({"op":"==","left":{"payload":{"protocol":"icmpv6","field":"type"}},)"
-                        R"("right":{"set":["nd-neighbor-solicit","nd-neighbor-advert","nd-router-advert"]}})");
-  AppendAcceptRule(out, R"({"op":"==","left":{"concat":[{"meta":{"key":"l4proto"}},)"
-                        R"({"payload":{"protocol":"th","field":"dport"}}]},"right":"@open_ports"})");
-  AppendRule(out, "input", R"({"jump":{"target":"authorized_apps"}})");
+void AppendChain(json& commands) {
+  json input = Chain("input");
+  input.update({{"type", "filter"}, {"hook", "input"}, {"prio", 0}, {"policy", "drop"}});
+  commands.push_back(Command("add", "chain", std::move(input)));
+  commands.push_back(Command("flush", "chain", Chain("input")));
+  const auto accept = [&](json match) { commands.push_back(Rule("input", {std::move(match), Accept()})); };
+  accept(Match("==", {{"meta", {{"key", "iif"}}}}, "lo"));
+  accept(Match("in", {{"ct", {{"key", "state"}}}}, json::array({"established", "related"})));
+  accept(Match("==", {{"payload", {{"protocol", "icmpv6"}, {"field", "type"}}}},
+               {{"set", {"nd-neighbor-solicit", "nd-neighbor-advert", "nd-router-advert"}}}));
+  accept(Match("==",
+               {{"concat", {{{"meta", {{"key", "l4proto"}}}}, {{"payload", {{"protocol", "th"}, {"field", "dport"}}}}}}},
+               "@open_ports"));
+  commands.push_back(Rule("input", {{{"jump", {{"target", "authorized_apps"}}}}}));
 }
 
 // Fills the chain authorized_apps anew.
-void AppendAppRules(std::string& out, bool any) {
-  AppendChainCommand(out, "flush", "authorized_apps");
+void AppendAppRules(json& commands, bool any) {
+  commands.push_back(Command("flush", "chain", Chain("authorized_apps")));
   if (!any) return;
   // A flow whose first packet got through, and so was confirmed, asks no more: a UDP flow
   // stays "new" until it is answered, and one that never is would ask at every datagram.
-  AppendRule(out, "authorized_apps",
-             R"({"match":{"op":"in","left":{"ct":{"key":"status"}},"right":"confirmed"}},{"accept":null})");
-  constexpr std::string_view kNew = R"({"match":{"op":"in","left":{"ct":{"key":"state"}},"right":"new"}},)";
-  constexpr std::string_view kToQueue = R"(,{"goto":{"target":"app_queue"}})";
-  AppendRule(out, "authorized_apps",
-             std::string(kNew)
-                 .append(R"({"match":{"op":"==","left":{"&":[{"payload":{"protocol":"tcp","field":"flags"}},)"
-                         R"(["syn","ack"]]},"right":"syn"}})")
-                 .append(kToQueue));
-  AppendRule(out, "authorized_apps",
-             std::string(kNew)
-                 .append(R"({"match":{"op":"==","left":{"meta":{"key":"l4proto"}},"right":"udp"}})")
-                 .append(kToQueue));
+  commands.push_back(Rule("authorized_apps", {Match("in", {{"ct", {{"key", "status"}}}}, "confirmed"), Accept()}));
+  const json fresh = Match("in", {{"ct", {{"key", "state"}}}}, "new");
+  const json toQueue = {{"goto", {{"target", "app_queue"}}}};
+  commands.push_back(Rule(
+      "authorized_apps",
+      {fresh, Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}}, "syn"),
+       toQueue}));
+  commands.push_back(Rule("authorized_apps", {fresh, Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp"), toQueue}));
 }
 
-void AppendElementHead(std::string& out, const char* verb) {
-  out += R"({")";
-  out += verb;
-  out += R"(":{"element":{"family":"inet","table":"brenvo","name":"open_ports","elem":[)";
-}
-
-// The table's contents for `state`, after the commands that make the table.
-std::optional<std::string> AppendTable(std::string out, const EnforcedState& state, bool queueStatement) {
-  out += R"(,{"add":{"set":{"family":"inet","table":"brenvo","name":"open_ports",)"
-         R"("type":["inet_proto","inet_service"]}}})";
+// The table's contents for `state`, after the commands in `commands` that make the table.
+std::optional<std::string> WithTable(json commands, const EnforcedState& state, bool queueStatement) {
+  json set = PortSet();
+  set["type"] = json::array({"inet_proto", "inet_service"});
+  commands.push_back(Command("add", "set", std::move(set)));
   if (!state.openPorts.empty()) {
-    out += ',';
-    AppendElementHead(out, "add");
-    for (std::size_t i = 0; i < state.openPorts.size(); ++i) {
-      if (i) out += ',';
-      if (!AppendElement(out, state.openPorts[i])) return std::nullopt;
+    json elements = json::array();
+    for (const PortKey& port : state.openPorts) {
+      std::optional<json> element = Element(port);
+      if (!element) return std::nullopt;
+      elements.push_back(*std::move(element));
     }
-    out += "]}}}";
+    json portSet = PortSet();
+    portSet["elem"] = std::move(elements);
+    commands.push_back(Command("add", "element", std::move(portSet)));
   }
-  AppendChainCommand(out, "add", "authorized_apps");
-  AppendChainCommand(out, "add", kAppQueueChain);
-  if (queueStatement) {
-    // No "bypass" flag: while no one reads the queue, the kernel drops what it queues.
-    std::string queue = R"({"queue":{"num":)";
-    AppendNumber(queue, kAppQueue);
-    AppendRule(out, kAppQueueChain, queue.append("}}"));
-  }
-  AppendAppRules(out, !state.authorizedPaths.empty());
-  if (state.firewallOn) {
-    out += ',';
-    AppendChain(out);
-  }
-  out += "]}";
-  return out;
+  commands.push_back(Command("add", "chain", Chain("authorized_apps")));
+  commands.push_back(Command("add", "chain", Chain(kAppQueueChain)));
+  // No "bypass" flag: while no one reads the queue, the kernel drops what it queues.
+  if (queueStatement) commands.push_back(Rule(kAppQueueChain, {{{"queue", {{"num", kAppQueue}}}}}));
+  AppendAppRules(commands, !state.authorizedPaths.empty());
+  if (state.firewallOn) AppendChain(commands);
+  return Commands(std::move(commands)).dump();
 }
 
 }  // namespace
 
 std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement) {
   // Adding before deleting makes the delete succeed whether or not the table was there.
-  std::string out = R"({"nftables":[{"add":{"table":)";
-  out += kTableObject;
-  out += R"(}},{"delete":{"table":)";
-  out += kTableObject;
-  out += R"(}},{"add":{"table":)";
-  out += kTableObject;
-  out += "}}";
-  return AppendTable(std::move(out), state, queueStatement);
+  return WithTable({Command("add", "table", Table()), Command("delete", "table", Table()),
+                    Command("add", "table", Table())},
+                   state, queueStatement);
 }
 
 std::string ClosedTableCommand() {
   // "create" fails where the table exists, and with it the whole transaction.
-  std::string out = R"({"nftables":[{"create":{"table":)";
-  out += kTableObject;
-  out += "}}";
-  return *AppendTable(std::move(out), EnforcedState{true, {}, {}}, false);
+  return *WithTable({Command("create", "table", Table())}, EnforcedState{true, {}, {}}, false);
 }
 
-std::string ListTableCommand() {
-  std::string out = R"({"nftables":[{"list":{"table":)";
-  out += kTableObject;
-  return out + "}}]}";
-}
+std::string ListTableCommand() { return Commands({Command("list", "table", Table())}).dump(); }
 
 std::string SwitchCommand(bool on) {
-  std::string out = R"({"nftables":[)";
+  json commands = json::array();
   if (on) {
-    AppendChain(out);
+    AppendChain(commands);
   } else {
     // Adding before deleting makes the delete succeed whether or not the chain was there.
-    out += R"({"add":{"chain":)";
-    out += kChainObject;
-    out += R"(}},{"delete":{"chain":)";
-    out += kChainObject;
-    out += "}}";
+    commands = {Command("add", "chain", Chain("input")), Command("delete", "chain", Chain("input"))};
   }
-  out += "]}";
-  return out;
+  return Commands(std::move(commands)).dump();
 }
 
 std::optional<std::string> PortElementCommand(const PortKey& port, bool open) {
-  std::string out = R"({"nftables":[)";
-  AppendElementHead(out, open ? "add" : "delete");
-  if (!AppendElement(out, port)) return std::nullopt;
-  out += "]}}}]}";
-  return out;
+  std::optional<json> element = Element(port);
+  if (!element) return std::nullopt;
+  json portSet = PortSet();
+  portSet["elem"] = {*std::move(element)};
+  return Commands({Command(open ? "add" : "delete", "element", std::move(portSet))}).dump();
 }
 
 std::string AuthorizedAppsCommand(bool any) {
-  std::string out = R"({"nftables":[)";
-  AppendAppRules(out, any);
-  out += "]}";
-  return out;
+  json commands = json::array();
+  AppendAppRules(commands, any);
+  return Commands(std::move(commands)).dump();
 }
 
 std::string QueueStatementProbeCommand() {
-  std::string out = R"({"nftables":[{"add":{"table":{"family":"inet","name":"brenvo_probe"}}},)"
-                    R"({"add":{"chain":{"family":"inet","table":"brenvo_probe","name":"queue"}}},)"
-                    R"({"add":{"rule":{"family":"inet","table":"brenvo_probe","chain":"queue","expr":[)"
-                    R"({"queue":{"num":)";
-  AppendNumber(out, kAppQueue);
-  out += R"(}}]}}},{"delete":{"table":{"family":"inet","name":"brenvo_probe"}}}]})";
-  return out;
+  const json probe = {{"family", "inet"}, {"name", "brenvo_probe"}};
+  const json chain = {{"family", "inet"}, {"table", "brenvo_probe"}, {"name", "queue"}};
+  json rule = chain;
+  rule.erase("name");
+  rule["chain"] = "queue";
+  rule["expr"] = {{{"queue", {{"num", kAppQueue}}}}};
+  return Commands({Command("add", "table", probe), Command("add", "chain", chain), Command("add", "rule", rule),
+                   Command("delete", "table", probe)})
+      .dump();
 }
 
 std::string ProbeCommand() {
-  return R"({"nftables":[{"add":{"table":{"family":"inet","name":"brenvo_probe"}}},)"
-         R"({"delete":{"table":{"family":"inet","name":"brenvo_probe"}}}]})";
+  const json probe = {{"family", "inet"}, {"name", "brenvo_probe"}};
+  return Commands({Command("add", "table", probe), Command("delete", "table", probe)}).dump();
 }
 
 }  // namespace nft

@@ -1,25 +1,49 @@
-// The JSON commands for the table Brenvo owns, built from ports alone.
+// The JSON commands for the table Brenvo owns, built from ports alone, read back as JSON.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include "firewall/service/nft_commands.h"
 
 namespace {
 
-std::size_t Count(const std::string& text, const std::string& part) {
+using nlohmann::json;
+
+json CommandsOf(const std::string& text) { return json::parse(text).at("nftables"); }
+
+// How many commands are `verb` of a `kind` (a table, a chain, a rule...) for which `test`
+// holds of the object.
+template <class Test>
+std::size_t Count(const json& commands, const char* verb, const char* kind, Test test) {
   std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  for (const json& command : commands)
+    if (command.contains(verb) && command[verb].contains(kind)) count += test(command[verb][kind]);
   return count;
 }
+std::size_t Count(const json& commands, const char* verb, const char* kind) {
+  return Count(commands, verb, kind, [](const json&) { return true; });
+}
+
+// The rules added to `chain`, each as its list of expressions.
+std::vector<json> RulesOf(const json& commands, const char* chain) {
+  std::vector<json> rules;
+  for (const json& command : commands)
+    if (command.contains("add") && command["add"].contains("rule") && command["add"]["rule"]["chain"] == chain)
+      rules.push_back(command["add"]["rule"]["expr"]);
+  return rules;
+}
+
+bool IsInputHook(const json& chain) { return chain.value("hook", "") == "input" && chain["policy"] == "drop"; }
 
 TEST(NftCommandsTest, OnlyEnforceablePortsBecomeElements) {
   struct Case {
     PortKey port;
-    const char* element;  // null: refused
+    json element;  // null: refused
   };
   const Case cases[] = {
-      {{1, 6}, R"({"concat":["tcp",1]})"},
-      {{65535, 17}, R"({"concat":["udp",65535]})"},
-      {{8080, 6}, R"({"concat":["tcp",8080]})"},
+      {{1, 6}, {{"concat", json::array({"tcp", 1})}}},
+      {{65535, 17}, {{"concat", json::array({"udp", 65535})}}},
+      {{8080, 6}, {{"concat", json::array({"tcp", 8080})}}},
       {{0, 6}, nullptr},
       {{65536, 17}, nullptr},
       {{-80, 6}, nullptr},
@@ -30,62 +54,80 @@ TEST(NftCommandsTest, OnlyEnforceablePortsBecomeElements) {
     SCOPED_TRACE(std::to_string(c.port.number) + "/" + std::to_string(c.port.protocol));
     for (bool open : {true, false}) {
       const auto command = nft::PortElementCommand(c.port, open);
-      if (!c.element) {
+      if (c.element.is_null()) {
         EXPECT_FALSE(command);
         continue;
       }
       ASSERT_TRUE(command);
-      EXPECT_EQ(*command, std::string(R"({"nftables":[{")") + (open ? "add" : "delete") +
-                              R"(":{"element":{"family":"inet","table":"brenvo","name":"open_ports","elem":[)" +
-                              c.element + "]}}}]}");
+      const json set = {{"family", "inet"}, {"table", "brenvo"}, {"name", "open_ports"}, {"elem", {c.element}}};
+      EXPECT_EQ(CommandsOf(*command), json::array({{{open ? "add" : "delete", {{"element", set}}}}}));
     }
   }
 }
 
 TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
-  const std::string elements = R"({"add":{"element":{"family":"inet","table":"brenvo",)"
-                               R"("name":"open_ports","elem":[{"concat":["tcp",443]},{"concat":["udp",53]}]}}})";
+  const json table = {{"family", "inet"}, {"name", "brenvo"}};
   for (const bool on : {false, true}) {
     SCOPED_TRACE(on ? "on" : "off");
     const auto bare = nft::ReplaceTableCommand(EnforcedState{on, {}, {}}, false);
     const auto full = nft::ReplaceTableCommand(EnforcedState{on, {{443, 6}, {53, 17}}, {}}, false);
     ASSERT_TRUE(bare && full);
-    EXPECT_EQ(Count(*full, R"("table":{"family":"inet","name":"brenvo"})"), 3u);  // add, delete, add
-    EXPECT_EQ(Count(*full, R"({"add":{"set":)"), 1u);
-    EXPECT_EQ(Count(*bare, R"("element")"), 0u);
-    EXPECT_EQ(Count(*full, elements), 1u);
-    EXPECT_EQ(Count(*full, R"("hook":"input","prio":0,"policy":"drop")"), on ? 1u : 0u);
-    EXPECT_EQ(Count(*full, R"({"add":{"rule":)"), on ? 5u : 0u);
+    const json commands = CommandsOf(*full);
+    // Added, deleted and added again, so that the delete succeeds whether or not it was there.
+    EXPECT_EQ(commands[0], json({{"add", {{"table", table}}}}));
+    EXPECT_EQ(commands[1], json({{"delete", {{"table", table}}}}));
+    EXPECT_EQ(commands[2], json({{"add", {{"table", table}}}}));
+    EXPECT_EQ(Count(commands, "add", "set"), 1u);
+    EXPECT_EQ(Count(CommandsOf(*bare), "add", "element"), 0u);
+    EXPECT_EQ(Count(commands, "add", "element",
+                    [](const json& set) {
+                      return set["elem"] == json::array({{{"concat", json::array({"tcp", 443})}},
+                                                         {{"concat", json::array({"udp", 53})}}});
+                    }),
+              1u);
+    EXPECT_EQ(Count(commands, "add", "chain", IsInputHook), on ? 1u : 0u);
+    EXPECT_EQ(RulesOf(commands, "input").size(), on ? 5u : 0u);
     // The elements are what the two commands differ by.
-    const std::size_t at = full->find(elements);
-    EXPECT_EQ(full->substr(0, at - 1) + full->substr(at + elements.size()), *bare);
+    json without = commands;
+    without.erase(std::remove_if(without.begin(), without.end(),
+                                 [](const json& command) { return command.contains("add") && command["add"].contains("element"); }),
+                  without.end());
+    EXPECT_EQ(without, CommandsOf(*bare));
   }
   EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}, {}}, true));
 }
 
 TEST(NftCommandsTest, ASwitchAddsOrDeletesOnlyTheChain) {
-  const std::string on = nft::SwitchCommand(true);
-  EXPECT_EQ(Count(on, R"("hook":"input","prio":0,"policy":"drop")"), 1u);
-  EXPECT_EQ(Count(on, R"({"flush":{"chain":)"), 1u);  // so that switching on twice keeps one copy
-  EXPECT_EQ(Count(on, R"({"add":{"rule":)"), 5u);
-  EXPECT_EQ(Count(on, R"({"jump":{"target":"authorized_apps"}})"), 1u);
-  EXPECT_EQ(Count(on, R"({"add":{"table":)"), 0u);
-  EXPECT_EQ(Count(on, R"({"add":{"set":)"), 0u);
-  EXPECT_EQ(Count(on, R"("element")"), 0u);
-  EXPECT_EQ(nft::SwitchCommand(false),
-            R"({"nftables":[{"add":{"chain":{"family":"inet","table":"brenvo","name":"input"}}},)"
-            R"({"delete":{"chain":{"family":"inet","table":"brenvo","name":"input"}}}]})");
+  const json on = CommandsOf(nft::SwitchCommand(true));
+  EXPECT_EQ(Count(on, "add", "chain", IsInputHook), 1u);
+  EXPECT_EQ(Count(on, "flush", "chain"), 1u);  // so that switching on twice keeps one copy
+  const std::vector<json> rules = RulesOf(on, "input");
+  ASSERT_EQ(rules.size(), 5u);
+  EXPECT_EQ(rules[4], json::array({{{"jump", {{"target", "authorized_apps"}}}}}));
+  EXPECT_EQ(Count(on, "add", "table") + Count(on, "add", "set") + Count(on, "add", "element"), 0u);
+  const json input = {{"family", "inet"}, {"table", "brenvo"}, {"name", "input"}};
+  EXPECT_EQ(CommandsOf(nft::SwitchCommand(false)),
+            json::array({{{"add", {{"chain", input}}}}, {{"delete", {{"chain", input}}}}}));
+}
+
+TEST(NftCommandsTest, ClosedTableIsMadeOnlyWhereThereIsNone) {
+  const json commands = CommandsOf(nft::ClosedTableCommand());
+  EXPECT_EQ(commands[0], json({{"create", {{"table", {{"family", "inet"}, {"name", "brenvo"}}}}}}));
+  EXPECT_EQ(Count(commands, "add", "table") + Count(commands, "delete", "table"), 0u);
+  EXPECT_EQ(Count(commands, "add", "chain", IsInputHook), 1u);
+  EXPECT_EQ(Count(commands, "add", "element"), 0u);
+  EXPECT_TRUE(RulesOf(commands, "authorized_apps").empty());
 }
 
 TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
-  const std::string toQueue = R"({"goto":{"target":"app_queue"}})";
-  const std::string queue = R"({"add":{"rule":{"family":"inet","table":"brenvo","chain":"app_queue",)"
-                            R"("expr":[{"queue":{"num":4151}}]}}})";
+  const json toQueue = {{"goto", {{"target", "app_queue"}}}};
+  const json queueRule = json::array({{{"queue", {{"num", 4151}}}}});
   const std::string paths[] = {"/usr/bin/python3", R"(/opt/x"]}},{"flush":{"ruleset":null}})"};
-  const std::string none = nft::AuthorizedAppsCommand(false);
-  const std::string some = nft::AuthorizedAppsCommand(true);
-  EXPECT_EQ(none, R"({"nftables":[{"flush":{"chain":{"family":"inet","table":"brenvo","name":"authorized_apps"}}}]})");
-  EXPECT_EQ(some.find(none.substr(0, none.size() - 2)), 0u);
+  const json none = CommandsOf(nft::AuthorizedAppsCommand(false));
+  const json some = CommandsOf(nft::AuthorizedAppsCommand(true));
+  const json flush = {{"flush", {{"chain", {{"family", "inet"}, {"table", "brenvo"}, {"name", "authorized_apps"}}}}}};
+  EXPECT_EQ(none, json::array({flush}));
+  EXPECT_EQ(some[0], flush);
   for (const bool statement : {true, false}) {
     SCOPED_TRACE(statement ? "with the queue statement" : "without");
     const auto bare = nft::ReplaceTableCommand(EnforcedState{true, {}, {}}, statement);
@@ -93,21 +135,28 @@ TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
     ASSERT_TRUE(bare && replaced);
     // The queue rule comes with the table, whether or not an application is enabled.
     for (const std::string* command : {&*bare, &*replaced}) {
-      EXPECT_EQ(Count(*command, R"({"add":{"chain":{"family":"inet","table":"brenvo","name":"app_queue"}}})"), 1u);
-      EXPECT_EQ(Count(*command, queue), statement ? 1u : 0u);
+      const json commands = CommandsOf(*command);
+      EXPECT_EQ(Count(commands, "add", "chain", [](const json& chain) { return chain["name"] == "app_queue"; }), 1u);
+      EXPECT_EQ(RulesOf(commands, "app_queue"), statement ? std::vector<json>{queueRule} : std::vector<json>{});
     }
-    EXPECT_EQ(Count(*bare, toQueue), 0u);
-    EXPECT_EQ(Count(*replaced, some.substr(some.find(R"({"add")"), some.size() - some.find(R"({"add")") - 2)), 1u);
+    EXPECT_TRUE(RulesOf(CommandsOf(*bare), "authorized_apps").empty());
+    EXPECT_EQ(RulesOf(CommandsOf(*replaced), "authorized_apps"), RulesOf(some, "authorized_apps"));
     for (const std::string& path : paths) EXPECT_EQ(replaced->find(path), std::string::npos);  // paths stay out
   }
-  EXPECT_EQ(Count(some, toQueue), 2u);
-  EXPECT_EQ(Count(some, R"({"ct":{"key":"status"}},"right":"confirmed"}},{"accept":null})"), 1u);
-  EXPECT_EQ(Count(some, R"("right":"new")"), 2u);
-  EXPECT_EQ(Count(some, R"(["syn","ack"]]},"right":"syn")"), 1u);
-  EXPECT_EQ(Count(some, R"({"meta":{"key":"l4proto"}},"right":"udp")"), 1u);
-  EXPECT_EQ(Count(nft::QueueStatementProbeCommand(), R"({"queue":{"num":4151}})"), 1u);
+  const std::vector<json> rules = RulesOf(some, "authorized_apps");
+  ASSERT_EQ(rules.size(), 3u);
+  EXPECT_EQ(rules[0][0]["match"]["right"], "confirmed");
+  EXPECT_EQ(rules[0][1], json({{"accept", nullptr}}));
+  for (const json& rule : {rules[1], rules[2]}) {
+    EXPECT_EQ(rule[0]["match"]["right"], "new");
+    EXPECT_EQ(rule.back(), toQueue);
+  }
+  EXPECT_EQ(rules[1][1]["match"]["left"]["&"][1], json::array({"syn", "ack"}));
+  EXPECT_EQ(rules[1][1]["match"]["right"], "syn");
+  EXPECT_EQ(rules[2][1]["match"]["right"], "udp");
+  EXPECT_EQ(RulesOf(CommandsOf(nft::QueueStatementProbeCommand()), "queue"), std::vector<json>{queueRule});
   // The switch leaves the programs' chains alone.
-  EXPECT_EQ(Count(nft::SwitchCommand(true), "app_queue"), 0u);
+  EXPECT_EQ(nft::SwitchCommand(true).find("app_queue"), std::string::npos);
 }
 
 }  // namespace
