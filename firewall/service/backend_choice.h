@@ -10,9 +10,6 @@
 // the system service brenvod, which keeps and enforces the configuration for everyone.
 enum class FirewallBackend { kStore, kNftables, kService };
 
-inline constexpr FirewallBackend kFirewallBackends[] = {FirewallBackend::kStore, FirewallBackend::kNftables,
-                                                        FirewallBackend::kService};
-
 struct BackendChoice {
   FirewallBackend backend = FirewallBackend::kStore;
   bool automatic = false;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTest>
 #include <atomic>
@@ -268,21 +269,35 @@ TEST(ListMemory, EmptyingOrDestroyingTheListFreesEveryRowsCells) {
 }
 
 TEST(ListLifetime, AListDiesWithTheWindowItLiesIn) {
-  auto* window = new QWidget;
-  auto* list = new CXListCtrl;
-  list->setParent(window);
-  list->PreSubclassWindow();
-  list->InsertColumn(0, QStringLiteral("Enable"), LVCFMT_LEFT, 50);
-  list->InsertItem(0, "");
-  window->show();
-  delete window;
+  const auto liveAndDie = [] {
+    auto* window = new QWidget;
+    QPointer<CXListCtrl> list = new CXListCtrl;
+    list->setParent(window);
+    list->PreSubclassWindow();
+    list->InsertColumn(0, QStringLiteral("Enable"), LVCFMT_LEFT, 50);
+    list->InsertItem(0, "");
+    const QPointer<QAbstractItemModel> model = list->model();
+    window->show();
+    delete window;
+    EXPECT_TRUE(list.isNull());
+    EXPECT_TRUE(model.isNull());
 
-  auto* host = new QWidget;
-  auto* page = new ListPage;
-  page->setParent(host);
-  page->AddRow(true, "Mail", "/usr/bin/mail");
-  host->show();
-  delete host;
+    auto* host = new QWidget;
+    QPointer<ListPage> page = new ListPage;
+    page->setParent(host);
+    page->AddRow(true, "Mail", "/usr/bin/mail");
+    const QPointer<CXListCtrl> pageList = &page->m_list;
+    host->show();
+    delete host;
+    EXPECT_TRUE(page.isNull());
+    EXPECT_TRUE(pageList.isNull());
+    QApplication::processEvents();
+  };
+  // The first round fills Qt's own caches (fonts, styles); a second leaves nothing behind.
+  liveAndDie();
+  const long before = g_liveAllocations;
+  liveAndDie();
+  EXPECT_EQ(g_liveAllocations, before);
 }
 
 TEST_F(ListBehaviour, ReadsThePaletteAgainForNewRows) {
