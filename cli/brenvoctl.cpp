@@ -1,10 +1,12 @@
 // brenvoctl: the firewall from a shell, for scripts and administrators. It talks to the
 // service brenvod when there is one, or works on a store itself (--db).
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -183,11 +185,10 @@ int ChangeEntry(FirewallConfiguration& firewall, const std::string& verb, const 
 }
 
 int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
-  const std::string verb = words.size() > 1 ? words[1] : "";
-  if (verb == "list" && words.size() == 2) return ListApps(firewall, json);
-  const bool add = verb == "add" && words.size() == 4;
-  if (!add && !((verb == "enable" || verb == "disable" || verb == "remove") && words.size() == 3))
-    return Usage("apps takes list, add PATH NAME, enable PATH, disable PATH or remove PATH");
+  // The words are those of one of kVerbs, with its arguments.
+  const std::string& verb = words[1];
+  if (verb == "list") return ListApps(firewall, json);
+  const bool add = verb == "add";
   const auto given = Text(words[2]);
   const auto path = given ? NormalImagePath(*given) : std::nullopt;
   if (!path) return Usage("the path must be absolute UTF-8 text without \"..\" parts");
@@ -202,11 +203,9 @@ int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words,
 }
 
 int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
-  const std::string verb = words.size() > 1 ? words[1] : "";
-  if (verb == "list" && words.size() == 2) return ListPorts(firewall, json);
-  const bool add = verb == "add" && words.size() == 5;
-  if (!add && !((verb == "enable" || verb == "disable" || verb == "remove") && words.size() == 4))
-    return Usage("ports takes list, add NUMBER tcp|udp NAME, enable|disable|remove NUMBER tcp|udp");
+  const std::string& verb = words[1];
+  if (verb == "list") return ListPorts(firewall, json);
+  const bool add = verb == "add";
   const auto port = Port(words[2], words[3]);
   if (!port) return Usage("a port is a number from 1 to 65535 and tcp or udp");
   const std::string what = "port " + words[2] + "/" + words[3];
@@ -216,33 +215,80 @@ int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words
   return FAILED(firewall.Add(PortRecord{*port, *name, true})) ? Failed("opening " + what) : 0;
 }
 
+// The commands: their words, then the arguments each takes.
+struct Verb {
+  const char* group;  // "apps", "ports", or nullptr for a word of its own
+  const char* word;
+  std::vector<const char*> arguments;
+};
+const Verb kVerbs[] = {
+    {nullptr, "status", {}},
+    {nullptr, "on", {}},
+    {nullptr, "off", {}},
+    {nullptr, "apply", {}},
+    {"apps", "list", {}},
+    {"apps", "add", {"PATH", "NAME"}},
+    {"apps", "enable", {"PATH"}},
+    {"apps", "disable", {"PATH"}},
+    {"apps", "remove", {"PATH"}},
+    {"ports", "list", {}},
+    {"ports", "add", {"NUMBER", "PROTOCOL", "NAME"}},
+    {"ports", "enable", {"NUMBER", "PROTOCOL"}},
+    {"ports", "disable", {"NUMBER", "PROTOCOL"}},
+    {"ports", "remove", {"NUMBER", "PROTOCOL"}},
+};
+
 // The command line; nothing, with the exit status in *status, when it asks no firewall work.
 std::optional<Command> Parse(int argc, char** argv, int* status) {
   Command command;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "--version") {
-      if (arg == "--help")
-        std::fputs(kUsage, stdout);
-      else
-        std::printf("brenvoctl %s\n", kVersion.productVersion);
-      *status = 0;
-      return std::nullopt;
+  CLI::App app("brenvoctl");
+  app.set_help_flag();  // the help is kUsage, printed below
+  bool help = false, version = false;
+  app.add_flag("--help", help);
+  app.add_flag("--version", version);
+  app.add_flag("--json", command.json);
+  app.add_option("--db", command.database)->check([](const std::string& path) {
+    return path.empty() ? std::string("--db needs a path") : std::string();
+  });
+  app.add_option("--firewall", command.backend);
+  std::map<std::string, CLI::App*> groups;
+  std::vector<std::pair<CLI::App*, std::string>> takes;  // each command and what it takes
+  std::vector<std::string> arguments;
+  for (const Verb& verb : kVerbs) {
+    CLI::App* parent = &app;
+    if (verb.group) {
+      CLI::App*& group = groups[verb.group];
+      if (!group) group = app.add_subcommand(verb.group)->require_subcommand(1)->fallthrough();
+      parent = group;
     }
-    if (arg == "--json") {
-      command.json = true;
-    } else if (arg == "--db" && i + 1 < argc) {
-      command.database = argv[++i];
-    } else if (arg.starts_with("--db=")) {
-      command.database = arg.substr(5);
-    } else if (arg.starts_with("--firewall=")) {
-      command.backend = arg.substr(11);
-    } else if (arg.starts_with("--")) {
-      *status = Usage("unknown option " + std::string(arg));
-      return std::nullopt;
-    } else {
-      command.words.emplace_back(arg);
-    }
+    CLI::App* leaf = parent->add_subcommand(verb.word)->fallthrough();
+    std::string usage = std::string(verb.group ? verb.group : "") + (verb.group ? " " : "") + verb.word;
+    if (!verb.arguments.empty())
+      leaf->add_option("arguments", arguments)->expected(static_cast<int>(verb.arguments.size()))->required();
+    for (const char* argument : verb.arguments) usage += std::string(" ") + argument;
+    takes.emplace_back(leaf, usage);
+    leaf->callback([&command, &arguments, verb] {
+      if (verb.group) command.words.emplace_back(verb.group);
+      command.words.emplace_back(verb.word);
+      command.words.insert(command.words.end(), arguments.begin(), arguments.end());
+    });
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    std::string problem = error.what();
+    for (const auto& [leaf, usage] : takes)
+      if (leaf->parsed()) problem = "the command is: " + usage;
+    *status = Usage(problem);
+    return std::nullopt;
+  }
+  if (help || version) {
+    if (help)
+      std::fputs(kUsage, stdout);
+    else
+      std::printf("brenvoctl %s\n", kVersion.productVersion);
+    *status = 0;
+    return std::nullopt;
   }
   if (command.backend.empty())
     if (const char* backend = std::getenv("BRENVO_FIREWALL"); backend && !command.database.size())
@@ -271,10 +317,6 @@ int main(int argc, char** argv) {
   if (!command) return status;
   const std::vector<std::string>& words = command->words;
   const std::string& first = words[0];
-  const bool known = (first == "status" || first == "on" || first == "off" || first == "apply")
-                         ? words.size() == 1
-                         : first == "apps" || first == "ports";
-  if (!known) return Usage("unknown command " + first);
 
   std::shared_ptr<FirewallConfiguration> firewall;
   std::string enforcement;

@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "daemon/capture_server.h"
 #include "daemon/polkit_authorizer.h"
@@ -23,8 +23,8 @@
 #include "firewall/bus/firewall_adaptor.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/enforcer.h"
-#include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/firewall_service.h"
+#include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/service_registration.h"
 #include "resources/version.h"
 
@@ -55,44 +55,27 @@ struct Settings {
 // Nothing to run the service; else the exit status: 0 after --help or --version, 2 for a
 // command line not understood.
 std::optional<int> ParseCommandLine(int argc, char** argv, Settings* settings) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    std::string_view value;
-    if (arg == "--help" || arg == "--version") {
-      if (arg == "--help")
-        std::fputs(kUsage, stdout);
-      else
-        std::printf("brenvod %s\n", kVersion.productVersion);
-      return 0;
-    }
-    if (arg == "--apply") {
-      settings->applyOnly = true;
-      continue;
-    }
-    if (arg == "--db" && i + 1 < argc) {
-      value = argv[++i];
-    } else if (arg.starts_with("--db=")) {
-      value = arg.substr(5);
-    } else if (arg.starts_with("--firewall=")) {
-      value = arg.substr(11);
-      if (value != "nftables" && value != "store") {
-        std::fprintf(stderr, "brenvod: --firewall takes nftables or store, not %.*s\n%s", int(value.size()),
-                     value.data(), kUsage);
-        return 2;
-      }
-      settings->backend = value;
-      continue;
-    } else {
-      std::fprintf(stderr, "brenvod: unknown option %s\n%s", argv[i], kUsage);
-      return 2;
-    }
-    if (value.empty()) {
-      std::fprintf(stderr, "brenvod: --db needs a path\n");
-      return 2;
-    }
-    settings->database = value;
+  CLI::App app("brenvod");
+  app.set_help_flag();  // the help is kUsage
+  bool help = false, version = false;
+  app.add_flag("--help", help);
+  app.add_flag("--version", version);
+  app.add_flag("--apply", settings->applyOnly);
+  app.add_option("--db", settings->database)->check([](const std::string& path) {
+    return path.empty() ? std::string("a path, not nothing") : std::string();
+  });
+  app.add_option("--firewall", settings->backend)->check([](const std::string& backend) {
+    return backend == "nftables" || backend == "store" ? std::string() : "nftables or store, not " + backend;
+  });
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "brenvod: %s\n%s", error.what(), kUsage);
+    return 2;
   }
-  return std::nullopt;
+  if (help) std::fputs(kUsage, stdout);
+  if (version) std::printf("brenvod %s\n", kVersion.productVersion);
+  return help || version ? std::optional<int>(0) : std::nullopt;
 }
 
 // SIGTERM, SIGINT and SIGHUP arrive on a descriptor, to be read in the loop like the bus.

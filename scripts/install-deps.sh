@@ -7,7 +7,7 @@ set -eu
 PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libsqlite3-dev nlohmann-json3-dev
+  libsqlite3-dev nlohmann-json3-dev libcli11-dev
   libnftables-dev nftables libmnl-dev
   libpcap-dev
   libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus-daemon polkitd

@@ -157,8 +157,8 @@ FirewallAdaptor::Applications FirewallAdaptor::ListApplications() {
   applications.reserve(records.size());
   std::size_t bytes = 0;
   for (const AppRecord& record : records) {
-    const auto& application =
-        applications.emplace_back(bus::Utf8OrReplacement(record.key), bus::Utf8OrReplacement(record.name), record.enabled);
+    const auto& application = applications.emplace_back(bus::Utf8OrReplacement(record.key),
+                                                        bus::Utf8OrReplacement(record.name), record.enabled);
     bytes += 32 + std::get<0>(application).size() + std::get<1>(application).size();
   }
   return Bounded(std::move(applications), bytes);

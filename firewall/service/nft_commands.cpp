@@ -49,9 +49,9 @@ void AppendChain(json& commands) {
   accept(Match("in", {{"ct", {{"key", "state"}}}}, json::array({"established", "related"})));
   accept(Match("==", {{"payload", {{"protocol", "icmpv6"}, {"field", "type"}}}},
                {{"set", {"nd-neighbor-solicit", "nd-neighbor-advert", "nd-router-advert"}}}));
-  accept(Match("==",
-               {{"concat", {{{"meta", {{"key", "l4proto"}}}}, {{"payload", {{"protocol", "th"}, {"field", "dport"}}}}}}},
-               "@open_ports"));
+  accept(Match(
+      "==", {{"concat", {{{"meta", {{"key", "l4proto"}}}}, {{"payload", {{"protocol", "th"}, {"field", "dport"}}}}}}},
+      "@open_ports"));
   commands.push_back(Rule("input", {{{"jump", {{"target", "authorized_apps"}}}}}));
 }
 
@@ -66,7 +66,9 @@ void AppendAppRules(json& commands, bool any) {
   const json toQueue = {{"goto", {{"target", "app_queue"}}}};
   commands.push_back(Rule(
       "authorized_apps",
-      {fresh, Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}}, "syn"),
+      {fresh,
+       Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}},
+             "syn"),
        toQueue}));
   commands.push_back(Rule("authorized_apps", {fresh, Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp"), toQueue}));
 }
@@ -100,9 +102,9 @@ std::optional<std::string> WithTable(json commands, const EnforcedState& state, 
 
 std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement) {
   // Adding before deleting makes the delete succeed whether or not the table was there.
-  return WithTable({Command("add", "table", Table()), Command("delete", "table", Table()),
-                    Command("add", "table", Table())},
-                   state, queueStatement);
+  return WithTable(
+      {Command("add", "table", Table()), Command("delete", "table", Table()), Command("add", "table", Table())}, state,
+      queueStatement);
 }
 
 std::string ClosedTableCommand() {

@@ -181,13 +181,13 @@ TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
     if (error == 0) sockets.push_back(socket);
     return error;
   };
-  for (std::size_t i = 0; i < CaptureServer::kMaxPerUser; ++i)
-    EXPECT_EQ(open(":1." + std::to_string(i), 1000), 0);
+  for (std::size_t i = 0; i < CaptureServer::kMaxPerUser; ++i) EXPECT_EQ(open(":1." + std::to_string(i), 1000), 0);
   EXPECT_EQ(open(":1.99", 1000), ws::WSAEMFILE);
   m_server.ClientGone(":1.0");
   EXPECT_EQ(m_server.Running(), CaptureServer::kMaxPerUser - 1);
   EXPECT_EQ(open(":1.100", 1000), 0);
-  for (uid_t uid = 2000; sockets.size() < CaptureServer::kMaxInAll + 1; ++uid) ASSERT_EQ(open(":2." + std::to_string(uid), uid), 0);
+  for (uid_t uid = 2000; sockets.size() < CaptureServer::kMaxInAll + 1; ++uid)
+    ASSERT_EQ(open(":2." + std::to_string(uid), uid), 0);
   EXPECT_EQ(open("one more", 0), ws::WSAEMFILE);
   EXPECT_EQ(m_server.Running(), CaptureServer::kMaxInAll);
   for (const int s : sockets) close(s);

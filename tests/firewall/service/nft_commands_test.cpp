@@ -90,7 +90,9 @@ TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
     // The elements are what the two commands differ by.
     json without = commands;
     without.erase(std::remove_if(without.begin(), without.end(),
-                                 [](const json& command) { return command.contains("add") && command["add"].contains("element"); }),
+                                 [](const json& command) {
+                                   return command.contains("add") && command["add"].contains("element");
+                                 }),
                   without.end());
     EXPECT_EQ(without, CommandsOf(*bare));
   }

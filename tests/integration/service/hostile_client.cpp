@@ -148,8 +148,8 @@ int ReusedPid(const std::string& go, const std::string& result) {
   if (write(fd, auth.data(), auth.size()) != static_cast<ssize_t>(auth.size()) || read(fd, reply, sizeof reply) <= 0 ||
       std::strncmp(reply, "OK", 2) != 0)
     return 2;
-  const std::string hello =
-      "BEGIN\r\n" + MethodCall(1, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "Hello", "", "");
+  const std::string hello = "BEGIN\r\n" + MethodCall(1, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                     "org.freedesktop.DBus", "Hello", "", "");
   std::string pending;
   if (write(fd, hello.data(), hello.size()) != static_cast<ssize_t>(hello.size()) || AnswerTo(fd, 1, pending) != "ok")
     return 2;
@@ -189,8 +189,10 @@ int Captures(const std::string& address) {
       try {
         sdbus::UnixFd socket;
         std::uint32_t number = 0;
-        service->callMethod("OpenCapture").onInterface("org.brenvo.Traffic1").withArguments(address).storeResultsTo(
-            socket, number);
+        service->callMethod("OpenCapture")
+            .onInterface("org.brenvo.Traffic1")
+            .withArguments(address)
+            .storeResultsTo(socket, number);
         kept.push_back(socket.release());
       } catch (const sdbus::Error&) {
       }
