@@ -29,7 +29,8 @@ class PcapSource final : public CaptureSource {
 
  private:
   int StartLive();
-  int Next(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait);
+  // Where libpcap holds it, without a copy.
+  int NextDatagram(std::span<std::uint8_t> scratch, bool wait, std::span<const std::uint8_t>& datagram) override;
 
   std::string m_captureFile;
   std::string m_interface;
