@@ -8,7 +8,7 @@
 #include <bit>
 
 // Two places need each side to see the other's last write, with no lock on the path of a
-// record: the writer publishes a record then looks whether a wake-up is pending, while the
+// record: the writer publishes records then looks whether a wake-up is pending, while the
 // reader clears the pending mark then looks how far the queue goes; and the reader frees
 // room then looks whether the writer waits, while the writer says it waits then looks for
 // room. Each pair is sequentially consistent, so at least one side of it sees the other:
@@ -36,13 +36,19 @@ bool PacketHandoff::Deliver(const PacketRecord& record) {
     if (tail - m_headSeen > m_mask && !WaitForRoom(tail)) return false;
   }
   m_ring[tail & m_mask] = record;
-  m_tail.store(tail + 1);
-  if (!m_wakePending.load() && !m_wakePending.exchange(true))
-    QMetaObject::invokeMethod(this, &PacketHandoff::Drain, Qt::QueuedConnection);
+  m_tail.store(tail + 1, std::memory_order_release);
   return true;
 }
 
+void PacketHandoff::EndOfBurst() {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (!m_wakePending.load() && !m_wakePending.exchange(true))
+    QMetaObject::invokeMethod(this, &PacketHandoff::Drain, Qt::QueuedConnection);
+}
+
 bool PacketHandoff::WaitForRoom(std::uint64_t tail) {
+  // The GUI thread must come for what fills the queue.
+  EndOfBurst();
   std::unique_lock lock(m_mutex);
   m_writerWaits.store(true);
   m_room.wait(lock, [&] {
@@ -56,8 +62,9 @@ bool PacketHandoff::WaitForRoom(std::uint64_t tail) {
 void PacketHandoff::Drain() {
   m_wakePending.store(false);
   if (m_cancelled.load()) return;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
   const std::uint64_t head = m_head.load(std::memory_order_relaxed);
-  const std::uint64_t tail = m_tail.load();
+  const std::uint64_t tail = m_tail.load(std::memory_order_acquire);
   if (head == tail) return;
   for (std::uint64_t n = head; n != tail; ++n) m_model.Queue(m_ring[n & m_mask]);
   m_head.store(tail);

@@ -16,10 +16,11 @@ class PacketTreeModel;
 
 // Carries the segments from the capture thread to the model on the GUI thread through a
 // bounded queue with one writer and one reader. The capture thread copies each record in
-// and goes on; the first record that finds no wake-up pending posts one event to the GUI
+// and goes on; at the end of a burst (the datagrams that came in together, see
+// PacketSink::EndOfBurst), records that find no wake-up pending post one event to the GUI
 // thread, which then takes everything queued and tells the views with one insertion of
-// rows. Under load the GUI thread thus serves thousands of segments per event, and between
-// two events it paints and takes input. With no traffic nothing wakes it.
+// rows. Under load the GUI thread thus serves hundreds or thousands of segments per event,
+// and between two events it paints and takes input. With no traffic nothing wakes it.
 //
 // A full queue makes the capture thread wait for room, so the capture never runs more
 // than the queue's size ahead of the tree, and nothing is dropped. CancelDelivery()
@@ -39,6 +40,8 @@ class PacketHandoff : public QObject, public PacketSink {
   // queue is full. False, with nothing queued, once the hand-off is cancelled. On the GUI
   // thread itself the record goes straight to the model, after those queued before it.
   bool Deliver(const PacketRecord& record);
+  // The capture thread: wakes the GUI thread for what it queued, unless a wake-up is pending.
+  void EndOfBurst() override;
   // The monitor's side.
   void AddPacketToTree(const PacketRecord& packet) override { Deliver(packet); }
   // Any thread: releases a waiting Deliver and makes every later one return false.

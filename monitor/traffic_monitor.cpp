@@ -232,6 +232,7 @@ bool CTrafficMonitor::CaptureLoop() {
       }
       break;
     }
+    m_packets.EndOfBurst();
   }
   end();
   return true;
