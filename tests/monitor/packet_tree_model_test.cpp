@@ -290,6 +290,22 @@ TEST_F(HandoffTest, AFullQueueHoldsTheCaptureThreadUntilTheGuiThreadTakesIt) {
   EXPECT_EQ(PortOf(model.index(static_cast<int>(kCapacity), 0)), static_cast<int>(kCapacity));
 }
 
+TEST(HandoffBoundTest, ATreeSmallerThanTheQueueKeepsItsBoundAndTheNewestSegments) {
+  PacketTreeModel model(32);
+  PacketHandoff handoff(model, 256);
+  std::thread capture([&] {
+    for (std::uint16_t i = 0; i < 200; ++i) EXPECT_TRUE(handoff.Deliver(Record(i)));
+    handoff.EndOfBurst();
+  });
+  capture.join();
+  QCoreApplication::processEvents();
+  // One drain of 200 segments into a tree of at most 32: it holds 30 to 32, the last ones.
+  EXPECT_GE(model.rowCount(), 30);
+  EXPECT_LE(model.rowCount(), 32);
+  EXPECT_EQ(PortOf(model.index(model.rowCount() - 1, 0)), 199);
+  EXPECT_EQ(PortOf(model.index(0, 0)), 200 - model.rowCount());
+}
+
 TEST_F(HandoffTest, CancelReleasesAWaitingCaptureThreadWithoutAdding) {
   std::atomic<int> queued{0};
   std::atomic<bool> lastAdded{true};
