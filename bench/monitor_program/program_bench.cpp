@@ -1,14 +1,11 @@
 // The traffic page as a user meets it: the built program itself, `brenvo --capture-file FILE`,
-// with the window off screen (QT_QPA_PLATFORM=offscreen, unless BENCH_DISPLAY=1 leaves the
-// display as it is), the store backend on a private database and a private working folder,
-// timed from its start until "Logger.txt" holds a line for every segment of the file; then
-// SIGTERM ends it. The file: 1,000,000 TCP segments over 10,000 connections, data of 0 to
-// 1,400 bytes and TCP options in every segment. Each run is followed by runs of the floors
-// (see bench/line_floor) over the same file. Every log is compared with our own floor's,
-// which writes the same lines, byte for byte.
-// Printed: the rate, the processor time of the capture thread, of the GUI thread and of the
-// whole process until the log was complete, and the median rate over the floor's.
-// Budget: 0.8 of the floor's rate or more.
+// with the window off screen (QT_QPA_PLATFORM=offscreen), the store backend on a private
+// database and a private working folder, timed from its start until "Logger.txt" holds a
+// line for every segment of the file; then SIGTERM ends it. The file: 1,000,000 TCP segments over 10,000 connections,
+// data of 0 to 1,400 bytes and TCP options in every segment. Each run is followed by runs of the floors (see
+// bench/line_floor) over the same file. Every log is compared with our own floor's, which writes the same lines, byte
+// for byte. Printed: the rate, the processor time of the capture thread, of the GUI thread and of the whole process
+// until the log was complete, and the median rate over the floor's. Budget: 0.8 of the floor's rate or more.
 //
 // usage: monitor_program_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
@@ -25,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -113,14 +109,6 @@ ProgramRun RunProgram(const fs::path& work, const std::string& capture, std::uin
   std::vector<char*> argv;
   for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  std::vector<std::string> variables;
-  for (char** variable = environ; *variable != nullptr; ++variable)
-    if (std::strncmp(*variable, "QT_QPA_PLATFORM=", 16) != 0) variables.emplace_back(*variable);
-  const char* display = std::getenv("BENCH_DISPLAY");
-  if (display == nullptr || std::strcmp(display, "1") != 0) variables.emplace_back("QT_QPA_PLATFORM=offscreen");
-  std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
-  envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -130,7 +118,7 @@ ProgramRun RunProgram(const fs::path& work, const std::string& capture, std::uin
   ProgramRun run;
   const auto start = Clock::now();
   pid_t pid;
-  const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
+  const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   if (!spawned) {
     std::printf("error: cannot start %s\n", argv[0]);
@@ -176,6 +164,7 @@ double Median(const std::vector<ProgramRun>& runs, double ProcessorTimes::*field
 }  // namespace
 
 int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const TrafficBench bench(argc, argv, tools::kRealisticTraffic);
   const auto& [segments, connections, runs, dir, file] = bench;
 
