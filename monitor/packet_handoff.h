@@ -46,11 +46,11 @@ class PacketHandoff : public QObject, public PacketSink {
   void AddPacketToTree(const PacketRecord& packet) override { Deliver(packet); }
   // Any thread: releases a waiting Deliver and makes every later one return false.
   void CancelDelivery() override;
-  // GUI thread: moves everything queued into the model and shows it with one insertion.
-  // The posted wake-up calls it; nothing else needs to.
-  void Drain();
 
  private:
+  // GUI thread, called by the posted wake-up: moves everything queued into the model and
+  // shows it with one insertion.
+  void Drain();
   // The capture thread: waits until the queue has room for the record at `tail`; false
   // when cancelled meanwhile.
   bool WaitForRoom(std::uint64_t tail);
