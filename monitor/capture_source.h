@@ -34,7 +34,7 @@ class CaptureSource {
   // at least one datagram was handed over; otherwise Receive's error.
   using DatagramTaker = std::function<bool(std::span<const std::uint8_t> datagram)>;
   static constexpr unsigned kBatchLimit = 256;
-  int ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take);
+  virtual int ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take);
   // Any thread: makes a blocked or later Receive return WSAEDISCON promptly.
   virtual void Wake() = 0;
 

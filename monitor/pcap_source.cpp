@@ -124,6 +124,17 @@ int PcapSource::ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::
   return CopyNextDatagram(buffer, capacity, received, false);
 }
 
+int PcapSource::ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take) {
+  if (!m_captureFile.empty()) return CaptureSource::ReceiveBatch(scratch, take);
+  // The rest of a batch would be taken without waiting, and switching a live handle out of
+  // waiting and back costs libpcap several system calls and remakes the descriptor through
+  // which a stop on another thread wakes it.
+  std::span<const std::uint8_t> datagram;
+  if (const int error = NextDatagram(scratch, true, datagram)) return error;
+  take(datagram);
+  return 0;
+}
+
 int PcapSource::NextDatagram(std::span<std::uint8_t>, bool wait, std::span<const std::uint8_t>& datagram) {
   pcap* handle = m_handle.load();
   const bool live = m_captureFile.empty();
