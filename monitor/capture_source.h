@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 
 namespace ws {
 
@@ -26,8 +27,25 @@ class CaptureSource {
   // The same without waiting: WSAEWOULDBLOCK at once when no datagram has come yet. A source
   // that cannot tell says so every time.
   virtual int ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received);
+  // Blocks like Receive until a datagram is there, then hands it and those that are there
+  // already (at most kBatchLimit in all) to `take` one by one, in order; `take` returns false
+  // to end the batch early. A datagram's bytes are valid only during its call; `scratch`
+  // is room for a source that must copy them, cutting longer datagrams to its size. 0 once
+  // at least one datagram was handed over; otherwise Receive's error.
+  using DatagramTaker = std::function<bool(std::span<const std::uint8_t> datagram)>;
+  static constexpr unsigned kBatchLimit = 256;
+  virtual int ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take);
   // Any thread: makes a blocked or later Receive return WSAEDISCON promptly.
   virtual void Wake() = 0;
+
+ protected:
+  // The next datagram, waiting for it like Receive or not at all like ReceiveReady; its bytes
+  // stay valid until the next call. By default Receive or ReceiveReady copies it into
+  // `scratch`; a source that holds the datagram in memory of its own hands it over there.
+  virtual int NextDatagram(std::span<std::uint8_t> scratch, bool wait, std::span<const std::uint8_t>& datagram);
+  // Receive (`wait`) or ReceiveReady for a source that overrides NextDatagram: copies the
+  // datagram, cut to `capacity` bytes.
+  int CopyNextDatagram(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait);
 };
 
 using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;

@@ -5,9 +5,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace ws {
 
@@ -45,21 +43,28 @@ bool DescriptorSource::Refill() {
 }
 
 int DescriptorSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
-  std::span<const std::uint8_t> datagram;
+  return CopyNextDatagram(buffer, capacity, received, true);
+}
+
+int DescriptorSource::NextDatagram(std::span<std::uint8_t>, bool wait, std::span<const std::uint8_t>& datagram) {
   while (!TakeDatagram(m_rest, &datagram)) {
-    // An empty message is the end of the stream: a wake-up shut our side, or the peer ended
-    // the capture.
-    if ((m_next == m_count && !Refill()) || m_messages[m_next].msg_len == 0) {
-      m_count = m_next = 0;
-      m_rest = {};
-      return m_woken || m_socket.load() < 0 ? WSAEDISCON : WSAENETDOWN;
+    if (m_next == m_count) {
+      if (!wait) return WSAEWOULDBLOCK;
+      if (!Refill()) return End();
     }
+    // An empty message is the end of the stream: a wake-up shut our side, or the peer ended
+    // the capture. It is left for a call that waits to report.
+    if (m_messages[m_next].msg_len == 0) return wait ? End() : WSAEWOULDBLOCK;
     m_rest = {static_cast<const std::uint8_t*>(m_vectors[m_next].iov_base), m_messages[m_next].msg_len};
     ++m_next;
   }
-  received = static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), capacity));
-  std::memcpy(buffer, datagram.data(), received);
   return 0;
+}
+
+int DescriptorSource::End() {
+  m_count = m_next = 0;
+  m_rest = {};
+  return m_woken || m_socket.load() < 0 ? WSAEDISCON : WSAENETDOWN;
 }
 
 void DescriptorSource::Wake() {

@@ -11,8 +11,10 @@
 namespace ws {
 
 // Datagrams that another process captured, read from a SOCK_SEQPACKET socket: each message
-// holds one or more IPv4 datagrams (see DatagramBatch), handed out one by one. The peer closing its end ends the
-// capture with WSAENETDOWN once every message sent before is read. The source owns the descriptor.
+// holds one or more IPv4 datagrams (see DatagramBatch). One system call takes the messages
+// that have queued up; a batch hands out their datagrams where they lie, without a copy.
+// The peer closing its end ends the capture with WSAENETDOWN once every message sent before
+// is read. The source owns the descriptor.
 class DescriptorSource : public CaptureSource {
  public:
   explicit DescriptorSource(int socket = -1);
@@ -29,12 +31,16 @@ class DescriptorSource : public CaptureSource {
  protected:
   // Takes `socket` as the one to read, once the source has one.
   void Adopt(int socket);
+  // Without waiting, only what the last system call received.
+  int NextDatagram(std::span<std::uint8_t> scratch, bool wait, std::span<const std::uint8_t>& datagram) override;
 
  private:
   // One system call takes every message that has queued up, up to kBatch: a call costs
   // about as much as decoding and logging a segment.
   static constexpr unsigned kBatch = 16;
   bool Refill();
+  // Forgets what is left and says why the stream ended.
+  int End();
 
   std::atomic<int> m_socket;
   std::atomic<bool> m_woken{false};

@@ -4,83 +4,83 @@
 
 #include <QThread>
 
-#include <chrono>
+#include <algorithm>
+#include <bit>
 
-namespace {
+// Two places need each side to see the other's last write, with no lock on the path of a
+// record: the writer publishes records then looks whether a wake-up is pending, while the
+// reader clears the pending mark then looks how far the queue goes; and the reader frees
+// room then looks whether the writer waits, while the writer says it waits then looks for
+// room. Each pair is sequentially consistent, so at least one side of it sees the other:
+// no record is left without a wake-up, and no wait without a notification.
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kSpin = std::chrono::microseconds(50);
-constexpr auto kServeSlice = std::chrono::milliseconds(5);
+PacketHandoff::PacketHandoff(PacketTreeModel& model, std::size_t capacity, QObject* parent)
+    : QObject(parent),
+      m_model(model),
+      m_mask(std::bit_ceil(std::max<std::size_t>(capacity, 1)) - 1),
+      m_ring(std::make_unique_for_overwrite<PacketRecord[]>(m_mask + 1)) {}
 
-// Spins until `ready` or for `limit`; true when ready.
-template <typename Ready>
-bool SpinFor(Clock::duration limit, Ready ready) {
-  const auto until = Clock::now() + limit;
-  do {
-    for (int i = 0; i < 64; ++i)
-      if (ready()) return true;
-  } while (Clock::now() < until);
-  return ready();
-}
-
-}  // namespace
-
-PacketHandoff::PacketHandoff(PacketTreeModel& model, QObject* parent) : QObject(parent), m_model(model) {}
+PacketHandoff::~PacketHandoff() = default;
 
 bool PacketHandoff::Deliver(const PacketRecord& record) {
   if (QThread::currentThread() == thread()) {
-    if (m_cancelled) return false;
+    if (m_cancelled.load()) return false;
+    Drain();
     m_model.Append(record);
     return true;
   }
-  {
+  if (m_cancelled.load(std::memory_order_acquire)) return false;
+  const std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
+  if (tail - m_headSeen > m_mask) {
+    m_headSeen = m_head.load(std::memory_order_acquire);
+    if (tail - m_headSeen > m_mask && !WaitForRoom(tail)) return false;
+  }
+  m_ring[tail & m_mask] = record;
+  m_tail.store(tail + 1, std::memory_order_release);
+  return true;
+}
+
+void PacketHandoff::EndOfBurst() {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (!m_wakePending.load() && !m_wakePending.exchange(true))
+    QMetaObject::invokeMethod(this, &PacketHandoff::Drain, Qt::QueuedConnection);
+}
+
+bool PacketHandoff::WaitForRoom(std::uint64_t tail) {
+  // The GUI thread must come for what fills the queue.
+  EndOfBurst();
+  std::unique_lock lock(m_mutex);
+  m_writerWaits.store(true);
+  m_room.wait(lock, [&] {
+    m_headSeen = m_head.load();
+    return tail - m_headSeen <= m_mask || m_cancelled.load();
+  });
+  m_writerWaits.store(false, std::memory_order_relaxed);
+  return !m_cancelled.load();
+}
+
+void PacketHandoff::Drain() {
+  m_wakePending.store(false);
+  if (m_cancelled.load()) return;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+  const std::uint64_t tail = m_tail.load(std::memory_order_acquire);
+  if (head == tail) return;
+  for (std::uint64_t n = head; n != tail; ++n) m_model.Queue(m_ring[n & m_mask]);
+  m_head.store(tail);
+  if (m_writerWaits.load()) {
+    // Taking the lock first: the writer is then either still before its look at m_head,
+    // or waiting.
     std::lock_guard lock(m_mutex);
-    if (m_cancelled) return false;
-    m_pending = &record;
-    m_done.store(false, std::memory_order_relaxed);
-    m_deliveries.fetch_add(1, std::memory_order_release);
-    if (!m_serving) QMetaObject::invokeMethod(this, &PacketHandoff::Serve, Qt::QueuedConnection);
+    m_room.notify_one();
   }
-  SpinFor(kSpin, [&] { return m_done.load(std::memory_order_acquire); });
-  std::unique_lock lock(m_mutex);
-  m_served.wait(lock, [&] { return m_pending == nullptr || m_cancelled; });
-  // Cancelled before it was served: nothing may touch the record once we return.
-  const bool added = m_pending == nullptr;
-  m_pending = nullptr;
-  return added;
-}
-
-void PacketHandoff::ServePending() {
-  if (m_pending == nullptr) return;
-  m_model.Queue(*m_pending);
-  m_pending = nullptr;
-  m_done.store(true, std::memory_order_release);
-  m_served.notify_all();
-}
-
-void PacketHandoff::Serve() {
-  const auto sliceEnd = Clock::now() + kServeSlice;
-  std::unique_lock lock(m_mutex);
-  m_serving = true;
-  for (;;) {
-    ServePending();
-    if (m_cancelled || Clock::now() >= sliceEnd) break;
-    // The capture thread is decoding its next segment; wait for it a little.
-    const std::uint64_t seen = m_deliveries.load(std::memory_order_acquire);
-    lock.unlock();
-    const bool more = SpinFor(kSpin, [&] { return m_deliveries.load(std::memory_order_acquire) != seen; });
-    lock.lock();
-    if (!more) break;
-  }
-  // A record handed over while we were leaving was not posted: serve it now.
-  m_serving = false;
-  ServePending();
-  // The views learn of the whole slice's segments at once, before the event loop paints.
   m_model.ShowQueued();
 }
 
 void PacketHandoff::CancelDelivery() {
-  std::lock_guard lock(m_mutex);
-  m_cancelled = true;
-  m_served.notify_all();
+  {
+    std::lock_guard lock(m_mutex);
+    m_cancelled.store(true);
+  }
+  m_room.notify_all();
 }

@@ -7,45 +7,66 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 class PacketTreeModel;
 
-// Carries each segment from the capture thread to the model on the GUI thread with one
-// blocking call, so that a segment is in the tree once the capture goes on. CancelDelivery()
-// releases a waiting capture thread without adding, so that a stop can join it while the
-// GUI thread waits and serves nothing.
+// Carries the segments from the capture thread to the model on the GUI thread through a
+// bounded queue with one writer and one reader. The capture thread copies each record in
+// and goes on; at the end of a burst (the datagrams that came in together, see
+// PacketSink::EndOfBurst), records that find no wake-up pending post one event to the GUI
+// thread, which then takes everything queued and tells the views with one insertion of
+// rows. Under load the GUI thread thus serves hundreds or thousands of segments per event,
+// and between two events it paints and takes input. With no traffic nothing wakes it.
 //
-// Under load, sleeping and waking both threads for every segment would cost more than
-// the segment itself: each side first waits briefly by spinning, and the GUI thread
-// serves the segments that follow in quick succession (for a few milliseconds at most,
-// so that it still paints and takes input). The views learn of the segments it served
-// with one insertion of rows when it stops, before anything is painted.
+// A full queue makes the capture thread wait for room, so the capture never runs more
+// than the queue's size ahead of the tree, and nothing is dropped. CancelDelivery()
+// releases a waiting capture thread and makes every later delivery return at once without
+// adding, so that a stop can join the capture thread while the GUI thread serves nothing;
+// records still queued then never reach the model.
 class PacketHandoff : public QObject, public PacketSink {
   Q_OBJECT
  public:
-  explicit PacketHandoff(PacketTreeModel& model, QObject* parent = nullptr);
+  static constexpr std::size_t kDefaultCapacity = 65536;
 
-  // Any thread; returns once the record is in the model (true) or the hand-off has been
-  // cancelled (false).
+  // `capacity` is rounded up to a power of two.
+  explicit PacketHandoff(PacketTreeModel& model, std::size_t capacity = kDefaultCapacity, QObject* parent = nullptr);
+  ~PacketHandoff() override;
+
+  // The capture thread (one at a time): queues a copy of the record, waiting while the
+  // queue is full. False, with nothing queued, once the hand-off is cancelled. On the GUI
+  // thread itself the record goes straight to the model, after those queued before it.
   bool Deliver(const PacketRecord& record);
+  // The capture thread: wakes the GUI thread for what it queued, unless a wake-up is pending.
+  void EndOfBurst() override;
   // The monitor's side.
   void AddPacketToTree(const PacketRecord& packet) override { Deliver(packet); }
-  // GUI thread: the current and every later Deliver return without adding.
+  // Any thread: releases a waiting Deliver and makes every later one return false.
   void CancelDelivery() override;
 
  private:
-  void Serve();
-  // Adds the pending record if there is one; the lock is held.
-  void ServePending();
+  // GUI thread, called by the posted wake-up: moves everything queued into the model and
+  // shows it with one insertion.
+  void Drain();
+  // The capture thread: waits until the queue has room for the record at `tail`; false
+  // when cancelled meanwhile.
+  bool WaitForRoom(std::uint64_t tail);
 
   PacketTreeModel& m_model;
-  std::mutex m_mutex;
-  std::condition_variable m_served;
-  const PacketRecord* m_pending = nullptr;
-  bool m_cancelled = false;
-  bool m_serving = false;  // the GUI thread is in Serve and will see the next record
-  std::atomic<bool> m_done{false};
-  std::atomic<std::uint64_t> m_deliveries{0};
+  const std::size_t m_mask;
+  const std::unique_ptr<PacketRecord[]> m_ring;
+
+  // Records are numbered from the first one queued; slot = number & m_mask. The writer's
+  // and the reader's positions live on cache lines of their own.
+  alignas(64) std::atomic<std::uint64_t> m_tail{0};  // one past the last record queued
+  std::uint64_t m_headSeen = 0;                      // the writer's last look at m_head
+  alignas(64) std::atomic<std::uint64_t> m_head{0};  // the next record the reader takes
+  std::atomic<bool> m_wakePending{false};            // a Drain is posted and has not yet looked
+  std::atomic<bool> m_writerWaits{false};
+  std::atomic<bool> m_cancelled{false};
+  std::mutex m_mutex;  // only for waiting on a full queue
+  std::condition_variable m_room;
 };

@@ -10,6 +10,9 @@ class PacketSink {
  public:
   // On the capture thread, once per logged segment; `packet` is only valid during the call.
   virtual void AddPacketToTree(const PacketRecord& packet) = 0;
+  // On the capture thread, after the segments of datagrams that came in together, before it
+  // waits for more: a sink may hold its segments back from the tree until then.
+  virtual void EndOfBurst() {}
   // On the thread that stops the capture, before it joins the capture thread: releases a
   // call of AddPacketToTree that waits for that thread, and makes every later one return.
   virtual void CancelDelivery() {}

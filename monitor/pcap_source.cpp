@@ -117,14 +117,25 @@ int PcapSource::StartLive() {
 }
 
 int PcapSource::Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
-  return Next(buffer, capacity, received, true);
+  return CopyNextDatagram(buffer, capacity, received, true);
 }
 
 int PcapSource::ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) {
-  return Next(buffer, capacity, received, false);
+  return CopyNextDatagram(buffer, capacity, received, false);
 }
 
-int PcapSource::Next(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait) {
+int PcapSource::ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take) {
+  if (!m_captureFile.empty()) return CaptureSource::ReceiveBatch(scratch, take);
+  // The rest of a batch would be taken without waiting, and switching a live handle out of
+  // waiting and back costs libpcap several system calls and remakes the descriptor through
+  // which a stop on another thread wakes it.
+  std::span<const std::uint8_t> datagram;
+  if (const int error = NextDatagram(scratch, true, datagram)) return error;
+  take(datagram);
+  return 0;
+}
+
+int PcapSource::NextDatagram(std::span<std::uint8_t>, bool wait, std::span<const std::uint8_t>& datagram) {
   pcap* handle = m_handle.load();
   const bool live = m_captureFile.empty();
   // A file is read at once anyway; a live handle is switched only when the caller changes
@@ -144,13 +155,8 @@ int PcapSource::Next(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t
       continue;                                         // read timeout or a break: look at the wake flag again
     if (status == PCAP_ERROR_BREAK) return WSAEDISCON;  // end of the capture file
     if (status < 0) return WSAENETDOWN;
-    const auto datagram = Ipv4Payload(m_linkType, {frame, header->caplen});
-    if (datagram.empty()) continue;
-    // An IPv4 datagram never exceeds 65,535 bytes; a larger capture can only be an
-    // offload artefact, and the decoder reads headers only, so cut it to the buffer.
-    received = static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), capacity));
-    std::memcpy(buffer, datagram.data(), received);
-    return 0;
+    datagram = Ipv4Payload(m_linkType, {frame, header->caplen});
+    if (!datagram.empty()) return 0;
   }
 }
 

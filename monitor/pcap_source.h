@@ -25,11 +25,14 @@ class PcapSource final : public CaptureSource {
   int Start() override;
   int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
   int ReceiveReady(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override;
+  // A file's datagrams come in batches; a live handle's one at a time.
+  int ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take) override;
   void Wake() override;
 
  private:
   int StartLive();
-  int Next(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait);
+  // Where libpcap holds it, without a copy.
+  int NextDatagram(std::span<std::uint8_t> scratch, bool wait, std::span<const std::uint8_t>& datagram) override;
 
   std::string m_captureFile;
   std::string m_interface;

@@ -5,6 +5,7 @@
 #include "monitor/pcap_source.h"
 #include "monitor/text_format.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -151,6 +152,8 @@ void CTrafficMonitor::StartCapture() {
 std::uint32_t CTrafficMonitor::CaptureThreadProc(void* monitor) {
   auto* self = static_cast<CTrafficMonitor*>(monitor);
   self->m_dwThreadId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+  // Named, so that a profile or a benchmark can tell its processor time from the window's.
+  ::pthread_setname_np(::pthread_self(), "capture");
   self->CaptureLoop();
   return 0;
 }
@@ -211,10 +214,17 @@ bool CTrafficMonitor::CaptureLoop() {
     end();
     return false;
   }
-  WSABUF descriptor{kReceiveBufferSize, buffer.get()};
+  const WSABUF descriptor{kReceiveBufferSize, buffer.get()};
+  const CaptureSource::DatagramTaker decode = [this](std::span<const std::uint8_t> datagram) {
+    // An IPv4 datagram never exceeds 65,535 bytes; a larger capture can only be an offload
+    // artefact, and the decoder reads headers only.
+    DecodeIpPacket(datagram.data(),
+                   static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), kReceiveBufferSize)));
+    return !m_bStop.load(std::memory_order_relaxed);
+  };
   while (!m_bStop) {
-    std::uint32_t flags = 0, received = 0;
-    if (WSARecv(s, &descriptor, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+    // The datagrams that are there together, with one look-up of the socket.
+    if (WSARecvBatch(s, &descriptor, decode) == SOCKET_ERROR) {
       // A stop, or the end of a capture file, ends the loop quietly.
       if (const int error = WSAGetLastError(); error != WSAEDISCON) {
         std::printf("WSARecv() failed: %d\n", error);
@@ -222,7 +232,7 @@ bool CTrafficMonitor::CaptureLoop() {
       }
       break;
     }
-    DecodeIpPacket(reinterpret_cast<const std::uint8_t*>(buffer.get()), received);
+    m_packets.EndOfBurst();
   }
   end();
   return true;

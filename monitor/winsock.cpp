@@ -5,7 +5,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -52,6 +54,33 @@ std::shared_ptr<Socket> find(SOCKET s) {
 }  // namespace
 
 int CaptureSource::ReceiveReady(std::uint8_t*, std::uint32_t, std::uint32_t&) { return WSAEWOULDBLOCK; }
+
+int CaptureSource::NextDatagram(std::span<std::uint8_t> scratch, bool wait, std::span<const std::uint8_t>& datagram) {
+  const auto capacity = static_cast<std::uint32_t>(std::min<std::size_t>(scratch.size(), UINT32_MAX));
+  std::uint32_t received = 0;
+  const int error =
+      wait ? Receive(scratch.data(), capacity, received) : ReceiveReady(scratch.data(), capacity, received);
+  if (error == 0) datagram = scratch.first(received);
+  return error;
+}
+
+int CaptureSource::CopyNextDatagram(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received, bool wait) {
+  std::span<const std::uint8_t> datagram;
+  if (const int error = NextDatagram({}, wait, datagram)) return error;
+  received = static_cast<std::uint32_t>(std::min<std::size_t>(datagram.size(), capacity));
+  std::memcpy(buffer, datagram.data(), received);
+  return 0;
+}
+
+int CaptureSource::ReceiveBatch(std::span<std::uint8_t> scratch, const DatagramTaker& take) {
+  std::span<const std::uint8_t> datagram;
+  if (const int error = NextDatagram(scratch, true, datagram)) return error;
+  // An error after the first datagram (the end of a capture, say) comes again with the
+  // next call.
+  for (unsigned taken = 1; take(datagram) && taken < kBatchLimit; ++taken)
+    if (NextDatagram(scratch, false, datagram) != 0) break;
+  return 0;
+}
 
 void SetSourceFactory(SourceFactory factory) {
   Registry& r = registry();
@@ -155,6 +184,16 @@ int WSARecv(SOCKET s, WSABUF* buffers, std::uint32_t bufferCount, std::uint32_t*
   if (!socket->receiveAll) return fail(WSAEINVAL);
   if (const int error = socket->source->Receive(reinterpret_cast<std::uint8_t*>(buffers->buf), buffers->len, *received))
     return fail(error);
+  return 0;
+}
+
+int WSARecvBatch(SOCKET s, const WSABUF* buffer, const CaptureSource::DatagramTaker& take) {
+  const auto socket = find(s);
+  if (!socket) return fail(WSAENOTSOCK);
+  if (buffer == nullptr || buffer->buf == nullptr) return fail(WSAEFAULT);
+  if (!socket->receiveAll) return fail(WSAEINVAL);
+  const std::span scratch(reinterpret_cast<std::uint8_t*>(buffer->buf), buffer->len);
+  if (const int error = socket->source->ReceiveBatch(scratch, take)) return fail(error);
   return 0;
 }
 

@@ -60,6 +60,10 @@ int WSAIoctl(SOCKET s, std::uint32_t code, void* in, std::uint32_t inLength, voi
              std::uint32_t* bytesReturned, void* overlapped, void* completion);
 int WSARecv(SOCKET s, WSABUF* buffers, std::uint32_t bufferCount, std::uint32_t* received, std::uint32_t* flags,
             void* overlapped, void* completion);
+// Not Winsock's: receives a batch of datagrams (see CaptureSource::ReceiveBatch), each
+// handed to `take`, with one look-up of the socket for the whole batch. `buffer` is the
+// room for a source that copies. Fails as WSARecv does.
+int WSARecvBatch(SOCKET s, const WSABUF* buffer, const CaptureSource::DatagramTaker& take);
 // Safe from any thread: a receive blocked on the socket returns WSAEDISCON.
 int shutdown(SOCKET s, int how);
 int closesocket(SOCKET s);

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   std::uint64_t segments = 1'000'000;
   std::uint32_t connections = 10'000;
   auto format = tools::CaptureWriter::Format::Pcap;
+  tools::TrafficShape shape;
   std::string path;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -20,17 +21,21 @@ int main(int argc, char** argv) {
       connections = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     else if (arg == "--pcapng")
       format = tools::CaptureWriter::Format::Pcapng;
+    else if (arg == "--realistic")
+      shape = tools::kRealisticTraffic;
     else if (path.empty() && arg[0] != '-')
       path = arg;
     else
       path.clear(), i = argc;
   }
   if (path.empty()) {
-    std::fprintf(stderr, "usage: brenvo-gencap [--segments N] [--connections C] [--pcapng] FILE\n");
+    std::fprintf(stderr,
+                 "usage: brenvo-gencap [--segments N] [--connections C] [--pcapng] [--realistic] FILE\n"
+                 "  --realistic: data of 0 to 1400 bytes and TCP options in every segment\n");
     return 2;
   }
   try {
-    if (!tools::WriteTrafficCapture(path, segments, connections, format)) {
+    if (!tools::WriteTrafficCapture(path, segments, connections, format, shape)) {
       std::fprintf(stderr, "brenvo-gencap: cannot write %s\n", path.c_str());
       return 1;
     }

@@ -24,7 +24,7 @@ std::string clientAddress(std::uint32_t connection) {
 }  // namespace
 
 void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
-                     const std::function<void(std::span<const std::uint8_t>)>& datagram) {
+                     const std::function<void(std::span<const std::uint8_t>)>& datagram, TrafficShape shape) {
   if (connections == 0 || segments / connections < 6)
     throw std::invalid_argument("need at least six segments per connection");
   // Next sequence number of each direction: client to server, server to client.
@@ -42,6 +42,7 @@ void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
     s.dstAddress = "10.0.0.1";
     s.srcPort = static_cast<std::uint16_t>(20000 + c % 40000);
     s.dstPort = 80;
+    s.optionBytes = shape.optionBytes;
     bool fromServer = false;
     if (k == 0) {
       s.flags = kSyn;
@@ -55,7 +56,7 @@ void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
       fromServer = k == total - 2;
     } else {
       s.flags = kPsh | kAck;
-      s.payloadBytes = 1 + mix(i) % 256;
+      s.payloadBytes = shape.minPayload + mix(i) % (shape.maxPayload - shape.minPayload + 1);
       fromServer = k % 2 == 1;
     }
     std::uint32_t& own = fromServer ? serverSeq[c] : clientSeq[c];
@@ -72,12 +73,12 @@ void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
 }
 
 bool WriteTrafficCapture(const std::string& path, std::uint64_t segments, std::uint32_t connections,
-                         CaptureWriter::Format format) {
+                         CaptureWriter::Format format, TrafficShape shape) {
   CaptureWriter writer(path, format, DLT_EN10MB);
   std::uint64_t microseconds = 1'700'000'000'000'000ull;
-  GenerateTraffic(segments, connections, [&](std::span<const std::uint8_t> datagram) {
-    writer.Write(EthernetFrame(datagram), microseconds++);
-  });
+  GenerateTraffic(
+      segments, connections,
+      [&](std::span<const std::uint8_t> datagram) { writer.Write(EthernetFrame(datagram), microseconds++); }, shape);
   return writer.Close();
 }
 

@@ -9,16 +9,26 @@
 
 namespace tools {
 
+// The sizes of the generated segments: data of `minPayload` to `maxPayload` bytes in each
+// data segment, and `optionBytes` of TCP options (a multiple of 4) in every segment.
+struct TrafficShape {
+  std::uint32_t minPayload = 1;
+  std::uint32_t maxPayload = 256;
+  std::uint32_t optionBytes = 0;
+};
+// What a busy link carries: empty acknowledgements beside segments up to a full Ethernet
+// payload, and timestamps in every segment.
+inline constexpr TrafficShape kRealisticTraffic{.minPayload = 0, .maxPayload = 1400, .optionBytes = 12};
+
 // Complete TCP connections between many clients and one server (10.0.0.1:80), their
 // segments interleaved round-robin so that all connections are open at once: each one
-// has a three-way handshake, data both ways (1 to 256 bytes) and a FIN exchange.
-// Deterministic: the same arguments give the same datagrams. Needs at least six
-// segments per connection.
+// has a three-way handshake, data both ways and a FIN exchange. Deterministic: the same
+// arguments give the same datagrams. Needs at least six segments per connection.
 void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
-                     const std::function<void(std::span<const std::uint8_t>)>& datagram);
+                     const std::function<void(std::span<const std::uint8_t>)>& datagram, TrafficShape shape = {});
 
 // The same traffic as Ethernet frames in a capture file; false when it cannot be written.
 bool WriteTrafficCapture(const std::string& path, std::uint64_t segments, std::uint32_t connections,
-                         CaptureWriter::Format format);
+                         CaptureWriter::Format format, TrafficShape shape = {});
 
 }  // namespace tools

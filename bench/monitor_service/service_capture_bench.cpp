@@ -91,8 +91,10 @@ class CountingSource final : public ws::DescriptorSource {
     m_read = kWindowGone;
     m_read.notify_all();
   }
-  int Receive(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& received) override {
-    const int error = DescriptorSource::Receive(buffer, capacity, received);
+
+ protected:
+  int NextDatagram(std::span<std::uint8_t> scratch, bool wait, std::span<const std::uint8_t>& datagram) override {
+    const int error = DescriptorSource::NextDatagram(scratch, wait, datagram);
     if (error == ws::WSAENETDOWN) {
       m_seconds = ThreadSeconds();
       return ws::WSAEDISCON;

@@ -221,7 +221,10 @@ TEST_F(ProgramRunTest, TheMonitorsBoundsComeFromTheCommandLine) {
   EXPECT_EQ(Run(
                 [&](CfirewallDlg& window) {
                   EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFile(log).count("\r\n") == 60; }, 5000));
-                  rows = window.m_pTrafficPage->m_tree.model()->rowCount();
+                  // The tree takes the logged segments from the capture thread shortly after.
+                  const QAbstractItemModel* tree = window.m_pTrafficPage->m_tree.model();
+                  QTest::qWaitFor([&] { return tree->rowCount() == 16; }, 5000);
+                  rows = tree->rowCount();
                 },
                 {"--capture-file", capture, "--max-sessions", "2", "--max-segments", "16"}),
             0);

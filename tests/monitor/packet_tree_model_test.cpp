@@ -232,49 +232,105 @@ TEST(PacketTreeViewTest, TopItemAndSelectionStayWhileTheOldestRowsLeave) {
 
 class HandoffTest : public ::testing::Test {
  protected:
+  static constexpr std::size_t kCapacity = 64;
+
+  // Runs the GUI thread's events until `done` or 10 s have passed.
+  template <typename Done>
+  void ServeUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents();
+  }
+
   PacketTreeModel model;
-  PacketHandoff handoff{model};
+  PacketHandoff handoff{model, kCapacity};
 };
 
-TEST_F(HandoffTest, CaptureThreadWaitsUntilItsSegmentIsInTheModel) {
+TEST_F(HandoffTest, AFasterCaptureThreadLosesNothingAndStaysWithinTheQueueAhead) {
+  constexpr int kSegments = 50'000, kBurst = 100;
+  QSignalSpy insertions(&model, &QAbstractItemModel::rowsInserted);
   std::atomic<int> returned{0};
-  std::vector<int> rowsSeenOnReturn;
   std::thread capture([&] {
-    for (std::uint16_t i = 0; i < 100; ++i) {
+    for (int i = 0; i < kSegments; ++i) {
+      EXPECT_TRUE(handoff.Deliver(Record(static_cast<std::uint16_t>(i))));
+      returned.store(i + 1);
+      if ((i + 1) % kBurst == 0) handoff.EndOfBurst();
+    }
+  });
+  ServeUntil([&] {
+    // Read before the rows, which only this thread changes.
+    const int delivered = returned.load();
+    EXPECT_LE(delivered, model.rowCount() + static_cast<int>(kCapacity));
+    return model.rowCount() == kSegments;
+  });
+  capture.join();
+  ASSERT_EQ(model.rowCount(), kSegments);
+  for (int row = 0; row < kSegments; row += 997) ASSERT_EQ(PortOf(model.index(row, 0)), row);
+  EXPECT_EQ(PortOf(model.index(kSegments - 1, 0)), kSegments - 1);
+  // The GUI thread is woken at the end of a burst, or when a full queue holds the capture
+  // thread (at most once per queue's worth), never per segment.
+  EXPECT_LE(insertions.count(), kSegments / kBurst + kSegments / static_cast<int>(kCapacity) + 1);
+}
+
+TEST_F(HandoffTest, AFullQueueHoldsTheCaptureThreadUntilTheGuiThreadTakesIt) {
+  std::atomic<int> returned{0};
+  std::thread capture([&] {
+    for (std::uint16_t i = 0; i <= kCapacity; ++i) {
       EXPECT_TRUE(handoff.Deliver(Record(i)));
       ++returned;
     }
+    handoff.EndOfBurst();
   });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (returned < 100 && std::chrono::steady_clock::now() < deadline) {
-    QCoreApplication::processEvents();
-    // Each call that has returned has added its segment; none is added ahead of it.
-    const int done = returned;
-    EXPECT_GE(model.rowCount(), done);
-    EXPECT_LE(model.rowCount(), done + 1);
-  }
+  while (returned < static_cast<int>(kCapacity)) std::this_thread::yield();
+  // The queue is full: the next record waits for the GUI thread, however long it takes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(returned, static_cast<int>(kCapacity));
+  EXPECT_EQ(model.rowCount(), 0);
+  ServeUntil([&] { return model.rowCount() == static_cast<int>(kCapacity) + 1; });
   capture.join();
-  EXPECT_EQ(model.rowCount(), 100);
-  EXPECT_TRUE(model.index(99, 0).isValid());
+  EXPECT_EQ(PortOf(model.index(static_cast<int>(kCapacity), 0)), static_cast<int>(kCapacity));
+}
+
+TEST(HandoffBoundTest, ATreeSmallerThanTheQueueKeepsItsBoundAndTheNewestSegments) {
+  PacketTreeModel model(32);
+  PacketHandoff handoff(model, 256);
+  std::thread capture([&] {
+    for (std::uint16_t i = 0; i < 200; ++i) EXPECT_TRUE(handoff.Deliver(Record(i)));
+    handoff.EndOfBurst();
+  });
+  capture.join();
+  QCoreApplication::processEvents();
+  // One drain of 200 segments into a tree of at most 32: it holds 30 to 32, the last ones.
+  EXPECT_GE(model.rowCount(), 30);
+  EXPECT_LE(model.rowCount(), 32);
+  EXPECT_EQ(PortOf(model.index(model.rowCount() - 1, 0)), 199);
+  EXPECT_EQ(PortOf(model.index(0, 0)), 200 - model.rowCount());
 }
 
 TEST_F(HandoffTest, CancelReleasesAWaitingCaptureThreadWithoutAdding) {
-  std::atomic<bool> result{true};
-  std::thread capture([&] { result = handoff.Deliver(Record(1)); });
+  std::atomic<int> queued{0};
+  std::atomic<bool> lastAdded{true};
+  std::thread capture([&] {
+    for (std::uint16_t i = 0; i < kCapacity; ++i) queued += handoff.Deliver(Record(i));
+    lastAdded = handoff.Deliver(Record(kCapacity));  // waits for room
+  });
   // The GUI thread serves nothing here, as while it joins a stopping capture thread.
+  while (queued < static_cast<int>(kCapacity)) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   handoff.CancelDelivery();
   capture.join();
-  EXPECT_FALSE(result);
-  // The queued call finds nothing to add, and later deliveries add nothing.
+  EXPECT_FALSE(lastAdded);
+  // The posted wake-up finds nothing to add, and later deliveries add nothing.
   QCoreApplication::processEvents();
   EXPECT_FALSE(handoff.Deliver(Record(2)));
   EXPECT_EQ(model.rowCount(), 0);
 }
 
-TEST_F(HandoffTest, TheGuiThreadItselfAddsDirectly) {
-  EXPECT_TRUE(handoff.Deliver(Record(1)));
-  EXPECT_EQ(model.rowCount(), 1);
+TEST_F(HandoffTest, TheGuiThreadItselfAddsDirectlyAfterWhatIsQueued) {
+  std::thread capture([&] { EXPECT_TRUE(handoff.Deliver(Record(1))); });
+  capture.join();
+  EXPECT_TRUE(handoff.Deliver(Record(2)));
+  ASSERT_EQ(model.rowCount(), 2);
+  EXPECT_EQ(PortOf(model.index(1, 0)), 2);
 }
 
 }  // namespace

@@ -205,4 +205,41 @@ TEST_F(SnifferPageTest, DestroyingThePageStopsItsCaptureFirst) {
   EXPECT_TRUE(script.woken);
 }
 
+// The page's engine and hand-off, with room for only four segments between them.
+struct SmallQueue {
+  PacketTreeModel model;
+  PacketHandoff handoff{model, 4};
+};
+class SmallQueueMonitor : public SmallQueue, public CTrafficMonitor {
+ public:
+  explicit SmallQueueMonitor(const std::filesystem::path& logDirectory)
+      : CTrafficMonitor(handoff, logDirectory.string()) {
+    m_addresses = {"10.0.0.1"};
+  }
+  ~SmallQueueMonitor() override { StopCapture(); }
+  using CTrafficMonitor::m_hThread;
+};
+
+TEST(HandoffStopTest, AStopNeverWaitsForABusyGuiThreadAndAddsNothingAfterIt) {
+  monitor_test::Script script;
+  for (std::uint16_t port = 1; port <= 20; ++port)
+    script.datagrams.push_back(tools::TcpDatagram({.srcPort = port, .flags = tools::kSyn}));
+  monitor_test::ScriptedCapture scripted(script);
+  monitor_test::TempDir dir;
+  SmallQueueMonitor monitor(dir.path());
+  monitor.StartCapture();
+  // Four segments queued, the fifth logged and waiting for room.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (monitor_test::Lines(dir.Read("Logger.txt")).size() < 5 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(monitor_test::Lines(dir.Read("Logger.txt")).size(), 5u);
+  // This thread, the GUI thread, serves nothing until the stop, made on another thread, is done.
+  std::thread stopper([&] { monitor.StopCapture(); });
+  stopper.join();
+  EXPECT_FALSE(monitor.m_hThread.joinable());
+  EXPECT_TRUE(script.woken);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(monitor.model.rowCount(), 0);
+}
+
 }  // namespace

@@ -90,6 +90,8 @@ void WaitFor(const QString& file) {
 
 // One line per segment: its text, then the text of each field under its headers.
 void ShowTraffic(CfirewallDlg& window) {
+  // The capture thread hands the tree what it logged with a queued call: let it arrive.
+  QCoreApplication::processEvents();
   const QAbstractItemModel& tree = *window.m_pTrafficPage->m_tree.model();
   for (int segment = 0; segment < tree.rowCount(); ++segment) {
     const QModelIndex root = tree.index(segment, 0);

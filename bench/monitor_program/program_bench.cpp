@@ -1,0 +1,214 @@
+// The traffic page as a user meets it: the built program itself, `brenvo --capture-file FILE`,
+// with the window off screen (QT_QPA_PLATFORM=offscreen), the store backend on a private
+// database and a private working folder, timed from its start until "Logger.txt" holds a
+// line for every segment of the file; then SIGTERM ends it. The file: 1,000,000 TCP segments over 10,000 connections,
+// data of 0 to 1,400 bytes and TCP options in every segment. Each run is followed by runs of the floors (see
+// bench/line_floor) over the same file. Every log is compared with our own floor's, which writes the same lines, byte
+// for byte. Printed: the rate, the processor time of the capture thread, of the GUI thread and of the whole process
+// until the log was complete, and the median rate over the floor's. Budget: 0.8 of the floor's rate or more.
+//
+// usage: monitor_program_bench [segments [connections [runs]]]
+#include "bench/line_floor/line_floor.h"
+#include "bench/monitor_pipeline/traffic_bench.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kGiveUp = 300s;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// User and system time of a process or thread, from its "stat" file under /proc.
+double CpuSeconds(const fs::path& stat) {
+  const std::string text = ReadFile(stat);
+  const std::size_t nameEnd = text.rfind(')');
+  if (nameEnd == std::string::npos) return 0;
+  // The fields after the name start with the third; user and system time are the 14th and 15th.
+  std::istringstream fields(text.substr(nameEnd + 1));
+  std::string skipped;
+  for (int field = 3; field < 14; ++field) fields >> skipped;
+  unsigned long long user = 0, system = 0;
+  fields >> user >> system;
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+struct ProcessorTimes {
+  double capture = 0;  // the thread named "capture"
+  double gui = 0;      // the main thread
+  double process = 0;  // all threads
+};
+
+// Follows the processor times of a running program. The capture thread of a capture file
+// ends with the file, so its time is taken at each look while it runs.
+class ProcessorTimesWatch {
+ public:
+  explicit ProcessorTimesWatch(pid_t pid) : m_proc("/proc/" + std::to_string(pid)), m_pid(std::to_string(pid)) {}
+  void Look() {
+    if (m_captureStat.empty()) {
+      std::error_code error;
+      for (const auto& task : fs::directory_iterator(m_proc / "task", error))
+        if (task.path().filename() != m_pid && ReadFile(task.path() / "comm") == "capture\n")
+          m_captureStat = task.path() / "stat";
+    }
+    if (!m_captureStat.empty()) m_times.capture = std::max(m_times.capture, CpuSeconds(m_captureStat));
+    m_times.gui = CpuSeconds(m_proc / "task" / m_pid / "stat");
+    m_times.process = CpuSeconds(m_proc / "stat");
+  }
+  const ProcessorTimes& Times() const { return m_times; }
+
+ private:
+  fs::path m_proc;
+  std::string m_pid;
+  fs::path m_captureStat;
+  ProcessorTimes m_times;
+};
+
+std::uintmax_t FileSize(const fs::path& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uintmax_t>(info.st_size) : 0;
+}
+
+struct ProgramRun {
+  bool ok = false;
+  double seconds = 0;
+  ProcessorTimes times;
+};
+
+// Runs the program in `work` over `capture` until its log has `logSize` bytes.
+ProgramRun RunProgram(const fs::path& work, const std::string& capture, std::uintmax_t logSize) {
+  fs::create_directories(work);
+  fs::remove(work / "Logger.txt");
+  const std::vector<std::string> command = {
+      BRENVO_PROGRAM, "--firewall=store", "--db", (work / "firewall.db").string(), "--capture-file", capture};
+  std::vector<char*> argv;
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, "brenvo.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  ProgramRun run;
+  const auto start = Clock::now();
+  pid_t pid;
+  const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  if (!spawned) {
+    std::printf("error: cannot start %s\n", argv[0]);
+    return run;
+  }
+  int status = 0;
+  bool ended = false;
+  ProcessorTimesWatch watch(pid);
+  while (FileSize(work / "Logger.txt") < logSize) {
+    watch.Look();
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      ended = true;
+      break;
+    }
+    if (Clock::now() - start > kGiveUp) break;
+    std::this_thread::sleep_for(2ms);
+  }
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!ended) {
+    watch.Look();
+    run.times = watch.Times();
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, &status, 0);
+  }
+  const bool exitedWell = !ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!exitedWell || FileSize(work / "Logger.txt") != logSize) {
+    std::printf("error: the program %s with %llu of %llu bytes logged; it said:\n%s",
+                ended ? "ended by itself" : "did not end well",
+                static_cast<unsigned long long>(FileSize(work / "Logger.txt")),
+                static_cast<unsigned long long>(logSize), ReadFile(work / "brenvo.out").c_str());
+    return run;
+  }
+  run.ok = true;
+  return run;
+}
+
+double Median(const std::vector<ProgramRun>& runs, double ProcessorTimes::*field) {
+  std::vector<double> values;
+  for (const ProgramRun& run : runs) values.push_back(run.times.*field);
+  return bench::Median(values);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const TrafficBench bench(argc, argv, tools::kRealisticTraffic);
+  const auto& [segments, connections, runs, dir, file] = bench;
+
+  // Our own floor writes the program's lines: its log is the one the program must write.
+  const fs::path reference = dir / "reference.log";
+  const std::string floorCommand =
+      std::string(BRENVO_OWN_FLOOR) + " " + file + " " + reference.string() + " 2>/dev/null";
+  if (std::system(floorCommand.c_str()) != 0) {
+    std::printf("error: %s failed\n", floorCommand.c_str());
+    return 1;
+  }
+  const std::string expected = ReadFile(reference);
+  if (static_cast<std::uint64_t>(std::count(expected.begin(), expected.end(), '\n')) != segments) {
+    std::printf("error: the reference log does not hold %llu lines\n", static_cast<unsigned long long>(segments));
+    return 1;
+  }
+
+  bench::LineFloors floors(dir);
+  std::vector<bench::Rate> rates;
+  std::vector<ProgramRun> programRuns;
+  for (int run = 0; run < runs; ++run) {
+    const ProgramRun result = RunProgram(dir / "work", file, expected.size());
+    if (!result.ok) return 1;
+    if (ReadFile(dir / "work" / "Logger.txt") != expected) {
+      std::printf("error: Logger.txt differs from the reference log\n");
+      return 1;
+    }
+    const auto n = static_cast<double>(segments);
+    rates.push_back({n / result.seconds, n / result.times.process});
+    programRuns.push_back(result);
+    std::printf(
+        "run %d: %.3f s, %.0f segments/s; processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s\n",
+        run + 1, result.seconds, n / result.seconds, result.times.capture, result.times.gui, result.times.process);
+    std::fflush(stdout);
+    if (!floors.Run(file, segments)) return 1;
+  }
+
+  std::vector<double> wall;
+  for (const bench::Rate& rate : rates) wall.push_back(rate.wall);
+  std::printf(
+      "\n%-40s %9.0f segments/s (processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s;"
+      " medians of %d runs)\n",
+      "whole program (start to complete log)", bench::Median(wall), Median(programRuns, &ProcessorTimes::capture),
+      Median(programRuns, &ProcessorTimes::gui), Median(programRuns, &ProcessorTimes::process), runs);
+  floors.Report("whole program", rates, 0.8);
+  return 0;
+}
