@@ -1,0 +1,217 @@
+#include "firewall/service/socket_holders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <concepts>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+
+namespace {
+
+// How many sockets' holders are remembered; past that the memory starts afresh.
+constexpr std::size_t kMostRemembered = 4096;
+constexpr auto kLookAgainAfter = std::chrono::seconds(1);
+constexpr std::string_view kSocketLink = "socket:[";
+
+// A short text built without allocating: "PID/fd/N", numbers, words.
+class ShortText {
+ public:
+  ShortText& operator<<(std::string_view text) {
+    const std::size_t room = sizeof m_text - 1 - m_size;
+    const std::size_t count = text.size() < room ? text.size() : room;
+    std::memcpy(m_text + m_size, text.data(), count);
+    m_size += count;
+    m_text[m_size] = '\0';
+    return *this;
+  }
+  template <std::integral Number>
+  ShortText& operator<<(Number number) {
+    char digits[24];
+    return *this << std::string_view(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+  }
+  const char* c_str() const { return m_text; }
+
+ private:
+  char m_text[64] = "";
+  std::size_t m_size = 0;
+};
+
+template <class Number>
+bool ReadNumber(std::string_view text, Number* number) {
+  const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), *number);
+  return error == std::errc() && stop == text.data() + text.size() && !text.empty();
+}
+
+// The inode of the socket that link `name` (relative to `directory`) names; 0 for anything
+// else.
+std::uint64_t SocketOf(int directory, const char* name) {
+  char target[64];
+  const ssize_t size = readlinkat(directory, name, target, sizeof target);
+  const std::string_view link(target, size > 0 ? static_cast<std::size_t>(size) : 0);
+  std::uint64_t inode = 0;
+  if (!link.starts_with(kSocketLink) || !link.ends_with(']')) return 0;
+  return ReadNumber(link.substr(kSocketLink.size(), link.size() - kSocketLink.size() - 1), &inode) ? inode : 0;
+}
+
+}  // namespace
+
+SocketHolders::SocketHolders(std::string proc)
+    : m_proc(std::move(proc)), m_published(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SocketHolders::~SocketHolders() {
+  {
+    const std::lock_guard lock(m_mutex);
+    m_stop = true;
+  }
+  m_wake.notify_one();
+  if (m_worker.joinable()) m_worker.join();
+  if (m_published >= 0) close(m_published);
+}
+
+void SocketHolders::Acknowledge() {
+  std::uint64_t count;
+  while (read(m_published, &count, sizeof count) < 0 && errno == EINTR) {
+  }
+}
+
+std::uint64_t SocketHolders::Generation() {
+  const std::lock_guard lock(m_mutex);
+  return m_generation;
+}
+
+std::optional<std::vector<pid_t>> SocketHolders::Holders(const ReceivingSocket& socket, std::uint64_t since) {
+  Descriptors remembered;
+  std::uint64_t generation;
+  {
+    const std::lock_guard lock(m_mutex);
+    const auto known = m_holdings.find(socket.inode);
+    if (known == m_holdings.end()) {
+      Want(socket);
+      return std::nullopt;
+    }
+    remembered = known->second.descriptors;
+    generation = known->second.generation;
+    if (std::chrono::steady_clock::now() - known->second.foundAt >= kLookAgainAfter) Want(socket);
+  }
+  std::vector<pid_t> holders;
+  for (const auto& [pid, fd] : remembered)
+    if (Holds(pid, fd, socket.inode)) holders.push_back(pid);
+  // Every holder left: the socket was handed on (socket activation, a server's workers).
+  if (holders.empty() && generation <= since) {
+    const std::lock_guard lock(m_mutex);
+    Want(socket);
+    return std::nullopt;
+  }
+  return holders;
+}
+
+void SocketHolders::Want(const ReceivingSocket& socket) {
+  m_wanted.emplace(socket.inode, socket.owner);
+  if (!m_worker.joinable()) {
+    // Signals stay with the threads that expect them.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    m_worker = std::thread(&SocketHolders::Run, this);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+  m_wake.notify_one();
+}
+
+void SocketHolders::Run() {
+  std::unique_lock lock(m_mutex);
+  for (;;) {
+    m_wake.wait(lock, [this] { return m_stop || !m_wanted.empty(); });
+    if (m_stop) return;
+    const Wanted wanted = std::move(m_wanted);
+    m_wanted.clear();
+    const std::uint64_t generation = ++m_generation;
+    lock.unlock();
+    std::unordered_map<std::uint64_t, Descriptors> found = Scan(wanted);
+    const auto now = std::chrono::steady_clock::now();
+    lock.lock();
+    if (m_holdings.size() + wanted.size() > kMostRemembered) m_holdings.clear();
+    for (const auto& [inode, owner] : wanted) m_holdings[inode] = {std::move(found[inode]), generation, now};
+    const std::uint64_t one = 1;
+    while (write(m_published, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Scan(const Wanted& wanted) const {
+  // A socket is held by processes of the user that made it, unless it was handed on: root
+  // hands sockets to any user (socket activation, a server that drops its rights), and a
+  // process whose rights changed, or that asked not to be looked into, shows as root's. So
+  // the sockets of users other than root are looked for among the processes of their users
+  // and root's, those of root among all.
+  std::unordered_set<uid_t> owners;
+  for (const auto& [inode, owner] : wanted) owners.insert(owner);
+  const bool everyone = owners.count(0) != 0;
+  std::unordered_map<std::uint64_t, Descriptors> found;
+  DIR* processes = opendir(m_proc.c_str());
+  if (!processes) return found;
+  while (const dirent* process = readdir(processes)) {
+    pid_t pid;
+    struct stat status;
+    if (!ReadNumber(std::string_view(process->d_name), &pid)) continue;
+    if (!everyone && (fstatat(dirfd(processes), process->d_name, &status, 0) != 0 ||
+                      (status.st_uid != 0 && owners.count(status.st_uid) == 0)))
+      continue;
+    const int directory = openat(dirfd(processes), (ShortText() << pid << "/fd").c_str(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) continue;
+    DIR* descriptors = fdopendir(directory);
+    if (!descriptors) {
+      close(directory);
+      continue;
+    }
+    while (const dirent* descriptor = readdir(descriptors)) {
+      int fd;
+      if (!ReadNumber(std::string_view(descriptor->d_name), &fd)) continue;
+      const std::uint64_t inode = SocketOf(directory, descriptor->d_name);
+      if (inode == 0 || wanted.count(inode) == 0) continue;
+      Descriptors& holders = found[inode];
+      if (holders.empty() || holders.back().first != pid) holders.emplace_back(pid, fd);
+    }
+    closedir(descriptors);
+  }
+  closedir(processes);
+  return found;
+}
+
+bool SocketHolders::Holds(pid_t pid, int fd, std::uint64_t inode) const {
+  const std::string name = m_proc + (ShortText() << "/" << pid << "/fd/" << fd).c_str();
+  return SocketOf(AT_FDCWD, name.c_str()) == inode;
+}
+
+std::optional<FileId> SocketHolders::Executable(pid_t pid) const {
+  struct stat status;
+  const std::string name = m_proc + (ShortText() << "/" << pid << "/exe").c_str();
+  if (stat(name.c_str(), &status) != 0 || status.st_nlink == 0) return std::nullopt;
+  return FileId{status.st_dev, status.st_ino};
+}
+
+bool SocketHolders::Traced(pid_t pid) const {
+  const std::string name = m_proc + (ShortText() << "/" << pid << "/status").c_str();
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  // The line comes before the first kilobyte: its name is at most 64 bytes and the lines
+  // before it are numbers.
+  char text[1024];
+  const ssize_t size = read(fd, text, sizeof text);
+  close(fd);
+  const std::string_view status(text, size > 0 ? static_cast<std::size_t>(size) : 0);
+  constexpr std::string_view kTracer = "\nTracerPid:\t";
+  const std::size_t at = status.find(kTracer);
+  if (at == std::string_view::npos) return true;
+  const std::string_view value = status.substr(at + kTracer.size());
+  return value.substr(0, value.find('\n')) != "0";
+}

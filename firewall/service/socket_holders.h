@@ -1,0 +1,72 @@
+#pragma once
+// The processes that hold each socket, and what they run. Holders are found in /proc by a
+// thread of its own, so that a verdict never waits for a scan: a verdict takes the holders
+// remembered for a socket, each checked with one readlink to hold it still, or asks for them
+// and comes back once they are published. One scan serves every socket asked for meanwhile,
+// and looks only at the processes that can hold them (see Scan). Remembered holders are
+// looked for again once they are a second old, while verdicts go on with them.
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "firewall/service/authorized_paths.h"
+#include "firewall/service/socket_owner.h"
+
+class SocketHolders {
+ public:
+  // Looks at the processes of the process folder `proc` (a pid namespace's own, for tests).
+  explicit SocketHolders(std::string proc = "/proc");
+  ~SocketHolders();
+  SocketHolders(const SocketHolders&) = delete;
+  SocketHolders& operator=(const SocketHolders&) = delete;
+
+  // An eventfd that becomes readable when holders found by a scan are published.
+  int Published() const { return m_published; }
+  void Acknowledge();
+  // How many scans have begun so far.
+  std::uint64_t Generation();
+
+  // The processes that hold `socket` now, of those last found. Nothing when they must be
+  // looked for first (they are asked for): the socket was never looked for, or every holder
+  // found has left it and the search was made before scan `since` began.
+  std::optional<std::vector<pid_t>> Holders(const ReceivingSocket& socket, std::uint64_t since);
+
+  // The file that process `pid` runs; nothing when it cannot be read or the file was
+  // deleted (or replaced, as an upgrade does) since it started.
+  std::optional<FileId> Executable(pid_t pid) const;
+  // Whether process `pid` is traced (or cannot be told apart from one that is).
+  bool Traced(pid_t pid) const;
+
+ private:
+  using Descriptors = std::vector<std::pair<pid_t, int>>;  // one per holding process
+  struct Holding {
+    Descriptors descriptors;
+    std::uint64_t generation = 0;  // the scan that found them
+    std::chrono::steady_clock::time_point foundAt;
+  };
+  using Wanted = std::unordered_map<std::uint64_t, uid_t>;  // socket inode: its owner
+
+  void Want(const ReceivingSocket& socket);
+  void Run();
+  std::unordered_map<std::uint64_t, Descriptors> Scan(const Wanted& wanted) const;
+  bool Holds(pid_t pid, int fd, std::uint64_t inode) const;
+
+  const std::string m_proc;
+  int m_published = -1;
+  std::mutex m_mutex;  // guards what follows
+  std::condition_variable m_wake;
+  std::unordered_map<std::uint64_t, Holding> m_holdings;
+  Wanted m_wanted;
+  std::uint64_t m_generation = 0;
+  bool m_stop = false;
+  std::thread m_worker;  // started by the first socket asked for
+};
