@@ -54,7 +54,11 @@ HRESULT Refused(const std::string& why) {
 }  // namespace
 
 AppVerdicts::AppVerdicts(const std::string& proc)
-    : m_holders(proc), m_systemRoot(SystemRoot(proc)), m_paths(m_systemRoot), m_received(MNL_SOCKET_BUFFER_SIZE), m_answers(kAnswerSize * kAnswersPerSend) {}
+    : m_holders(proc),
+      m_systemRoot(SystemRoot(proc)),
+      m_paths(m_systemRoot),
+      m_received(MNL_SOCKET_BUFFER_SIZE),
+      m_answers(kAnswerSize * kAnswersPerSend) {}
 
 AppVerdicts::~AppVerdicts() {
   if (m_thread.joinable()) {

@@ -76,7 +76,7 @@ class AppVerdicts {
   SocketOwner m_owner;
   SocketHolders m_holders;
   const std::string m_systemRoot;  // where the paths are looked up
-  std::mutex m_pathsMutex;  // held by a verdict, and by the swap of a new set
+  std::mutex m_pathsMutex;         // held by a verdict, and by the swap of a new set
   AuthorizedPaths m_paths;
   mnl_socket* m_queue = nullptr;
   int m_stop = -1;  // an eventfd that wakes the thread to end

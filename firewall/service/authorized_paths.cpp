@@ -30,8 +30,8 @@ std::string SystemRoot(const std::string& proc) {
 }
 
 bool AuthorizedPaths::Seen::operator==(const Seen& other) const {
-  return exists == other.exists && link == other.link && file == other.file &&
-         changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+  return exists == other.exists && link == other.link && file == other.file && changed.tv_sec == other.changed.tv_sec &&
+         changed.tv_nsec == other.changed.tv_nsec;
 }
 
 AuthorizedPaths::Seen AuthorizedPaths::Look(const char* name) {

@@ -165,8 +165,8 @@ std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Sca
     if (!everyone && (fstatat(dirfd(processes), process->d_name, &status, 0) != 0 ||
                       (status.st_uid != 0 && owners.count(status.st_uid) == 0)))
       continue;
-    const int directory = openat(dirfd(processes), (ShortText() << pid << "/fd").c_str(),
-                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int directory =
+        openat(dirfd(processes), (ShortText() << pid << "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) continue;
     DIR* descriptors = fdopendir(directory);
     if (!descriptors) {
