@@ -29,9 +29,10 @@ constexpr std::uint32_t kQueueLength = 4096;
 // A flood must not keep the answers back: they go to the kernel at least this often.
 constexpr std::size_t kAnswersPerSend = 64;
 constexpr std::size_t kPacketsPerRound = 1024;
-// How many scans a packet waits through before it is dropped: one finds its sockets' holders
-// unless the sockets change meanwhile.
-constexpr int kMostRounds = 4;
+// How many scans a packet waits through before it is dropped: two find its sockets' holders
+// (the one under way when it came, then its own; one more to look everywhere) unless the
+// sockets change meanwhile.
+constexpr int kMostRounds = 6;
 constexpr std::size_t kAnswerSize = MNL_ALIGN(sizeof(nlmsghdr)) + MNL_ALIGN(sizeof(nfgenmsg)) +
                                     MNL_ALIGN(sizeof(nlattr)) + MNL_ALIGN(sizeof(nfqnl_msg_verdict_hdr));
 
@@ -144,6 +145,11 @@ void AppVerdicts::Authorize(const std::string& path, bool authorized) {
 }
 
 AppVerdicts::Verdict AppVerdicts::Judge(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since) {
+  NewRound();
+  return Settle(flow, interface, since);
+}
+
+AppVerdicts::Verdict AppVerdicts::Settle(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since) {
   {
     const std::lock_guard lock(m_pathsMutex);
     if (m_paths.Empty()) return Verdict::kDrop;
@@ -152,20 +158,35 @@ AppVerdicts::Verdict AppVerdicts::Judge(const InboundFlow& flow, std::uint32_t i
   if (!sockets || sockets->empty()) return Verdict::kDrop;
   bool wait = false;
   for (const ReceivingSocket& socket : *sockets) {
-    const std::optional<std::vector<pid_t>> holders = m_holders.Holders(socket, since);
-    if (!holders) {
-      wait = true;  // the others may still refuse it now
-      continue;
-    }
-    bool program = false;
-    for (const pid_t pid : *holders) {
-      if (pid == 1) continue;
-      if (!Authorized(pid)) return Verdict::kDrop;
-      program = true;
-    }
-    if (!program) return Verdict::kDrop;
+    // Flows that arrived together to one socket share its verdict.
+    auto settled = m_settled.find(socket.inode);
+    if (settled == m_settled.end()) settled = m_settled.emplace(socket.inode, JudgeSocket(socket, since)).first;
+    if (settled->second == Verdict::kDrop) return Verdict::kDrop;
+    wait = wait || settled->second == Verdict::kWait;
   }
   return wait ? Verdict::kWait : Verdict::kAccept;
+}
+
+AppVerdicts::Verdict AppVerdicts::JudgeSocket(const ReceivingSocket& socket, std::uint64_t since) {
+  const std::optional<SocketHolders::Found> holders = m_holders.Holders(socket, since);
+  if (!holders) return Verdict::kWait;
+  bool program = false;
+  for (const pid_t pid : holders->pids) {
+    if (pid == 1) continue;
+    if (!Authorized(pid)) return Verdict::kDrop;
+    program = true;
+  }
+  if (program) return Verdict::kAccept;
+  if (holders->everywhere) return Verdict::kDrop;
+  // Only the service manager, or no one, among the processes of the socket's user and
+  // root's: the service it was handed to may run as another user.
+  m_holders.LookEverywhere(socket);
+  return Verdict::kWait;
+}
+
+void AppVerdicts::NewRound() {
+  m_owner.Forget();
+  m_settled.clear();
 }
 
 bool AppVerdicts::Authorized(pid_t pid) {
@@ -187,18 +208,31 @@ void AppVerdicts::Run() {
 
 void AppVerdicts::AnswerQueued() {
   const int fd = mnl_socket_get_fd(m_queue);
+  // The packets of a round are all read before any is judged, so that what the kernel
+  // tells of their sockets is no older than any of them.
+  const std::uint64_t since = Generation();
+  m_round.clear();
   // Back to poll now and then, so that a flood cannot keep the thread from its end.
   for (std::size_t packets = 0; packets < kPacketsPerRound; ++packets) {
     const ssize_t size = recv(fd, m_received.data(), m_received.size(), MSG_DONTWAIT);
     if (size < 0) break;
     auto* message = reinterpret_cast<nlmsghdr*>(m_received.data());
     for (int left = static_cast<int>(size); mnl_nlmsg_ok(message, left); message = mnl_nlmsg_next(message, &left))
-      if (message->nlmsg_type == (NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_PACKET)) Answer(message);
+      if (message->nlmsg_type == (NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_PACKET)) Read(message, since);
+  }
+  NewRound();
+  for (const Waiting& packet : m_round) {
+    const Verdict verdict = Settle(packet.flow, packet.interface, since);
+    // The kernel holds no more packets than its queue: neither does the waiting list.
+    if (verdict == Verdict::kWait && m_waiting.size() < kQueueLength)
+      m_waiting.push_back(packet);
+    else
+      Put(packet.id, verdict == Verdict::kAccept);
   }
   SendAnswers();
 }
 
-void AppVerdicts::Answer(const nlmsghdr* packet) {
+void AppVerdicts::Read(const nlmsghdr* packet, std::uint64_t since) {
   std::optional<std::uint32_t> id;
   std::span<const std::uint8_t> payload;
   std::uint32_t interface = 0;
@@ -227,22 +261,19 @@ void AppVerdicts::Answer(const nlmsghdr* packet) {
     }
   }
   if (!id) return;
-  const std::optional<InboundFlow> flow = ReadInboundFlow(payload);
-  const std::uint64_t since = Generation();
-  const Verdict verdict = flow ? Judge(*flow, interface, since) : Verdict::kDrop;
-  // The kernel holds no more packets than its queue: neither does the waiting list.
-  if (verdict == Verdict::kWait && m_waiting.size() < kQueueLength)
-    m_waiting.push_back({*id, *flow, interface, since});
+  if (const std::optional<InboundFlow> flow = ReadInboundFlow(payload))
+    m_round.push_back({*id, *flow, interface, since});
   else
-    Put(*id, verdict == Verdict::kAccept);
+    Put(*id, false);
 }
 
 void AppVerdicts::AnswerWaiting() {
   Acknowledge();
+  NewRound();
   for (std::size_t count = m_waiting.size(); count > 0; --count) {
     Waiting waiting = m_waiting.front();
     m_waiting.pop_front();
-    const Verdict verdict = Judge(waiting.flow, waiting.interface, waiting.since);
+    const Verdict verdict = Settle(waiting.flow, waiting.interface, waiting.since);
     if (verdict == Verdict::kWait && ++waiting.rounds < kMostRounds)
       m_waiting.push_back(waiting);
     else

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "firewall/com/hresult.h"
@@ -58,7 +59,11 @@ class AppVerdicts {
   void Run();
   // Answers what is queued by now, up to a round of packets.
   void AnswerQueued();
-  void Answer(const nlmsghdr* packet);
+  void Read(const nlmsghdr* packet, std::uint64_t since);
+  // Judge() within a round of packets, which share what is found of their sockets.
+  Verdict Settle(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since);
+  Verdict JudgeSocket(const ReceivingSocket& socket, std::uint64_t since);
+  void NewRound();
   void AnswerWaiting();
   void Put(std::uint32_t id, bool accept);
   void SendAnswers();
@@ -83,6 +88,8 @@ class AppVerdicts {
   std::thread m_thread;
   std::vector<char> m_received;
   std::vector<char> m_answers;
+  std::vector<Waiting> m_round;                          // the packets read in one round
+  std::unordered_map<std::uint64_t, Verdict> m_settled;  // socket: its verdict in this round
   std::deque<Waiting> m_waiting;
   std::size_t m_answered = 0;  // bytes of m_answers not sent yet
 };

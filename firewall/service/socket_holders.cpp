@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <concepts>
@@ -87,34 +88,44 @@ std::uint64_t SocketHolders::Generation() {
   return m_generation;
 }
 
-std::optional<std::vector<pid_t>> SocketHolders::Holders(const ReceivingSocket& socket, std::uint64_t since) {
+std::optional<SocketHolders::Found> SocketHolders::Holders(const ReceivingSocket& socket, std::uint64_t since) {
   Descriptors remembered;
   std::uint64_t generation;
+  Found found;
   {
     const std::lock_guard lock(m_mutex);
     const auto known = m_holdings.find(socket.inode);
     if (known == m_holdings.end()) {
-      Want(socket);
+      Want(socket.inode, socket.owner);
       return std::nullopt;
     }
-    remembered = known->second.descriptors;
-    generation = known->second.generation;
-    if (std::chrono::steady_clock::now() - known->second.foundAt >= kLookAgainAfter) Want(socket);
+    const Holding& holding = known->second;
+    remembered = holding.descriptors;
+    generation = holding.generation;
+    found.everywhere = holding.everywhere;
+    if (std::chrono::steady_clock::now() - holding.foundAt >= kLookAgainAfter)
+      Want(socket.inode, holding.everywhere ? kEveryone : socket.owner);
   }
-  std::vector<pid_t> holders;
   for (const auto& [pid, fd] : remembered)
-    if (Holds(pid, fd, socket.inode)) holders.push_back(pid);
+    if (Holds(pid, fd, socket.inode)) found.pids.push_back(pid);
   // Every holder left: the socket was handed on (socket activation, a server's workers).
-  if (holders.empty() && generation <= since) {
+  if (found.pids.empty() && generation <= since) {
     const std::lock_guard lock(m_mutex);
-    Want(socket);
+    Want(socket.inode, socket.owner);
     return std::nullopt;
   }
-  return holders;
+  return found;
 }
 
-void SocketHolders::Want(const ReceivingSocket& socket) {
-  m_wanted.emplace(socket.inode, socket.owner);
+void SocketHolders::LookEverywhere(const ReceivingSocket& socket) {
+  const std::lock_guard lock(m_mutex);
+  Want(socket.inode, kEveryone);
+}
+
+void SocketHolders::Want(std::uint64_t inode, uid_t owner) {
+  const auto [wanted, added] = m_wanted.emplace(inode, owner);
+  if (owner == kEveryone) wanted->second = kEveryone;
+  m_more = true;
   if (!m_worker.joinable()) {
     // Signals stay with the threads that expect them.
     sigset_t all, before;
@@ -131,7 +142,7 @@ void SocketHolders::Run() {
   for (;;) {
     m_wake.wait(lock, [this] { return m_stop || !m_wanted.empty(); });
     if (m_stop) return;
-    const Wanted wanted = std::move(m_wanted);
+    Wanted wanted = std::move(m_wanted);
     m_wanted.clear();
     const std::uint64_t generation = ++m_generation;
     lock.unlock();
@@ -139,52 +150,92 @@ void SocketHolders::Run() {
     const auto now = std::chrono::steady_clock::now();
     lock.lock();
     if (m_holdings.size() + wanted.size() > kMostRemembered) m_holdings.clear();
-    for (const auto& [inode, owner] : wanted) m_holdings[inode] = {std::move(found[inode]), generation, now};
+    for (const auto& [inode, owner] : wanted)
+      m_holdings[inode] = {std::move(found[inode]), owner == kEveryone, generation, now};
     const std::uint64_t one = 1;
     while (write(m_published, &one, sizeof one) < 0 && errno == EINTR) {
     }
   }
 }
 
-std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Scan(const Wanted& wanted) const {
-  // A socket is held by processes of the user that made it, unless it was handed on: root
-  // hands sockets to any user (socket activation, a server that drops its rights), and a
-  // process whose rights changed, or that asked not to be looked into, shows as root's. So
-  // the sockets of users other than root are looked for among the processes of their users
-  // and root's, those of root among all.
-  std::unordered_set<uid_t> owners;
-  for (const auto& [inode, owner] : wanted) owners.insert(owner);
-  const bool everyone = owners.count(0) != 0;
+SocketHolders::Looking SocketHolders::Looks(const Wanted& wanted) {
+  // A socket is held by processes of the user that made it, and by those it was handed to,
+  // which only that user or root could choose. A process whose rights changed, or that asked
+  // not to be looked into, shows as root's. So a socket is looked for among the processes of
+  // its user and those that show as root's; among all only when asked (a socket that root
+  // made for a service of another user, as socket activation does).
+  Looking looking;
+  for (const auto& [inode, owner] : wanted) looking.owners.insert(owner);
+  looking.everyone = looking.owners.count(kEveryone) != 0;
+  return looking;
+}
+
+std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Scan(Wanted& wanted) {
   std::unordered_map<std::uint64_t, Descriptors> found;
-  DIR* processes = opendir(m_proc.c_str());
-  if (!processes) return found;
-  while (const dirent* process = readdir(processes)) {
-    pid_t pid;
-    struct stat status;
-    if (!ReadNumber(std::string_view(process->d_name), &pid)) continue;
-    if (!everyone && (fstatat(dirfd(processes), process->d_name, &status, 0) != 0 ||
-                      (status.st_uid != 0 && owners.count(status.st_uid) == 0)))
-      continue;
-    const int directory =
-        openat(dirfd(processes), (ShortText() << pid << "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) continue;
-    DIR* descriptors = fdopendir(directory);
-    if (!descriptors) {
-      close(directory);
-      continue;
-    }
-    while (const dirent* descriptor = readdir(descriptors)) {
-      int fd;
-      if (!ReadNumber(std::string_view(descriptor->d_name), &fd)) continue;
-      const std::uint64_t inode = SocketOf(directory, descriptor->d_name);
-      if (inode == 0 || wanted.count(inode) == 0) continue;
-      Descriptors& holders = found[inode];
-      if (holders.empty() || holders.back().first != pid) holders.emplace_back(pid, fd);
-    }
-    closedir(descriptors);
+  const int processes = open(m_proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = processes >= 0 ? fdopendir(dup(processes)) : nullptr;
+  if (!listing) {
+    if (processes >= 0) close(processes);
+    return found;
   }
-  closedir(processes);
+  // Sockets asked for during the pass join it, and are looked for afterwards in the
+  // processes it had passed: none waits for more than one pass.
+  std::vector<pid_t> passed;
+  Wanted joined;
+  std::size_t joinedAt = 0;
+  Looking looking = Looks(wanted);
+  while (const dirent* process = readdir(listing)) {
+    pid_t pid;
+    if (!ReadNumber(std::string_view(process->d_name), &pid)) continue;
+    if (m_more.exchange(false)) {
+      const std::lock_guard lock(m_mutex);
+      for (auto asked = m_wanted.begin(); asked != m_wanted.end();) {
+        // One already in this pass, asked again to be looked for everywhere, waits for the next.
+        if (wanted.count(asked->first) != 0) {
+          ++asked;
+          continue;
+        }
+        wanted.insert(*asked);
+        joined.insert(*asked);
+        asked = m_wanted.erase(asked);
+      }
+      joinedAt = passed.size();
+      looking = Looks(wanted);
+    }
+    passed.push_back(pid);
+    Look(processes, pid, wanted, looking, &found);
+  }
+  closedir(listing);
+  const Looking late = Looks(joined);
+  for (std::size_t i = 0; i < joinedAt; ++i) Look(processes, passed[i], joined, late, &found);
+  close(processes);
   return found;
+}
+
+void SocketHolders::Look(int processes, pid_t pid, const Wanted& wanted, const Looking& looking,
+                         std::unordered_map<std::uint64_t, Descriptors>* found) const {
+  const ShortText name = ShortText() << pid;
+  struct stat status;
+  if (!looking.everyone && (fstatat(processes, name.c_str(), &status, 0) != 0 ||
+                            (status.st_uid != 0 && looking.owners.count(status.st_uid) == 0)))
+    return;
+  const int directory = openat(processes, (ShortText() << pid << "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return;
+  DIR* descriptors = fdopendir(directory);
+  if (!descriptors) {
+    close(directory);
+    return;
+  }
+  while (const dirent* descriptor = readdir(descriptors)) {
+    int fd;
+    if (!ReadNumber(std::string_view(descriptor->d_name), &fd)) continue;
+    const std::uint64_t inode = SocketOf(directory, descriptor->d_name);
+    if (inode == 0 || wanted.count(inode) == 0) continue;
+    Descriptors& holders = (*found)[inode];
+    if (std::none_of(holders.begin(), holders.end(), [pid](auto& holder) { return holder.first == pid; }))
+      holders.emplace_back(pid, fd);
+  }
+  closedir(descriptors);
 }
 
 bool SocketHolders::Holds(pid_t pid, int fd, std::uint64_t inode) const {

@@ -3,10 +3,12 @@
 // thread of its own, so that a verdict never waits for a scan: a verdict takes the holders
 // remembered for a socket, each checked with one readlink to hold it still, or asks for them
 // and comes back once they are published. One scan serves every socket asked for meanwhile,
-// and looks only at the processes that can hold them (see Scan). Remembered holders are
-// looked for again once they are a second old, while verdicts go on with them.
+// and looks first only at the processes that can hold them (see Scan), at all of them when
+// asked. Remembered holders are looked for again once they are a second old, while verdicts
+// go on with them.
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -35,10 +38,16 @@ class SocketHolders {
   // How many scans have begun so far.
   std::uint64_t Generation();
 
+  struct Found {
+    std::vector<pid_t> pids;
+    bool everywhere = false;  // every process was looked at
+  };
   // The processes that hold `socket` now, of those last found. Nothing when they must be
   // looked for first (they are asked for): the socket was never looked for, or every holder
   // found has left it and the search was made before scan `since` began.
-  std::optional<std::vector<pid_t>> Holders(const ReceivingSocket& socket, std::uint64_t since);
+  std::optional<Found> Holders(const ReceivingSocket& socket, std::uint64_t since);
+  // Asks for the holders of `socket` among every process.
+  void LookEverywhere(const ReceivingSocket& socket);
 
   // The file that process `pid` runs; nothing when it cannot be read or the file was
   // deleted (or replaced, as an upgrade does) since it started.
@@ -50,14 +59,27 @@ class SocketHolders {
   using Descriptors = std::vector<std::pair<pid_t, int>>;  // one per holding process
   struct Holding {
     Descriptors descriptors;
+    bool everywhere = false;
     std::uint64_t generation = 0;  // the scan that found them
     std::chrono::steady_clock::time_point foundAt;
   };
-  using Wanted = std::unordered_map<std::uint64_t, uid_t>;  // socket inode: its owner
+  // Socket inode: its owner, or kEveryone.
+  using Wanted = std::unordered_map<std::uint64_t, uid_t>;
+  static constexpr uid_t kEveryone = static_cast<uid_t>(-1);
 
-  void Want(const ReceivingSocket& socket);
+  // Whose processes a scan looks into.
+  struct Looking {
+    std::unordered_set<uid_t> owners;
+    bool everyone = false;
+  };
+
+  void Want(std::uint64_t inode, uid_t owner);
   void Run();
-  std::unordered_map<std::uint64_t, Descriptors> Scan(const Wanted& wanted) const;
+  static Looking Looks(const Wanted& wanted);
+  // One pass over the processes; adds to `wanted` the sockets asked for meanwhile.
+  std::unordered_map<std::uint64_t, Descriptors> Scan(Wanted& wanted);
+  void Look(int processes, pid_t pid, const Wanted& wanted, const Looking& looking,
+            std::unordered_map<std::uint64_t, Descriptors>* found) const;
   bool Holds(pid_t pid, int fd, std::uint64_t inode) const;
 
   const std::string m_proc;
@@ -68,5 +90,6 @@ class SocketHolders {
   Wanted m_wanted;
   std::uint64_t m_generation = 0;
   bool m_stop = false;
-  std::thread m_worker;  // started by the first socket asked for
+  std::atomic<bool> m_more{false};  // sockets were asked for since the pass began
+  std::thread m_worker;             // started by the first socket asked for
 };

@@ -24,14 +24,6 @@ std::array<std::uint8_t, 16> Mapped(const std::array<std::uint8_t, 16>& ipv4) {
   return mapped;
 }
 
-bool Same(const __be32* address, const std::array<std::uint8_t, 16>& expected, std::size_t size) {
-  return std::memcmp(address, expected.data(), size) == 0;
-}
-
-bool Unspecified(const __be32* address, std::size_t size) {
-  return std::all_of(address, address + size / 4, [](__be32 word) { return word == 0; });
-}
-
 // Whether an IPv6 socket takes IPv6 alone, from the attributes after its message.
 bool Ipv6Only(const nlmsghdr* header) {
   const auto* message = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
@@ -56,15 +48,38 @@ std::optional<std::vector<ReceivingSocket>> SocketOwner::ReceivingSockets(const 
                                                                           std::uint32_t interface) {
   std::vector<ReceivingSocket> exact, wildcard;
   // IPv4 reaches IPv6 sockets too, unless they take IPv6 alone.
-  if (flow.family == AF_INET && !Dump(AF_INET, flow, interface, &exact, &wildcard)) return std::nullopt;
-  if (!Dump(AF_INET6, flow, interface, &exact, &wildcard)) return std::nullopt;
+  for (const int family : {AF_INET, AF_INET6}) {
+    if (family == AF_INET && flow.family != AF_INET) continue;
+    const std::vector<Bound>* sockets = Sockets(family, flow);
+    if (!sockets) return std::nullopt;
+    const bool mapped = flow.family == AF_INET && family == AF_INET6;
+    const std::array<std::uint8_t, 16> local = mapped ? Mapped(flow.localAddress) : flow.localAddress;
+    const std::array<std::uint8_t, 16> remote = mapped ? Mapped(flow.remoteAddress) : flow.remoteAddress;
+    for (const Bound& bound : *sockets) {
+      if (bound.interface != 0 && interface != 0 && bound.interface != interface) continue;
+      if (mapped && bound.ipv6Only) continue;
+      // A connected UDP socket receives from its peer alone.
+      if (bound.peerPort != 0 && (bound.peerPort != flow.remotePort || bound.peer != remote)) continue;
+      if (bound.address == local)
+        exact.push_back(bound.socket);
+      else if (bound.address == std::array<std::uint8_t, 16>{})
+        wildcard.push_back(bound.socket);
+    }
+  }
   return exact.empty() ? wildcard : exact;
 }
 
-bool SocketOwner::Dump(int family, const InboundFlow& flow, std::uint32_t interface,
-                       std::vector<ReceivingSocket>* exact, std::vector<ReceivingSocket>* wildcard) {
+const std::vector<SocketOwner::Bound>* SocketOwner::Sockets(int family, const InboundFlow& flow) {
+  const Port port{family, flow.protocol, flow.localPort};
+  if (const auto known = m_ports.find(port); known != m_ports.end()) return &known->second;
+  std::vector<Bound> sockets;
+  if (!Dump(port, &sockets)) return nullptr;
+  return &m_ports.emplace(port, std::move(sockets)).first->second;
+}
+
+bool SocketOwner::Dump(const Port& port, std::vector<Bound>* sockets) {
   if (m_diag < 0) return false;
-  const bool tcp = flow.protocol == IPPROTO_TCP;
+  const auto [family, protocol, number] = port;
   struct {
     nlmsghdr header;
     inet_diag_req_v2 body;
@@ -74,18 +89,15 @@ bool SocketOwner::Dump(int family, const InboundFlow& flow, std::uint32_t interf
   request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   request.header.nlmsg_seq = ++m_sequence;
   request.body.sdiag_family = static_cast<std::uint8_t>(family);
-  request.body.sdiag_protocol = flow.protocol;
+  request.body.sdiag_protocol = protocol;
   // A SYN opens a connection on a listener whatever else shares its four parts; a datagram
   // goes to a socket connected to its sender, or to one that is not connected.
-  request.body.idiag_states = tcp ? 1u << TCP_LISTEN : 1u << TCP_CLOSE | 1u << TCP_ESTABLISHED;
-  // The kernel walks the sockets of this port alone.
-  request.body.id.idiag_sport = htons(flow.localPort);
+  request.body.idiag_states = protocol == IPPROTO_TCP ? 1u << TCP_LISTEN : 1u << TCP_CLOSE | 1u << TCP_ESTABLISHED;
+  // The kernel answers for the sockets of this port alone.
+  request.body.id.idiag_sport = htons(number);
   request.body.id.idiag_cookie[0] = request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
   if (send(m_diag, &request, sizeof request, 0) != sizeof request) return false;
 
-  const bool mapped = flow.family == AF_INET && family == AF_INET6;
-  const std::array<std::uint8_t, 16> local = mapped ? Mapped(flow.localAddress) : flow.localAddress;
-  const std::array<std::uint8_t, 16> remote = mapped ? Mapped(flow.remoteAddress) : flow.remoteAddress;
   const std::size_t size = family == AF_INET6 ? 16 : 4;
   for (;;) {
     const ssize_t got = recv(m_diag, m_reply.data(), m_reply.size(), 0);
@@ -99,17 +111,15 @@ bool SocketOwner::Dump(int family, const InboundFlow& flow, std::uint32_t interf
         return false;
       const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
       const inet_diag_sockid& id = found->id;
-      if (found->idiag_inode == 0 || ntohs(id.idiag_sport) != flow.localPort) continue;
-      if (id.idiag_if != 0 && interface != 0 && id.idiag_if != interface) continue;
-      if (mapped && Ipv6Only(header)) continue;
-      // A connected UDP socket receives from its peer alone.
-      if (id.idiag_dport != 0 && (ntohs(id.idiag_dport) != flow.remotePort || !Same(id.idiag_dst, remote, size)))
-        continue;
-      const ReceivingSocket socket{found->idiag_inode, found->idiag_uid};
-      if (Same(id.idiag_src, local, size))
-        exact->push_back(socket);
-      else if (Unspecified(id.idiag_src, size))
-        wildcard->push_back(socket);
+      if (found->idiag_inode == 0 || ntohs(id.idiag_sport) != number) continue;
+      Bound bound;
+      std::memcpy(bound.address.data(), id.idiag_src, size);
+      std::memcpy(bound.peer.data(), id.idiag_dst, size);
+      bound.peerPort = ntohs(id.idiag_dport);
+      bound.interface = id.idiag_if;
+      bound.ipv6Only = family == AF_INET6 && Ipv6Only(header);
+      bound.socket = {found->idiag_inode, found->idiag_uid};
+      sockets->push_back(bound);
     }
   }
 }

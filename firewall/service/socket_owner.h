@@ -6,8 +6,11 @@
 // SO_REUSEPORT group, whose BPF program picks as it likes), so all of them are returned.
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "firewall/service/inbound_flow.h"
@@ -30,15 +33,29 @@ class SocketOwner {
 
   // The sockets that may receive `flow` arriving on interface `interface` (0: any): TCP
   // listeners, or UDP sockets unconnected or connected to the flow's remote end. Empty when
-  // none would; nothing when the kernel could not be asked.
+  // none would; nothing when the kernel could not be asked. The kernel is asked once per
+  // port until Forget(): flows that arrived together share the answer.
   std::optional<std::vector<ReceivingSocket>> ReceivingSockets(const InboundFlow& flow, std::uint32_t interface = 0);
+  void Forget() { m_ports.clear(); }
 
  private:
-  // Adds the sockets of `family` on the flow's port to `exact` and `wildcard`.
-  bool Dump(int family, const InboundFlow& flow, std::uint32_t interface, std::vector<ReceivingSocket>* exact,
-            std::vector<ReceivingSocket>* wildcard);
+  // A socket on a port, as the kernel lists it.
+  struct Bound {
+    std::array<std::uint8_t, 16> address{};  // local; an IPv4 one takes the first four bytes
+    std::array<std::uint8_t, 16> peer{};     // remote, where it is connected
+    std::uint16_t peerPort = 0;
+    std::uint32_t interface = 0;
+    bool ipv6Only = false;
+    ReceivingSocket socket;
+  };
+  using Port = std::tuple<int, std::uint8_t, std::uint16_t>;  // family, protocol, number
+
+  // The sockets of `family` on the flow's protocol and local port.
+  const std::vector<Bound>* Sockets(int family, const InboundFlow& flow);
+  bool Dump(const Port& port, std::vector<Bound>* sockets);
 
   int m_diag = -1;
   std::uint32_t m_sequence = 0;
   std::vector<char> m_reply;
+  std::map<Port, std::vector<Bound>> m_ports;
 };

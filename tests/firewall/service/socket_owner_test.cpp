@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -73,6 +74,11 @@ InboundFlow Flow(std::uint8_t protocol, const char* local, std::uint16_t port, s
 TEST(SocketOwnerTest, TheSocketOnTheExactAddressIsChosenBeforeTheWildcard) {
   SocketOwner owner;
   ASSERT_TRUE(owner.Ready());
+  // Asked afresh each time, as a new round of packets does.
+  const auto Fresh = [](SocketOwner& owner, const InboundFlow& flow) {
+    owner.Forget();
+    return owner.ReceivingSockets(flow);
+  };
   for (const int type : {SOCK_STREAM, SOCK_DGRAM}) {
     SCOPED_TRACE(type == SOCK_STREAM ? "TCP" : "UDP");
     const std::uint8_t protocol = type == SOCK_STREAM ? IPPROTO_TCP : IPPROTO_UDP;
@@ -81,16 +87,16 @@ TEST(SocketOwnerTest, TheSocketOnTheExactAddressIsChosenBeforeTheWildcard) {
     const std::uint16_t port = ntohs(Name(wildcard).sin_port);
     const int exact = Bound(type, "127.0.0.1", port);
     ASSERT_GE(exact, 0);
-    EXPECT_EQ(owner.ReceivingSockets(Flow(protocol, "127.0.0.1", port)), Sockets({exact}));
-    EXPECT_EQ(owner.ReceivingSockets(Flow(protocol, "127.0.0.2", port)), Sockets({wildcard}));
+    EXPECT_EQ(Fresh(owner, Flow(protocol, "127.0.0.1", port)), Sockets({exact}));
+    EXPECT_EQ(Fresh(owner, Flow(protocol, "127.0.0.2", port)), Sockets({wildcard}));
     // A group sharing the port: a BPF program may hand the flow to any of them.
     const int second = Bound(type, "127.0.0.1", port);
     ASSERT_GE(second, 0);
-    EXPECT_EQ(ByInode(owner.ReceivingSockets(Flow(protocol, "127.0.0.1", port)).value()), Sockets({exact, second}));
+    EXPECT_EQ(ByInode(Fresh(owner, Flow(protocol, "127.0.0.1", port)).value()), Sockets({exact, second}));
     close(second);
     close(exact);
     close(wildcard);
-    EXPECT_EQ(owner.ReceivingSockets(Flow(protocol, "127.0.0.1", port)), Sockets({}));
+    EXPECT_EQ(Fresh(owner, Flow(protocol, "127.0.0.1", port)), Sockets({}));
   }
 }
 
@@ -115,10 +121,14 @@ TEST(SocketOwnerTest, ASynThatNamesAConnectionStillOpensOneOnTheListener) {
 
 // The holders of `socket` once they are published, for a question asked after scan `since`
 // began; nothing when none is published within seconds.
+std::optional<std::vector<pid_t>> Pids(const std::optional<SocketHolders::Found>& found) {
+  return found ? std::optional(found->pids) : std::nullopt;
+}
+
 std::optional<std::vector<pid_t>> Published(SocketHolders& holders, const ReceivingSocket& socket,
                                             std::uint64_t since) {
   for (int round = 0; round < 3; ++round) {
-    if (auto found = holders.Holders(socket, since)) return found;
+    if (auto found = holders.Holders(socket, since)) return found->pids;
     pollfd published{holders.Published(), POLLIN, 0};
     if (poll(&published, 1, 5000) != 1) break;
     holders.Acknowledge();
@@ -134,7 +144,7 @@ TEST(SocketOwnerTest, HoldersAreFoundApartCheckedBeforeUseAndLookedForAgainWhenA
   const auto sockets = owner.ReceivingSockets(Flow(IPPROTO_TCP, "127.0.0.1", ntohs(Name(fd).sin_port)));
   ASSERT_EQ(sockets, Sockets({fd}));
   const ReceivingSocket socket = sockets->front();
-  EXPECT_EQ(holders.Holders(socket, holders.Generation()), std::nullopt);  // asked for, not known yet
+  EXPECT_EQ(Pids(holders.Holders(socket, holders.Generation())), std::nullopt);  // asked for, not known yet
   EXPECT_EQ(Published(holders, socket, 0), std::vector<pid_t>{getpid()});
 
   // A child takes the socket over: the remembered holder no longer holds it, and the
@@ -145,11 +155,44 @@ TEST(SocketOwnerTest, HoldersAreFoundApartCheckedBeforeUseAndLookedForAgainWhenA
     _exit(0);
   }
   close(fd);
-  EXPECT_EQ(holders.Holders(socket, 0), std::vector<pid_t>{});
+  EXPECT_EQ(Pids(holders.Holders(socket, 0)), std::vector<pid_t>{});
   EXPECT_EQ(Published(holders, socket, holders.Generation()), std::vector<pid_t>{child});
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  EXPECT_EQ(holders.Holders(socket, 0), std::vector<pid_t>{});
+  EXPECT_EQ(Pids(holders.Holders(socket, 0)), std::vector<pid_t>{});
+}
+
+TEST(SocketOwnerTest, ASocketIsLookedForAmongItsUsersProcessesUnlessAskedToLookEverywhere) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a socket to another user";
+  SocketHolders holders;
+  const int fd = Bound(SOCK_STREAM, "127.0.0.1", 0);
+  ASSERT_GE(fd, 0);
+  const ReceivingSocket socket{Inode(fd), 0};
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  // Handed to a process of another user that may be looked into, as a service started by
+  // socket activation is; root's own copy closed.
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(1);
+    prctl(PR_SET_DUMPABLE, 1);
+    write(ready[1], "r", 1);
+    pause();
+    _exit(0);
+  }
+  char said;
+  ASSERT_EQ(read(ready[0], &said, 1), 1);
+  close(fd);
+  EXPECT_EQ(Published(holders, socket, 0), std::vector<pid_t>{});
+  EXPECT_FALSE(holders.Holders(socket, 0)->everywhere);
+  holders.Acknowledge();
+  holders.LookEverywhere(socket);
+  pollfd published{holders.Published(), POLLIN, 0};
+  ASSERT_EQ(poll(&published, 1, 5000), 1);
+  EXPECT_EQ(Pids(holders.Holders(socket, 0)), std::vector<pid_t>{child});
+  EXPECT_TRUE(holders.Holders(socket, 0)->everywhere);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 TEST(SocketOwnerTest, AProcessRunsItsFileUntilTheFileIsGoneAndATracedOneIsTold) {
