@@ -41,6 +41,7 @@ class SocketOwner {
  private:
   // A socket on a port, as the kernel lists it.
   struct Bound {
+    int family = 0;
     std::array<std::uint8_t, 16> address{};  // local; an IPv4 one takes the first four bytes
     std::array<std::uint8_t, 16> peer{};     // remote, where it is connected
     std::uint16_t peerPort = 0;
@@ -50,7 +51,7 @@ class SocketOwner {
   };
   using Port = std::tuple<int, std::uint8_t, std::uint16_t>;  // family, protocol, number
 
-  // The sockets of `family` on the flow's protocol and local port.
+  // The sockets of `family` (AF_UNSPEC: both, for TCP) on the flow's protocol and local port.
   const std::vector<Bound>* Sockets(int family, const InboundFlow& flow);
   bool Dump(const Port& port, std::vector<Bound>* sockets);
 
