@@ -160,10 +160,10 @@ void SocketHolders::Run() {
 
 SocketHolders::Looking SocketHolders::Looks(const Wanted& wanted) {
   // A socket is held by processes of the user that made it, and by those it was handed to,
-  // which only that user or root could choose. A process whose rights changed, or that asked
-  // not to be looked into, shows as root's. So a socket is looked for among the processes of
-  // its user and those that show as root's; among all only when asked (a socket that root
-  // made for a service of another user, as socket activation does).
+  // which only that user or root could choose; /proc/PID belongs to a process's effective
+  // user. So a socket is looked for among the processes of its user and root's; among all
+  // only when asked (a socket that root made for a service of another user, as socket
+  // activation does).
   Looking looking;
   for (const auto& [inode, owner] : wanted) looking.owners.insert(owner);
   looking.everyone = looking.owners.count(kEveryone) != 0;

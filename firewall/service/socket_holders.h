@@ -3,7 +3,7 @@
 // thread of its own, so that a verdict never waits for a scan: a verdict takes the holders
 // remembered for a socket, each checked with one readlink to hold it still, or asks for them
 // and comes back once they are published. One scan serves every socket asked for meanwhile,
-// and looks first only at the processes that can hold them (see Scan), at all of them when
+// and looks first only at the processes that can hold them (see Looks), at all of them when
 // asked. Remembered holders are looked for again once they are a second old, while verdicts
 // go on with them.
 #include <sys/types.h>
