@@ -65,7 +65,12 @@ std::uint64_t SocketOf(int directory, const char* name) {
 }  // namespace
 
 SocketHolders::SocketHolders(std::string proc)
-    : m_proc(std::move(proc)), m_published(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    : m_proc(std::move(proc)), m_published(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  // Since Linux 6.2 the size of a process's descriptor folder is how many it holds; before,
+  // it is 0 for every process, this one too.
+  struct stat status;
+  m_countsDescriptors = stat((m_proc + "/self/fd").c_str(), &status) == 0 && status.st_size > 0;
+}
 
 SocketHolders::~SocketHolders() {
   {
@@ -219,7 +224,11 @@ void SocketHolders::Look(int processes, pid_t pid, const Wanted& wanted, const L
   if (!looking.everyone && (fstatat(processes, name.c_str(), &status, 0) != 0 ||
                             (status.st_uid != 0 && looking.owners.count(status.st_uid) == 0)))
     return;
-  const int directory = openat(processes, (ShortText() << pid << "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const ShortText descriptorsName = ShortText() << pid << "/fd";
+  // Kernel threads, half the processes of a quiet machine, hold nothing.
+  if (m_countsDescriptors && fstatat(processes, descriptorsName.c_str(), &status, 0) == 0 && status.st_size == 0)
+    return;
+  const int directory = openat(processes, descriptorsName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return;
   DIR* descriptors = fdopendir(directory);
   if (!descriptors) {

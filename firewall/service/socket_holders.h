@@ -83,6 +83,7 @@ class SocketHolders {
   bool Holds(pid_t pid, int fd, std::uint64_t inode) const;
 
   const std::string m_proc;
+  bool m_countsDescriptors = false;  // stat tells how many descriptors a process holds
   int m_published = -1;
   std::mutex m_mutex;  // guards what follows
   std::condition_variable m_wake;
