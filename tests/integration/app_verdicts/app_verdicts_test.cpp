@@ -156,7 +156,7 @@ std::pair<int, int> Sockets(int port, bool group = false) {
   for (const int type : {SOCK_STREAM, SOCK_DGRAM}) {
     const int fd = fds[type == SOCK_DGRAM] = socket(AF_INET6, type, 0);
     const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, group ? sizeof yes : 0);
+    if (group) setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
     sockaddr_in6 any{};
     any.sin6_family = AF_INET6;
     any.sin6_port = htons(static_cast<std::uint16_t>(port));
