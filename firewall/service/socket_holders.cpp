@@ -17,7 +17,8 @@
 
 namespace {
 
-// How many sockets' holders are remembered; past that the memory starts afresh.
+// How many sockets' holders are remembered for each user; past that the memory of that
+// user's sockets starts afresh, so that no user can make the others' be forgotten.
 constexpr std::size_t kMostRemembered = 4096;
 constexpr auto kLookAgainAfter = std::chrono::seconds(1);
 constexpr std::string_view kSocketLink = "socket:[";
@@ -101,7 +102,7 @@ std::optional<SocketHolders::Found> SocketHolders::Holders(const ReceivingSocket
     const std::lock_guard lock(m_mutex);
     const auto known = m_holdings.find(socket.inode);
     if (known == m_holdings.end()) {
-      Want(socket.inode, socket.owner);
+      Want(socket.inode, {socket.owner, false});
       return std::nullopt;
     }
     const Holding& holding = known->second;
@@ -109,14 +110,14 @@ std::optional<SocketHolders::Found> SocketHolders::Holders(const ReceivingSocket
     generation = holding.generation;
     found.everywhere = holding.everywhere;
     if (std::chrono::steady_clock::now() - holding.foundAt >= kLookAgainAfter)
-      Want(socket.inode, holding.everywhere ? kEveryone : socket.owner);
+      Want(socket.inode, {socket.owner, holding.everywhere});
   }
   for (const auto& [pid, fd] : remembered)
     if (Holds(pid, fd, socket.inode)) found.pids.push_back(pid);
   // Every holder left: the socket was handed on (socket activation, a server's workers).
   if (found.pids.empty() && generation <= since) {
     const std::lock_guard lock(m_mutex);
-    Want(socket.inode, socket.owner);
+    Want(socket.inode, {socket.owner, false});
     return std::nullopt;
   }
   return found;
@@ -124,12 +125,12 @@ std::optional<SocketHolders::Found> SocketHolders::Holders(const ReceivingSocket
 
 void SocketHolders::LookEverywhere(const ReceivingSocket& socket) {
   const std::lock_guard lock(m_mutex);
-  Want(socket.inode, kEveryone);
+  Want(socket.inode, {socket.owner, true});
 }
 
-void SocketHolders::Want(std::uint64_t inode, uid_t owner) {
-  const auto [wanted, added] = m_wanted.emplace(inode, owner);
-  if (owner == kEveryone) wanted->second = kEveryone;
+void SocketHolders::Want(std::uint64_t inode, Request request) {
+  const auto [wanted, added] = m_wanted.emplace(inode, request);
+  wanted->second.everywhere = wanted->second.everywhere || request.everywhere;
   m_more = true;
   if (!m_worker.joinable()) {
     // Signals stay with the threads that expect them.
@@ -154,13 +155,28 @@ void SocketHolders::Run() {
     std::unordered_map<std::uint64_t, Descriptors> found = Scan(wanted);
     const auto now = std::chrono::steady_clock::now();
     lock.lock();
-    if (m_holdings.size() + wanted.size() > kMostRemembered) m_holdings.clear();
-    for (const auto& [inode, owner] : wanted)
-      m_holdings[inode] = {std::move(found[inode]), owner == kEveryone, generation, now};
+    for (const auto& [inode, request] : wanted)
+      Remember(inode, {std::move(found[inode]), request.everywhere, generation, now, request.owner});
     const std::uint64_t one = 1;
     while (write(m_published, &one, sizeof one) < 0 && errno == EINTR) {
     }
   }
+}
+
+void SocketHolders::Remember(std::uint64_t inode, Holding holding) {
+  const auto known = m_holdings.find(inode);
+  if (known != m_holdings.end()) {
+    holding.owner = known->second.owner;  // counted already
+    known->second = std::move(holding);
+    return;
+  }
+  std::size_t& count = m_remembered[holding.owner];
+  if (count >= kMostRemembered) {
+    std::erase_if(m_holdings, [&](const auto& entry) { return entry.second.owner == holding.owner; });
+    count = 0;
+  }
+  ++count;
+  m_holdings.emplace(inode, std::move(holding));
 }
 
 SocketHolders::Looking SocketHolders::Looks(const Wanted& wanted) {
@@ -170,8 +186,10 @@ SocketHolders::Looking SocketHolders::Looks(const Wanted& wanted) {
   // only when asked (a socket that root made for a service of another user, as socket
   // activation does).
   Looking looking;
-  for (const auto& [inode, owner] : wanted) looking.owners.insert(owner);
-  looking.everyone = looking.owners.count(kEveryone) != 0;
+  for (const auto& [inode, request] : wanted) {
+    looking.owners.insert(request.owner);
+    looking.everyone = looking.everyone || request.everywhere;
+  }
   return looking;
 }
 

@@ -62,10 +62,13 @@ class SocketHolders {
     bool everywhere = false;
     std::uint64_t generation = 0;  // the scan that found them
     std::chrono::steady_clock::time_point foundAt;
+    uid_t owner = 0;
   };
-  // Socket inode: its owner, or kEveryone.
-  using Wanted = std::unordered_map<std::uint64_t, uid_t>;
-  static constexpr uid_t kEveryone = static_cast<uid_t>(-1);
+  struct Request {
+    uid_t owner = 0;
+    bool everywhere = false;
+  };
+  using Wanted = std::unordered_map<std::uint64_t, Request>;  // by socket inode
 
   // Whose processes a scan looks into.
   struct Looking {
@@ -73,7 +76,8 @@ class SocketHolders {
     bool everyone = false;
   };
 
-  void Want(std::uint64_t inode, uid_t owner);
+  void Want(std::uint64_t inode, Request request);
+  void Remember(std::uint64_t inode, Holding holding);
   void Run();
   static Looking Looks(const Wanted& wanted);
   // One pass over the processes; adds to `wanted` the sockets asked for meanwhile.
@@ -88,6 +92,7 @@ class SocketHolders {
   std::mutex m_mutex;  // guards what follows
   std::condition_variable m_wake;
   std::unordered_map<std::uint64_t, Holding> m_holdings;
+  std::unordered_map<uid_t, std::size_t> m_remembered;  // how many of each user's sockets
   Wanted m_wanted;
   std::uint64_t m_generation = 0;
   bool m_stop = false;

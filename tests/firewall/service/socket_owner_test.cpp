@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -216,6 +217,41 @@ TEST(SocketOwnerTest, AProcessRunsItsFileUntilTheFileIsGoneAndATracedOneIsTold) 
   waitpid(child, nullptr, 0);
   EXPECT_EQ(holders.Executable(child), std::nullopt);
   EXPECT_TRUE(holders.Traced(child));  // gone: nothing to trust
+}
+
+TEST(SocketOwnerTest, NoUserCanMakeTheHoldersOfAnothersSocketsBeForgotten) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make sockets of another user";
+  SocketHolders holders;
+  const int fd = Bound(SOCK_STREAM, "127.0.0.1", 0);
+  ASSERT_GE(fd, 0);
+  const ReceivingSocket mine{Inode(fd), 0};
+  ASSERT_EQ(Published(holders, mine, 0), std::vector<pid_t>{getpid()});
+  // Another user's sockets, more than are remembered for one user, each asked about.
+  int inodes[2];
+  ASSERT_EQ(pipe(inodes), 0);
+  constexpr int kMany = 5000;
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit room{kMany + 64, kMany + 64};
+    if (setrlimit(RLIMIT_NOFILE, &room) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(1);
+    for (int i = 0; i < kMany; ++i) {
+      const std::uint64_t inode = Inode(socket(AF_INET, SOCK_DGRAM, 0));
+      write(inodes[1], &inode, sizeof inode);
+    }
+    pause();
+    _exit(0);
+  }
+  close(inodes[1]);
+  std::vector<ReceivingSocket> theirs;
+  for (std::uint64_t inode; theirs.size() < kMany && read(inodes[0], &inode, sizeof inode) == sizeof inode;)
+    theirs.push_back({inode, 65534});
+  ASSERT_EQ(theirs.size(), std::size_t{kMany});
+  for (const ReceivingSocket& socket : theirs) holders.Holders(socket, 0);
+  EXPECT_EQ(Published(holders, theirs.back(), 0), std::vector<pid_t>{child});
+  EXPECT_EQ(Pids(holders.Holders(mine, 0)), std::vector<pid_t>{getpid()});
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(fd);
 }
 
 }  // namespace
