@@ -170,13 +170,10 @@ AppVerdicts::Verdict AppVerdicts::Settle(const InboundFlow& flow, std::uint32_t 
 AppVerdicts::Verdict AppVerdicts::JudgeSocket(const ReceivingSocket& socket, std::uint64_t since) {
   const std::optional<SocketHolders::Found> holders = m_holders.Holders(socket, since);
   if (!holders) return Verdict::kWait;
-  bool program = false;
-  for (const pid_t pid : holders->pids) {
-    if (pid == 1) continue;
+  // Pid 1 is never among the holders found.
+  for (const pid_t pid : holders->pids)
     if (!Authorized(pid)) return Verdict::kDrop;
-    program = true;
-  }
-  if (program) return Verdict::kAccept;
+  if (!holders->pids.empty()) return Verdict::kAccept;
   if (holders->everywhere) return Verdict::kDrop;
   // Only the service manager, or no one, among the processes of the socket's user and
   // root's: the service it was handed to may run as another user.

@@ -237,6 +237,8 @@ std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Sca
 
 void SocketHolders::Look(int processes, pid_t pid, const Wanted& wanted, const Looking& looking,
                          std::unordered_map<std::uint64_t, Descriptors>* found) const {
+  // Pid 1, the service manager, counts neither way (see AppVerdicts); it may hold hundreds.
+  if (pid == 1) return;
   const ShortText name = ShortText() << pid;
   struct stat status;
   if (!looking.everyone && (fstatat(processes, name.c_str(), &status, 0) != 0 ||

@@ -42,7 +42,7 @@ class SocketHolders {
     std::vector<pid_t> pids;
     bool everywhere = false;  // every process was looked at
   };
-  // The processes that hold `socket` now, of those last found. Nothing when they must be
+  // The processes that hold `socket` now, of those last found, but pid 1. Nothing when they must be
   // looked for first (they are asked for): the socket was never looked for, or every holder
   // found has left it and the search was made before scan `since` began.
   std::optional<Found> Holders(const ReceivingSocket& socket, std::uint64_t since);
