@@ -209,6 +209,7 @@ std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Sca
   Looking looking = Looks(wanted);
   while (const dirent* process = readdir(listing)) {
     pid_t pid;
+    if (m_stop) break;  // nothing will be published
     if (!ReadNumber(std::string_view(process->d_name), &pid)) continue;
     if (m_more.exchange(false)) {
       const std::lock_guard lock(m_mutex);
@@ -230,7 +231,7 @@ std::unordered_map<std::uint64_t, SocketHolders::Descriptors> SocketHolders::Sca
   }
   closedir(listing);
   const Looking late = Looks(joined);
-  for (std::size_t i = 0; i < joinedAt; ++i) Look(processes, passed[i], joined, late, &found);
+  for (std::size_t i = 0; i < joinedAt && !m_stop; ++i) Look(processes, passed[i], joined, late, &found);
   close(processes);
   return found;
 }

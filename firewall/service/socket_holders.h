@@ -95,7 +95,7 @@ class SocketHolders {
   std::unordered_map<uid_t, std::size_t> m_remembered;  // how many of each user's sockets
   Wanted m_wanted;
   std::uint64_t m_generation = 0;
-  bool m_stop = false;
+  std::atomic<bool> m_stop{false};  // set under the mutex; a pass under way ends early
   std::atomic<bool> m_more{false};  // sockets were asked for since the pass began
   std::thread m_worker;             // started by the first socket asked for
 };
