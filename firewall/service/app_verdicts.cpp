@@ -29,6 +29,10 @@ constexpr std::uint32_t kQueueLength = 4096;
 // A flood must not keep the answers back: they go to the kernel at least this often.
 constexpr std::size_t kAnswersPerSend = 64;
 constexpr std::size_t kPacketsPerRound = 1024;
+// How many scans a packet waits through before it is dropped: two find its sockets' holders
+// (the one under way when it came, then its own; one more to look everywhere) unless the
+// sockets change meanwhile.
+constexpr int kMostRounds = 6;
 constexpr std::size_t kAnswerSize = MNL_ALIGN(sizeof(nlmsghdr)) + MNL_ALIGN(sizeof(nfgenmsg)) +
                                     MNL_ALIGN(sizeof(nlattr)) + MNL_ALIGN(sizeof(nfqnl_msg_verdict_hdr));
 
@@ -50,7 +54,12 @@ HRESULT Refused(const std::string& why) {
 
 }  // namespace
 
-AppVerdicts::AppVerdicts() : m_received(MNL_SOCKET_BUFFER_SIZE), m_answers(kAnswerSize * kAnswersPerSend) {}
+AppVerdicts::AppVerdicts(const std::string& proc)
+    : m_holders(proc),
+      m_systemRoot(SystemRoot(proc)),
+      m_paths(m_systemRoot),
+      m_received(MNL_SOCKET_BUFFER_SIZE),
+      m_answers(kAnswerSize * kAnswersPerSend) {}
 
 AppVerdicts::~AppVerdicts() {
   if (m_thread.joinable()) {
@@ -121,7 +130,7 @@ HRESULT AppVerdicts::Bind() {
 }
 
 void AppVerdicts::SetAuthorizedPaths(const std::vector<std::string>& paths) {
-  AuthorizedPaths resolved(paths);
+  AuthorizedPaths resolved(paths, m_systemRoot);
   const std::lock_guard lock(m_pathsMutex);
   m_paths = std::move(resolved);
 }
@@ -135,47 +144,92 @@ void AppVerdicts::Authorize(const std::string& path, bool authorized) {
     m_paths.Remove(path);
 }
 
-bool AppVerdicts::Accepts(const InboundFlow& flow, std::uint32_t interface) {
+AppVerdicts::Verdict AppVerdicts::Judge(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since) {
+  NewRound();
+  return Settle(flow, interface, since);
+}
+
+AppVerdicts::Verdict AppVerdicts::Settle(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since) {
   {
     const std::lock_guard lock(m_pathsMutex);
-    if (m_paths.Empty()) return false;
+    if (m_paths.Empty()) return Verdict::kDrop;
   }
-  const std::uint64_t inode = m_owner.ReceivingSocket(flow, interface);
-  if (inode == 0) return false;
-  char executable[PATH_MAX];
-  const auto authorized = [&](pid_t pid) {
-    const std::string_view path = ExecutablePath(pid, executable);
-    const std::lock_guard lock(m_pathsMutex);
-    return m_paths.Matches(path);
-  };
-  // A socket handed on (systemd's socket activation, a server's workers) may have gained a
-  // holder since its holders were last looked for.
-  return m_owner.AnyHolder(inode, authorized) || (m_owner.LookAgain(inode) && m_owner.AnyHolder(inode, authorized));
+  const std::optional<std::vector<ReceivingSocket>> sockets = m_owner.ReceivingSockets(flow, interface);
+  if (!sockets || sockets->empty()) return Verdict::kDrop;
+  bool wait = false;
+  for (const ReceivingSocket& socket : *sockets) {
+    // Flows that arrived together to one socket share its verdict.
+    auto settled = m_settled.find(socket.inode);
+    if (settled == m_settled.end()) settled = m_settled.emplace(socket.inode, JudgeSocket(socket, since)).first;
+    if (settled->second == Verdict::kDrop) return Verdict::kDrop;
+    wait = wait || settled->second == Verdict::kWait;
+  }
+  return wait ? Verdict::kWait : Verdict::kAccept;
+}
+
+AppVerdicts::Verdict AppVerdicts::JudgeSocket(const ReceivingSocket& socket, std::uint64_t since) {
+  const std::optional<SocketHolders::Found> holders = m_holders.Holders(socket, since);
+  if (!holders) return Verdict::kWait;
+  // Pid 1 is never among the holders found.
+  for (const pid_t pid : holders->pids)
+    if (!Authorized(pid)) return Verdict::kDrop;
+  if (!holders->pids.empty()) return Verdict::kAccept;
+  if (holders->everywhere) return Verdict::kDrop;
+  // Only the service manager, or no one, among the processes of the socket's user and
+  // root's: the service it was handed to may run as another user.
+  m_holders.LookEverywhere(socket);
+  return Verdict::kWait;
+}
+
+void AppVerdicts::NewRound() {
+  m_owner.Forget();
+  m_settled.clear();
+}
+
+bool AppVerdicts::Authorized(pid_t pid) {
+  const std::optional<FileId> executable = m_holders.Executable(pid);
+  if (!executable || m_holders.Traced(pid)) return false;
+  const std::lock_guard lock(m_pathsMutex);
+  return m_paths.Matches(*executable);
 }
 
 void AppVerdicts::Run() {
-  pollfd waiting[2] = {{mnl_socket_get_fd(m_queue), POLLIN, 0}, {m_stop, POLLIN, 0}};
+  pollfd waiting[3] = {{mnl_socket_get_fd(m_queue), POLLIN, 0}, {m_stop, POLLIN, 0}, {Published(), POLLIN, 0}};
   for (;;) {
-    if (poll(waiting, 2, -1) < 0) continue;
+    if (poll(waiting, 3, -1) < 0) continue;
     if (waiting[1].revents) return;
-    AnswerQueued();
+    if (waiting[2].revents) AnswerWaiting();
+    if (waiting[0].revents) AnswerQueued();
   }
 }
 
 void AppVerdicts::AnswerQueued() {
   const int fd = mnl_socket_get_fd(m_queue);
+  // The packets of a round are all read before any is judged, so that what the kernel
+  // tells of their sockets is no older than any of them.
+  const std::uint64_t since = Generation();
+  m_round.clear();
   // Back to poll now and then, so that a flood cannot keep the thread from its end.
   for (std::size_t packets = 0; packets < kPacketsPerRound; ++packets) {
     const ssize_t size = recv(fd, m_received.data(), m_received.size(), MSG_DONTWAIT);
     if (size < 0) break;
     auto* message = reinterpret_cast<nlmsghdr*>(m_received.data());
     for (int left = static_cast<int>(size); mnl_nlmsg_ok(message, left); message = mnl_nlmsg_next(message, &left))
-      if (message->nlmsg_type == (NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_PACKET)) Answer(message);
+      if (message->nlmsg_type == (NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_PACKET)) Read(message, since);
+  }
+  NewRound();
+  for (const Waiting& packet : m_round) {
+    const Verdict verdict = Settle(packet.flow, packet.interface, since);
+    // The kernel holds no more packets than its queue: neither does the waiting list.
+    if (verdict == Verdict::kWait && m_waiting.size() < kQueueLength)
+      m_waiting.push_back(packet);
+    else
+      Put(packet.id, verdict == Verdict::kAccept);
   }
   SendAnswers();
 }
 
-void AppVerdicts::Answer(const nlmsghdr* packet) {
+void AppVerdicts::Read(const nlmsghdr* packet, std::uint64_t since) {
   std::optional<std::uint32_t> id;
   std::span<const std::uint8_t> payload;
   std::uint32_t interface = 0;
@@ -204,11 +258,31 @@ void AppVerdicts::Answer(const nlmsghdr* packet) {
     }
   }
   if (!id) return;
-  const std::optional<InboundFlow> flow = ReadInboundFlow(payload);
-  const bool accept = flow && Accepts(*flow, interface);
+  if (const std::optional<InboundFlow> flow = ReadInboundFlow(payload))
+    m_round.push_back({*id, *flow, interface, since});
+  else
+    Put(*id, false);
+}
+
+void AppVerdicts::AnswerWaiting() {
+  Acknowledge();
+  NewRound();
+  for (std::size_t count = m_waiting.size(); count > 0; --count) {
+    Waiting waiting = m_waiting.front();
+    m_waiting.pop_front();
+    const Verdict verdict = Settle(waiting.flow, waiting.interface, waiting.since);
+    if (verdict == Verdict::kWait && ++waiting.rounds < kMostRounds)
+      m_waiting.push_back(waiting);
+    else
+      Put(waiting.id, verdict == Verdict::kAccept);
+  }
+  SendAnswers();
+}
+
+void AppVerdicts::Put(std::uint32_t id, bool accept) {
   if (m_answered + kAnswerSize > m_answers.size()) SendAnswers();
   nlmsghdr* answer = PutQueueMessage(m_answers.data() + m_answered, NFQNL_MSG_VERDICT, 0);
-  const nfqnl_msg_verdict_hdr verdict{htonl(accept ? NF_ACCEPT : NF_DROP), htonl(*id)};
+  const nfqnl_msg_verdict_hdr verdict{htonl(accept ? NF_ACCEPT : NF_DROP), htonl(id)};
   mnl_attr_put(answer, NFQA_VERDICT_HDR, sizeof verdict, &verdict);
   m_answered += answer->nlmsg_len;
 }

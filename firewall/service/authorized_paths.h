@@ -1,39 +1,48 @@
 #pragma once
-// The paths of the enabled authorized applications, as a verdict compares them with the
-// executable of a process. A path is kept as the user chose it and compared after its
-// symbolic links are followed: the file dialog gives /usr/bin/python3, a link, while the
-// kernel names a python process's executable by the link's target.
+// The files of the enabled authorized applications, as a verdict compares them with the
+// executable of a process. A program is the file itself (its device and inode), not a name:
+// a copy elsewhere or a file mounted over the path in another mount namespace is another
+// program, a hard link is the same one. A path is kept as the user chose it and followed
+// through its symbolic links to its file, as the system's own processes see it: through
+// pid 1's root where this process may look through it, so that this process's private
+// mounts hide nothing.
 #include <sys/stat.h>
 
-#include <functional>
 #include <string>
-#include <string_view>
-#include <unordered_set>
 #include <vector>
+
+// Which file: what stat says of it.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId& other) const { return device == other.device && inode == other.inode; }
+};
+
+// The root of pid 1 under the process folder `proc`, when this process may look through it;
+// "" (its own root) otherwise.
+std::string SystemRoot(const std::string& proc = "/proc");
 
 class AuthorizedPaths {
  public:
-  AuthorizedPaths() = default;
+  // Paths are looked up in the root `root` stands for ("" for this process's own).
+  explicit AuthorizedPaths(std::string root = SystemRoot());
   // Follows each path now. A path that is not absolute is left out: it never matches.
-  explicit AuthorizedPaths(const std::vector<std::string>& paths);
+  AuthorizedPaths(const std::vector<std::string>& paths, std::string root = SystemRoot());
   void Add(const std::string& path);
   void Remove(const std::string& path);
-  bool Empty() const { return m_files.empty() && m_followed.empty(); }
+  bool Empty() const { return m_paths.empty(); }
 
-  // Whether `executable`, as /proc/PID/exe names it, is one of the paths. A path that led
-  // through links (or nowhere) is looked at again first, one lstat per name on its way, and
-  // followed anew where one of them changed: a link retargeted, a file made later. A path
-  // that named a file of its own is looked up alone, whatever the number of paths; should
-  // that file become a link, it is followed from the next change of the list. An executable
-  // whose file was deleted or replaced (" (deleted)") never matches.
-  bool Matches(std::string_view executable);
+  // Whether `executable` is the file one of the paths leads to now. Each path's way is
+  // looked at again first, one lstat per name on it, and followed anew where one of them
+  // changed: a link retargeted, a file replaced or made later.
+  bool Matches(const FileId& executable);
 
  private:
   // What lstat says of a name.
   struct Seen {
     bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+    bool link = false;
+    FileId file;
     timespec changed{};
     bool operator==(const Seen& other) const;
   };
@@ -44,18 +53,13 @@ class AuthorizedPaths {
   };
   struct Followed {
     std::string stored;
-    std::string resolved;  // as stored while it cannot be followed
-    std::vector<Step> steps;
-  };
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    std::vector<Step> steps;  // the last one is the file, unless it leads nowhere
   };
 
   static Seen Look(const char* name);
-  static void Follow(Followed& path);
+  void Follow(Followed& path) const;
   static bool StillFollowed(const Followed& path);
 
-  std::unordered_set<std::string, Hash, std::equal_to<>> m_files;  // paths that are their file
-  std::vector<Followed> m_followed;
+  std::string m_root;
+  std::vector<Followed> m_paths;
 };

@@ -1,179 +1,141 @@
 #include "firewall/service/socket_owner.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <charconv>
-#include <concepts>
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-// How many sockets' holders are remembered; past that the memory starts afresh.
-constexpr std::size_t kMostRemembered = 4096;
-constexpr auto kLookAgainAfter = std::chrono::seconds(1);
+constexpr std::size_t kReplyBytes = 32 << 10;
 
-// A short text built without allocating: "/proc/", numbers, words.
-class ShortText {
- public:
-  ShortText& operator<<(std::string_view text) {
-    const std::size_t room = sizeof m_text - 1 - m_size;
-    const std::size_t count = text.size() < room ? text.size() : room;
-    std::memcpy(m_text + m_size, text.data(), count);
-    m_size += count;
-    m_text[m_size] = '\0';
-    return *this;
-  }
-  template <std::integral Number>
-  ShortText& operator<<(Number number) {
-    char digits[24];
-    return *this << std::string_view(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
-  }
-  const char* c_str() const { return m_text; }
-  std::string_view view() const { return {m_text, m_size}; }
-
- private:
-  char m_text[64] = "";
-  std::size_t m_size = 0;
-};
-
-ShortText SocketLink(std::uint64_t inode) { return ShortText() << "socket:[" << inode << "]"; }
-
-// Whether link `name` (relative to `directory`, or absolute) reads as `expected`.
-bool LinkReads(int directory, const char* name, std::string_view expected) {
-  char target[64];
-  const ssize_t size = readlinkat(directory, name, target, sizeof target);
-  return size >= 0 && std::string_view(target, static_cast<std::size_t>(size)) == expected;
+// An IPv4 address as an IPv6 socket bound to it shows it: ::ffff:a.b.c.d.
+std::array<std::uint8_t, 16> Mapped(const std::array<std::uint8_t, 16>& ipv4) {
+  std::array<std::uint8_t, 16> mapped{};
+  mapped[10] = mapped[11] = 0xFF;
+  std::copy_n(ipv4.begin(), 4, mapped.begin() + 12);
+  return mapped;
 }
 
-template <class Number>
-bool ReadNumber(const char* text, Number* number) {
-  const char* end = text + std::strlen(text);
-  const auto [stop, error] = std::from_chars(text, end, *number);
-  return error == std::errc() && stop == end && stop != text;
+// Whether an IPv6 socket takes IPv6 alone, from the attributes after its message.
+bool Ipv6Only(const nlmsghdr* header) {
+  const auto* message = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+  int left = static_cast<int>(header->nlmsg_len - NLMSG_LENGTH(sizeof *message));
+  for (auto* attribute = reinterpret_cast<const rtattr*>(message + 1); RTA_OK(attribute, left);
+       attribute = RTA_NEXT(attribute, left))
+    if (attribute->rta_type == INET_DIAG_SKV6ONLY && RTA_PAYLOAD(attribute) >= 1)
+      return *static_cast<const std::uint8_t*>(RTA_DATA(attribute)) != 0;
+  return false;
 }
 
 }  // namespace
 
-SocketOwner::SocketOwner() : m_diag(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
+SocketOwner::SocketOwner()
+    : m_diag(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)), m_reply(kReplyBytes) {}
 
 SocketOwner::~SocketOwner() {
   if (m_diag >= 0) close(m_diag);
 }
 
-std::uint64_t SocketOwner::ReceivingSocket(const InboundFlow& flow, std::uint32_t interface) {
-  std::uint8_t state = 0;
-  const std::uint64_t inode = Query(flow, interface, true, &state);
-  if (flow.protocol != IPPROTO_TCP || state == TCP_LISTEN) return inode;
-  // The four parts of a SYN may still name an earlier connection (in TIME_WAIT) or the
-  // request of a SYN sent before: the connection it asks for is the listener's.
-  const std::uint64_t listener = Query(flow, interface, false, &state);
-  return state == TCP_LISTEN ? listener : 0;
+std::optional<std::vector<ReceivingSocket>> SocketOwner::ReceivingSockets(const InboundFlow& flow,
+                                                                          std::uint32_t interface) {
+  std::vector<ReceivingSocket> exact, wildcard;
+  // IPv4 reaches IPv6 sockets too, unless they take IPv6 alone. The kernel lists TCP
+  // listeners of both families at once.
+  const bool ipv4 = flow.family == AF_INET;
+  for (const int family : {AF_UNSPEC, AF_INET, AF_INET6}) {
+    if ((family == AF_UNSPEC) != (flow.protocol == IPPROTO_TCP) || (family == AF_INET && !ipv4)) continue;
+    const std::vector<Bound>* sockets = Sockets(family, flow);
+    if (!sockets) return std::nullopt;
+    for (const Bound& bound : *sockets) {
+      const bool mapped = ipv4 && bound.family == AF_INET6;
+      if (!ipv4 && bound.family == AF_INET) continue;
+      if (bound.interface != 0 && interface != 0 && bound.interface != interface) continue;
+      if (mapped && bound.ipv6Only) continue;
+      const std::array<std::uint8_t, 16> local = mapped ? Mapped(flow.localAddress) : flow.localAddress;
+      const std::array<std::uint8_t, 16> remote = mapped ? Mapped(flow.remoteAddress) : flow.remoteAddress;
+      // A connected UDP socket receives from its peer alone.
+      if (bound.peerPort != 0 && (bound.peerPort != flow.remotePort || bound.peer != remote)) continue;
+      if (bound.address == local)
+        exact.push_back(bound.socket);
+      else if (bound.address == std::array<std::uint8_t, 16>{})
+        wildcard.push_back(bound.socket);
+    }
+  }
+  return exact.empty() ? wildcard : exact;
 }
 
-std::uint64_t SocketOwner::Query(const InboundFlow& flow, std::uint32_t interface, bool withRemote,
-                                 std::uint8_t* state) {
-  *state = 0;
-  if (m_diag < 0) return 0;
+const std::vector<SocketOwner::Bound>* SocketOwner::Sockets(int family, const InboundFlow& flow) {
+  const Port port{family, flow.protocol, flow.localPort};
+  if (const auto known = m_ports.find(port); known != m_ports.end()) return &known->second;
+  std::vector<Bound> sockets;
+  if (!Dump(port, &sockets)) return nullptr;
+  return &m_ports.emplace(port, std::move(sockets)).first->second;
+}
+
+bool SocketOwner::Dump(const Port& port, std::vector<Bound>* sockets) {
+  if (m_diag < 0) return false;
+  const auto [family, protocol, number] = port;
+  // A SYN opens a connection on a listener whatever else shares its four parts; a datagram
+  // goes to a socket connected to its sender, or to one that is not connected. The kernel
+  // answers for the sockets of this port alone, but walks all of them: TCP is asked in the
+  // older form, which walks the listeners of both families at once.
+  const std::uint32_t states = protocol == IPPROTO_TCP ? 1u << TCP_LISTEN : 1u << TCP_CLOSE | 1u << TCP_ESTABLISHED;
   struct {
     nlmsghdr header;
-    inet_diag_req_v2 body;
+    union {
+      inet_diag_req_v2 body;
+      inet_diag_req both;  // AF_UNSPEC: TCP alone
+    };
   } request{};
-  request.header.nlmsg_len = sizeof request;
-  request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  request.header.nlmsg_flags = NLM_F_REQUEST;
+  inet_diag_sockid& id = family == AF_UNSPEC ? request.both.id : request.body.id;
+  request.header.nlmsg_len = NLMSG_LENGTH(family == AF_UNSPEC ? sizeof request.both : sizeof request.body);
+  request.header.nlmsg_type = family == AF_UNSPEC ? TCPDIAG_GETSOCK : SOCK_DIAG_BY_FAMILY;
+  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   request.header.nlmsg_seq = ++m_sequence;
-  request.body.sdiag_family = static_cast<std::uint8_t>(flow.family);
-  request.body.sdiag_protocol = flow.protocol;
-  request.body.idiag_states = ~0u;
-  inet_diag_sockid& id = request.body.id;
-  const std::size_t size = flow.family == AF_INET6 ? 16 : 4;
-  // TCP takes the local end as the source; UDP, for historical reasons, the remote end.
-  const bool tcp = flow.protocol == IPPROTO_TCP;
-  std::memcpy(tcp ? id.idiag_src : id.idiag_dst, flow.localAddress.data(), size);
-  (tcp ? id.idiag_sport : id.idiag_dport) = htons(flow.localPort);
-  if (withRemote) {
-    std::memcpy(tcp ? id.idiag_dst : id.idiag_src, flow.remoteAddress.data(), size);
-    (tcp ? id.idiag_dport : id.idiag_sport) = htons(flow.remotePort);
+  if (family == AF_UNSPEC) {
+    request.both.idiag_states = states;
+  } else {
+    request.body.sdiag_family = static_cast<std::uint8_t>(family);
+    request.body.sdiag_protocol = protocol;
+    request.body.idiag_states = states;
   }
-  id.idiag_if = interface;
+  id.idiag_sport = htons(number);
   id.idiag_cookie[0] = id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-  if (send(m_diag, &request, sizeof request, 0) != sizeof request) return 0;
-  // The kernel answers while it takes the request: the reply is there, and an older one
-  // left behind (none should be) is read past.
-  alignas(nlmsghdr) char reply[4096];
-  for (;;) {
-    const ssize_t got = recv(m_diag, reply, sizeof reply, MSG_DONTWAIT);
-    const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
-    if (got < 0 || !NLMSG_OK(header, static_cast<std::size_t>(got))) return 0;
-    if (header->nlmsg_seq != request.header.nlmsg_seq) continue;
-    if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return 0;
-    const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-    *state = found->idiag_state;
-    return found->idiag_inode;
-  }
-}
-
-bool SocketOwner::Holds(pid_t pid, int fd, std::uint64_t inode) {
-  const ShortText name = ShortText() << "/proc/" << pid << "/fd/" << fd;
-  return LinkReads(AT_FDCWD, name.c_str(), SocketLink(inode).view());
-}
-
-const std::vector<std::pair<pid_t, int>>& SocketOwner::Remembered(std::uint64_t inode) {
-  const auto known = m_holdings.find(inode);
-  return (known != m_holdings.end() ? known->second : Scan(inode)).descriptors;
-}
-
-bool SocketOwner::LookAgain(std::uint64_t inode) {
-  const auto known = m_holdings.find(inode);
-  if (known != m_holdings.end() && std::chrono::steady_clock::now() - known->second.lookedAt < kLookAgainAfter)
+  if (send(m_diag, &request, request.header.nlmsg_len, 0) != static_cast<ssize_t>(request.header.nlmsg_len))
     return false;
-  Scan(inode);
-  return true;
-}
 
-SocketOwner::Holding& SocketOwner::Scan(std::uint64_t inode) {
-  if (m_holdings.size() >= kMostRemembered && !m_holdings.count(inode)) m_holdings.clear();
-  Holding& holding = m_holdings[inode];
-  holding.descriptors.clear();
-  holding.lookedAt = std::chrono::steady_clock::now();
-  const ShortText wanted = SocketLink(inode);
-  DIR* processes = opendir("/proc");
-  if (!processes) return holding;
-  while (const dirent* process = readdir(processes)) {
-    pid_t pid;
-    if (!ReadNumber(process->d_name, &pid)) continue;
-    const ShortText name = ShortText() << "/proc/" << process->d_name << "/fd";
-    const int directory = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) continue;
-    DIR* descriptors = fdopendir(directory);
-    if (!descriptors) {
-      close(directory);
-      continue;
+  for (;;) {
+    const ssize_t got = recv(m_diag, m_reply.data(), m_reply.size(), 0);
+    if (got < 0) return false;
+    auto left = static_cast<unsigned>(got);
+    for (auto* header = reinterpret_cast<const nlmsghdr*>(m_reply.data()); NLMSG_OK(header, left);
+         header = NLMSG_NEXT(header, left)) {
+      if (header->nlmsg_seq != m_sequence) continue;  // an older reply left behind
+      if (header->nlmsg_type == NLMSG_DONE) return true;
+      if (header->nlmsg_type != request.header.nlmsg_type || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+        return false;
+      const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+      const inet_diag_sockid& id = found->id;
+      if (found->idiag_inode == 0 || ntohs(id.idiag_sport) != number) continue;
+      if (found->idiag_family != AF_INET && found->idiag_family != AF_INET6) continue;
+      Bound bound;
+      bound.family = found->idiag_family;
+      const std::size_t size = bound.family == AF_INET6 ? 16 : 4;
+      std::memcpy(bound.address.data(), id.idiag_src, size);
+      std::memcpy(bound.peer.data(), id.idiag_dst, size);
+      bound.peerPort = ntohs(id.idiag_dport);
+      bound.interface = id.idiag_if;
+      bound.ipv6Only = bound.family == AF_INET6 && Ipv6Only(header);
+      bound.socket = {found->idiag_inode, found->idiag_uid};
+      sockets->push_back(bound);
     }
-    while (const dirent* descriptor = readdir(descriptors)) {
-      int fd;
-      if (ReadNumber(descriptor->d_name, &fd) && LinkReads(directory, descriptor->d_name, wanted.view())) {
-        holding.descriptors.emplace_back(pid, fd);
-        break;
-      }
-    }
-    closedir(descriptors);
   }
-  closedir(processes);
-  return holding;
-}
-
-std::string_view ExecutablePath(pid_t pid, std::span<char> buffer) {
-  const ShortText name = ShortText() << "/proc/" << pid << "/exe";
-  const ssize_t size = readlink(name.c_str(), buffer.data(), buffer.size());
-  if (size <= 0 || static_cast<std::size_t>(size) >= buffer.size()) return {};
-  return {buffer.data(), static_cast<std::size_t>(size)};
 }

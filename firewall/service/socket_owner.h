@@ -1,20 +1,26 @@
 #pragma once
-// Which processes hold the local socket that would receive an inbound flow. The socket is
-// the kernel's own choice, asked through NETLINK_SOCK_DIAG: the socket bound to the exact
-// local address before one bound to the wildcard address, a TCP listener or a bound UDP
-// socket, IPv4 and IPv6. Its holders are found in /proc/PID/fd and remembered by the
-// socket's inode; each remembered holder is checked with one readlink before it counts.
+// The local sockets that may receive an inbound flow, asked of the kernel through
+// NETLINK_SOCK_DIAG: every socket bound to the flow's local port that the kernel could pick.
+// Sockets bound to the exact local address come before those on the wildcard address, as in
+// the kernel's own lookup; among those of the address chosen the kernel may pick any (a
+// SO_REUSEPORT group, whose BPF program picks as it likes), so all of them are returned.
 #include <sys/types.h>
 
-#include <chrono>
+#include <array>
 #include <cstdint>
-#include <span>
-#include <string_view>
-#include <unordered_map>
-#include <utility>
+#include <map>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "firewall/service/inbound_flow.h"
+
+// A socket, and the user that made it.
+struct ReceivingSocket {
+  std::uint64_t inode = 0;
+  uid_t owner = 0;
+  bool operator==(const ReceivingSocket& other) const = default;
+};
 
 class SocketOwner {
  public:
@@ -25,39 +31,32 @@ class SocketOwner {
   SocketOwner& operator=(const SocketOwner&) = delete;
   bool Ready() const { return m_diag >= 0; }
 
-  // The inode of the socket that would receive `flow` arriving on interface `interface`
-  // (0: any); 0 when no socket would.
-  std::uint64_t ReceivingSocket(const InboundFlow& flow, std::uint32_t interface = 0);
-
-  // Whether `accepts` one of the processes that hold socket `inode`, as last found and
-  // checked to hold it still, one at a time until one is accepted; they are looked for in
-  // /proc when none is known. (A server of many processes shares its listener with all.)
-  template <class Accepts>
-  bool AnyHolder(std::uint64_t inode, Accepts accepts) {
-    for (const auto& [pid, fd] : Remembered(inode))
-      if (Holds(pid, fd, inode) && accepts(pid)) return true;
-    return false;
-  }
-  // Looks for the holders of `inode` again, unless that was done less than a second ago
-  // (a socket whose holders do not count, or that no process holds, must not cost a scan
-  // of /proc per packet). Whether it looked.
-  bool LookAgain(std::uint64_t inode);
+  // The sockets that may receive `flow` arriving on interface `interface` (0: any): TCP
+  // listeners, or UDP sockets unconnected or connected to the flow's remote end. Empty when
+  // none would; nothing when the kernel could not be asked. The kernel is asked once per
+  // port until Forget(): flows that arrived together share the answer.
+  std::optional<std::vector<ReceivingSocket>> ReceivingSockets(const InboundFlow& flow, std::uint32_t interface = 0);
+  void Forget() { m_ports.clear(); }
 
  private:
-  struct Holding {
-    std::vector<std::pair<pid_t, int>> descriptors;  // one per holding process
-    std::chrono::steady_clock::time_point lookedAt;
+  // A socket on a port, as the kernel lists it.
+  struct Bound {
+    int family = 0;
+    std::array<std::uint8_t, 16> address{};  // local; an IPv4 one takes the first four bytes
+    std::array<std::uint8_t, 16> peer{};     // remote, where it is connected
+    std::uint16_t peerPort = 0;
+    std::uint32_t interface = 0;
+    bool ipv6Only = false;
+    ReceivingSocket socket;
   };
-  const std::vector<std::pair<pid_t, int>>& Remembered(std::uint64_t inode);
-  Holding& Scan(std::uint64_t inode);
-  static bool Holds(pid_t pid, int fd, std::uint64_t inode);
-  std::uint64_t Query(const InboundFlow& flow, std::uint32_t interface, bool withRemote, std::uint8_t* state);
+  using Port = std::tuple<int, std::uint8_t, std::uint16_t>;  // family, protocol, number
+
+  // The sockets of `family` (AF_UNSPEC: both, for TCP) on the flow's protocol and local port.
+  const std::vector<Bound>* Sockets(int family, const InboundFlow& flow);
+  bool Dump(const Port& port, std::vector<Bound>* sockets);
 
   int m_diag = -1;
   std::uint32_t m_sequence = 0;
-  std::unordered_map<std::uint64_t, Holding> m_holdings;
+  std::vector<char> m_reply;
+  std::map<Port, std::vector<Bound>> m_ports;
 };
-
-// The path of the executable of process `pid`, as the kernel names it, in `buffer`; empty
-// when it cannot be read (the process ended, no right to look).
-std::string_view ExecutablePath(pid_t pid, std::span<char> buffer);
