@@ -4,6 +4,10 @@
 // the reason where it cannot run.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -122,6 +127,50 @@ bool SeqpacketSocketsCloseOnExec(pid_t pid) {
     if (!(std::stoul(value, nullptr, 8) & O_CLOEXEC)) return false;
   }
   return found > 0;
+}
+
+// Whether the unix socket `inode` of the calling thread's network namespace has as much in
+// flight to its peer as its send buffer allows: from then on every message it sends is
+// refused. Asked of the kernel's socket diagnostics; nothing for a socket it does not know.
+std::optional<bool> UnixSendBufferFull(unsigned inode) {
+  const Fd diag(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  struct {
+    nlmsghdr header;
+    unix_diag_req request;
+  } ask{};
+  ask.header.nlmsg_len = sizeof ask;
+  ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  ask.header.nlmsg_flags = NLM_F_REQUEST;
+  ask.request.sdiag_family = AF_UNIX;
+  ask.request.udiag_states = ~0u;
+  ask.request.udiag_ino = inode;
+  ask.request.udiag_show = UDIAG_SHOW_MEMINFO;
+  ask.request.udiag_cookie[0] = ask.request.udiag_cookie[1] = ~0u;  // any socket of that inode
+  if (send(diag.fd, &ask, sizeof ask, 0) != static_cast<ssize_t>(sizeof ask)) return std::nullopt;
+  alignas(nlmsghdr) char answer[8192];
+  const ssize_t length = recv(diag.fd, answer, sizeof answer, 0);
+  const auto* reply = reinterpret_cast<const nlmsghdr*>(answer);
+  if (length <= 0 || !NLMSG_OK(reply, static_cast<std::size_t>(length)) || reply->nlmsg_type != SOCK_DIAG_BY_FAMILY)
+    return std::nullopt;
+  const auto* info = static_cast<const unix_diag_msg*>(NLMSG_DATA(reply));
+  int left = static_cast<int>(reply->nlmsg_len - NLMSG_LENGTH(sizeof *info));
+  for (auto* attribute = reinterpret_cast<const rtattr*>(info + 1); RTA_OK(attribute, left);
+       attribute = RTA_NEXT(attribute, left)) {
+    if (attribute->rta_type != UNIX_DIAG_MEMINFO) continue;
+    const auto* memory = static_cast<const std::uint32_t*>(RTA_DATA(attribute));
+    return memory[SK_MEMINFO_WMEM_ALLOC] >= memory[SK_MEMINFO_SNDBUF];
+  }
+  return std::nullopt;
+}
+
+// Whether one of the process's unix sockets (in the calling thread's namespace) is full.
+bool ASocketIsFull(pid_t pid) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    std::error_code ignored;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+    if (target.starts_with("socket:[") && UnixSendBufferFull(std::stoul(target.substr(8))).value_or(false)) return true;
+  }
+  return false;
 }
 
 class TrafficTest : public WorldTest {
@@ -265,8 +314,20 @@ TEST_F(TrafficTest, AWindowThatStopsReadingLosesDatagramsAndHoldsUpNoOtherClient
   const pid_t reader = Window(0, {"--capture", "wait-for", go}, "reader.log");
   ASSERT_TRUE(WaitUntilCapturing({kAllowed, 0}));
 
-  // Far more than the stalled window's socket holds: A answers each with a RST, too.
-  for (std::uint32_t i = 0; i < 30000; ++i) Send({.srcPort = 50000, .dstPort = 9002, .seq = i, .flags = tools::kAck});
+  // Datagrams until the stalled window's socket holds all it can: how many that takes
+  // depends on how many share a message. A answers each with a RST, too.
+  std::uint32_t seq = 0;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        for (const std::uint32_t end = seq + 2000; seq < end; ++seq)
+          Send({.srcPort = 50000, .dstPort = 9002, .seq = seq, .flags = tools::kAck});
+        InNamespace inA(m_netns->A());
+        return ASocketIsFull(m_world->ServicePid());
+      },
+      60s))
+      << "the stalled window's socket never filled up";
+  // From now on the stalled window's capture drops what it takes, and the other client is
+  // served all the same.
   EXPECT_TRUE(SendUntilLogged(0, {.srcPort = 50001, .dstPort = 9003, .flags = tools::kSyn}, "{50001-9003}"))
       << "the second client was not served";
   Touch(unblock);
