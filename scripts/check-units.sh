@@ -9,9 +9,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 DESTDIR="$work/stage" cmake --install "$build" >/dev/null
 mkdir "$work/units"
-# The units name their programs under /usr; verify looks for them, so here they are staged.
+# The units run brenvod by its installed path; verify looks for it, so here it is the staged one.
+brenvod=$(find "$work/stage" -path "*/sbin/brenvod")
 for unit in brenvod.service brenvo-apply.service; do
-  sed "s#=/usr/#=$work/stage/usr/#" "$work/stage/lib/systemd/system/$unit" > "$work/units/$unit"
+  sed "s#=${brenvod#"$work/stage"}#=$brenvod#" "$(find "$work/stage" -path "*/systemd/system/$unit")" > "$work/units/$unit"
 done
 cat > "$work/units/early-network.service" <<'UNIT'
 [Unit]
