@@ -129,10 +129,14 @@ bool SeqpacketSocketsCloseOnExec(pid_t pid) {
   return found > 0;
 }
 
-// Whether the unix socket `inode` of the calling thread's network namespace has as much in
-// flight to its peer as its send buffer allows: from then on every message it sends is
-// refused. Asked of the kernel's socket diagnostics; nothing for a socket it does not know.
-std::optional<bool> UnixSendBufferFull(unsigned inode) {
+// What the kernel's socket diagnostics tell of the unix socket `inode` of the calling
+// thread's network namespace: its peer's inode, and whether it has as much in flight to that
+// peer as its send buffer allows (from then on every message it sends is refused).
+struct UnixSocket {
+  unsigned peer = 0;
+  bool sendBufferFull = false;
+};
+std::optional<UnixSocket> Diagnose(unsigned inode) {
   const Fd diag(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   struct {
     nlmsghdr header;
@@ -144,7 +148,7 @@ std::optional<bool> UnixSendBufferFull(unsigned inode) {
   ask.request.sdiag_family = AF_UNIX;
   ask.request.udiag_states = ~0u;
   ask.request.udiag_ino = inode;
-  ask.request.udiag_show = UDIAG_SHOW_MEMINFO;
+  ask.request.udiag_show = UDIAG_SHOW_PEER | UDIAG_SHOW_MEMINFO;
   ask.request.udiag_cookie[0] = ask.request.udiag_cookie[1] = ~0u;  // any socket of that inode
   if (send(diag.fd, &ask, sizeof ask, 0) != static_cast<ssize_t>(sizeof ask)) return std::nullopt;
   alignas(nlmsghdr) char answer[8192];
@@ -154,23 +158,52 @@ std::optional<bool> UnixSendBufferFull(unsigned inode) {
     return std::nullopt;
   const auto* info = static_cast<const unix_diag_msg*>(NLMSG_DATA(reply));
   int left = static_cast<int>(reply->nlmsg_len - NLMSG_LENGTH(sizeof *info));
+  UnixSocket socket;
   for (auto* attribute = reinterpret_cast<const rtattr*>(info + 1); RTA_OK(attribute, left);
        attribute = RTA_NEXT(attribute, left)) {
-    if (attribute->rta_type != UNIX_DIAG_MEMINFO) continue;
-    const auto* memory = static_cast<const std::uint32_t*>(RTA_DATA(attribute));
-    return memory[SK_MEMINFO_WMEM_ALLOC] >= memory[SK_MEMINFO_SNDBUF];
+    if (attribute->rta_type == UNIX_DIAG_PEER) socket.peer = *static_cast<const std::uint32_t*>(RTA_DATA(attribute));
+    if (attribute->rta_type == UNIX_DIAG_MEMINFO) {
+      const auto* memory = static_cast<const std::uint32_t*>(RTA_DATA(attribute));
+      socket.sendBufferFull = memory[SK_MEMINFO_WMEM_ALLOC] >= memory[SK_MEMINFO_SNDBUF];
+    }
   }
-  return std::nullopt;
+  return socket;
 }
 
-// Whether one of the process's unix sockets (in the calling thread's namespace) is full.
-bool ASocketIsFull(pid_t pid) {
+// Whether the peer of one of the process's unix sockets (in the calling thread's namespace)
+// can send it nothing more.
+bool APeerCannotSendTo(pid_t pid) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
     std::error_code ignored;
     const std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
-    if (target.starts_with("socket:[") && UnixSendBufferFull(std::stoul(target.substr(8))).value_or(false)) return true;
+    if (!target.starts_with("socket:[")) continue;
+    const std::optional<UnixSocket> own = Diagnose(std::stoul(target.substr(8)));
+    if (!own || own->peer == 0) continue;
+    if (const std::optional<UnixSocket> peer = Diagnose(own->peer); peer && peer->sendBufferFull) return true;
   }
   return false;
+}
+
+std::set<std::string> ThreadIds(pid_t pid) {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
+    ids.insert(entry.path().filename());
+  return ids;
+}
+
+// Whether each of the process's `threads` still there sleeps in poll(): a capture's thread
+// does so only once it has taken everything its capture holds.
+bool AllWaitInPoll(pid_t pid, const std::set<std::string>& threads) {
+  for (const std::string& id : threads) {
+    const std::string task = "/proc/" + std::to_string(pid) + "/task/" + id;
+    std::ifstream stat(task + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;  // the thread has ended
+    const std::size_t state = line.rfind(')') + 2;
+    if (state >= line.size() || line[state] != 'S' || Read(task + "/wchan").find("poll") == std::string::npos)
+      return false;
+  }
+  return true;
 }
 
 class TrafficTest : public WorldTest {
@@ -309,10 +342,16 @@ TEST_F(TrafficTest, TheServiceStopsTheCaptureOfAKilledWindow) {
 
 TEST_F(TrafficTest, AWindowThatStopsReadingLosesDatagramsAndHoldsUpNoOtherClient) {
   const std::string unblock = Path("unblock"), go = Path("go");
+  const pid_t service = m_world->ServicePid();
+  const std::set<std::string> serviceThreads = ThreadIds(service);
   const pid_t stalled = Window(kAllowed, {"--capture", "block-until", unblock, "wait-for", go}, "stalled.log");
   // Root's window through the service: a second client.
   const pid_t reader = Window(0, {"--capture", "wait-for", go}, "reader.log");
   ASSERT_TRUE(WaitUntilCapturing({kAllowed, 0}));
+  std::set<std::string> captureThreads;
+  for (const std::string& id : ThreadIds(service))
+    if (!serviceThreads.count(id)) captureThreads.insert(id);
+  ASSERT_FALSE(captureThreads.empty());
 
   // Datagrams until the stalled window's socket holds all it can: how many that takes
   // depends on how many share a message. A answers each with a RST, too.
@@ -322,14 +361,16 @@ TEST_F(TrafficTest, AWindowThatStopsReadingLosesDatagramsAndHoldsUpNoOtherClient
         for (const std::uint32_t end = seq + 2000; seq < end; ++seq)
           Send({.srcPort = 50000, .dstPort = 9002, .seq = seq, .flags = tools::kAck});
         InNamespace inA(m_netns->A());
-        return ASocketIsFull(m_world->ServicePid());
+        return APeerCannotSendTo(stalled);
       },
       60s))
       << "the stalled window's socket never filled up";
-  // From now on the stalled window's capture drops what it takes, and the other client is
-  // served all the same.
+  // The other client is served all the same. Every capture saw that segment when the other
+  // window did; once the captures' threads wait for more, the stalled one has dropped it.
   EXPECT_TRUE(SendUntilLogged(0, {.srcPort = 50001, .dstPort = 9003, .flags = tools::kSyn}, "{50001-9003}"))
       << "the second client was not served";
+  EXPECT_TRUE(Eventually([&] { return AllWaitInPoll(service, captureThreads); }))
+      << "the service's captures did not go idle";
   Touch(unblock);
   Touch(go);
   EXPECT_EQ(WaitFor(stalled), 0);
