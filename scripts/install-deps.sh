@@ -15,6 +15,7 @@ PACKAGES="
   clang libclang-rt-14-dev
   fonts-dejavu-core
   iproute2 tcpdump
+  file lintian systemd dbus
 "
 
 missing=""

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QPalette>
 
 #include "tests/controls/list_page.h"
@@ -112,17 +113,28 @@ TEST_F(HeaderPaint, ImageZeroIsNeverDrawnAndLeavesTheTitleTheWholeItem) {
 }
 
 TEST_F(HeaderPaint, ATitleTooWideForItsItemEndsInAnEllipsis) {
-  SetTitle(1, "A program name far too long for its column");
+  const QString text = QStringLiteral("A program name far too long for its column");
+  SetTitle(1, text.toUtf8().constData());
   const QRect item = Item(1);
   const QImage image = Render(Header());
   const QRect title = BoundsOf(image, Rgb(kTitle), item);
   ASSERT_FALSE(title.isEmpty());
   EXPECT_GE(title.left(), item.left() + 6);
   EXPECT_LE(title.right(), item.right() - 6);
-  // The last glyphs are dots on the baseline, not a cut letter.
-  const QRect tail = BoundsOf(image, Rgb(kTitle), QRect(title.right() - 8, 0, 9, item.height()));
-  EXPECT_LE(tail.height(), 3);
-  EXPECT_GE(tail.width(), 7);
+  // The last glyphs are the font's ellipsis, not a cut letter: the ink at the title's end,
+  // as wide as the ellipsis's own, is no taller than it. Measured in the header's font,
+  // whichever font that is here.
+  const QFontMetrics metrics(Header()->font());
+  const QString elided = metrics.elidedText(text, Qt::ElideRight, item.width() - 12);
+  ASSERT_NE(elided, text);
+  const QString ellipsis = elided.endsWith(QChar(0x2026)) ? QString(QChar(0x2026)) : QStringLiteral("...");
+  ASSERT_TRUE(elided.endsWith(ellipsis)) << elided.toStdString();
+  const QRect ink = metrics.tightBoundingRect(ellipsis);
+  const QRect tail =
+      BoundsOf(image, Rgb(kTitle), QRect(title.right() - ink.width() + 1, 0, ink.width(), item.height()));
+  EXPECT_LE(tail.height(), ink.height());
+  EXPECT_GE(tail.width(), ink.width() - 1);
+  EXPECT_LT(ink.height() * 2, title.height()) << "an ellipsis lower than the letters";
 }
 
 TEST(HeaderPaintEmpty, AHeaderWithoutItemsShowsOnlyTheFace) {

@@ -34,26 +34,38 @@ bool Run(const std::string& command) { return std::system((command + " >/dev/nul
 class Namespaces {
  public:
   Namespaces() {
+    if (::geteuid() != 0) {
+      m_problem = "live capture needs root to make its own network namespaces";
+      return;
+    }
     const std::string id = std::to_string(::getpid());
     a = "brmonA" + id;
     b = "brmonB" + id;
-    m_ok = ::geteuid() == 0 && Run("ip netns add " + a) && Run("ip netns add " + b) &&
-           Run("ip link add vbA" + id + " netns " + a + " type veth peer name vbB" + id + " netns " + b) &&
-           Run("ip -n " + a + " addr add " + kAddressA + "/24 dev vbA" + id) &&
-           Run("ip -n " + b + " addr add " + kAddressB + "/24 dev vbB" + id) &&
-           Run("ip -n " + a + " link set vbA" + id + " up") && Run("ip -n " + b + " link set vbB" + id + " up") &&
-           Run("ip -n " + a + " link set lo up") && Run("ip -n " + b + " link set lo up");
+    for (const std::string& command :
+         {"ip netns add " + a, "ip netns add " + b,
+          "ip link add vbA" + id + " netns " + a + " type veth peer name vbB" + id + " netns " + b,
+          "ip -n " + a + " addr add " + kAddressA + "/24 dev vbA" + id,
+          "ip -n " + b + " addr add " + kAddressB + "/24 dev vbB" + id, "ip -n " + a + " link set vbA" + id + " up",
+          "ip -n " + b + " link set vbB" + id + " up", "ip -n " + a + " link set lo up",
+          "ip -n " + b + " link set lo up"}) {
+      if (!Run(command)) {
+        m_problem = "live capture needs network namespaces of its own, and `" + command + "` failed here";
+        return;
+      }
+    }
   }
   ~Namespaces() {
+    if (a.empty()) return;
     Run("ip netns del " + a);
     Run("ip netns del " + b);
   }
-  bool ok() const { return m_ok; }
+  // Why the namespaces could not be made, or "".
+  const std::string& problem() const { return m_problem; }
 
   std::string a, b;
 
  private:
-  bool m_ok;
+  std::string m_problem;
 };
 
 // Moves the calling thread into a namespace while it lives. Threads and sockets made
@@ -162,7 +174,7 @@ std::uint16_t Converse(int listener, int client, const char* address, std::uint1
 class LiveCaptureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!namespaces.ok()) GTEST_SKIP() << "live capture needs root and ip(8) to make its own network namespaces";
+    if (!namespaces.problem().empty()) GTEST_SKIP() << namespaces.problem();
   }
 
   Namespaces namespaces;

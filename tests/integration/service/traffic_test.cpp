@@ -4,6 +4,10 @@
 // the reason where it cannot run.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -122,6 +127,83 @@ bool SeqpacketSocketsCloseOnExec(pid_t pid) {
     if (!(std::stoul(value, nullptr, 8) & O_CLOEXEC)) return false;
   }
   return found > 0;
+}
+
+// What the kernel's socket diagnostics tell of the unix socket `inode` of the calling
+// thread's network namespace: its peer's inode, and whether it has as much in flight to that
+// peer as its send buffer allows (from then on every message it sends is refused).
+struct UnixSocket {
+  unsigned peer = 0;
+  bool sendBufferFull = false;
+};
+std::optional<UnixSocket> Diagnose(unsigned inode) {
+  const Fd diag(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  struct {
+    nlmsghdr header;
+    unix_diag_req request;
+  } ask{};
+  ask.header.nlmsg_len = sizeof ask;
+  ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  ask.header.nlmsg_flags = NLM_F_REQUEST;
+  ask.request.sdiag_family = AF_UNIX;
+  ask.request.udiag_states = ~0u;
+  ask.request.udiag_ino = inode;
+  ask.request.udiag_show = UDIAG_SHOW_PEER | UDIAG_SHOW_MEMINFO;
+  ask.request.udiag_cookie[0] = ask.request.udiag_cookie[1] = ~0u;  // any socket of that inode
+  if (send(diag.fd, &ask, sizeof ask, 0) != static_cast<ssize_t>(sizeof ask)) return std::nullopt;
+  alignas(nlmsghdr) char answer[8192];
+  const ssize_t length = recv(diag.fd, answer, sizeof answer, 0);
+  const auto* reply = reinterpret_cast<const nlmsghdr*>(answer);
+  if (length <= 0 || !NLMSG_OK(reply, static_cast<std::size_t>(length)) || reply->nlmsg_type != SOCK_DIAG_BY_FAMILY)
+    return std::nullopt;
+  const auto* info = static_cast<const unix_diag_msg*>(NLMSG_DATA(reply));
+  int left = static_cast<int>(reply->nlmsg_len - NLMSG_LENGTH(sizeof *info));
+  UnixSocket socket;
+  for (auto* attribute = reinterpret_cast<const rtattr*>(info + 1); RTA_OK(attribute, left);
+       attribute = RTA_NEXT(attribute, left)) {
+    if (attribute->rta_type == UNIX_DIAG_PEER) socket.peer = *static_cast<const std::uint32_t*>(RTA_DATA(attribute));
+    if (attribute->rta_type == UNIX_DIAG_MEMINFO) {
+      const auto* memory = static_cast<const std::uint32_t*>(RTA_DATA(attribute));
+      socket.sendBufferFull = memory[SK_MEMINFO_WMEM_ALLOC] >= memory[SK_MEMINFO_SNDBUF];
+    }
+  }
+  return socket;
+}
+
+// Whether the peer of one of the process's unix sockets (in the calling thread's namespace)
+// can send it nothing more.
+bool APeerCannotSendTo(pid_t pid) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    std::error_code ignored;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+    if (!target.starts_with("socket:[")) continue;
+    const std::optional<UnixSocket> own = Diagnose(std::stoul(target.substr(8)));
+    if (!own || own->peer == 0) continue;
+    if (const std::optional<UnixSocket> peer = Diagnose(own->peer); peer && peer->sendBufferFull) return true;
+  }
+  return false;
+}
+
+std::set<std::string> ThreadIds(pid_t pid) {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
+    ids.insert(entry.path().filename());
+  return ids;
+}
+
+// Whether each of the process's `threads` still there sleeps in poll(): a capture's thread
+// does so only once it has taken everything its capture holds.
+bool AllWaitInPoll(pid_t pid, const std::set<std::string>& threads) {
+  for (const std::string& id : threads) {
+    const std::string task = "/proc/" + std::to_string(pid) + "/task/" + id;
+    std::ifstream stat(task + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;  // the thread has ended
+    const std::size_t state = line.rfind(')') + 2;
+    if (state >= line.size() || line[state] != 'S' || Read(task + "/wchan").find("poll") == std::string::npos)
+      return false;
+  }
+  return true;
 }
 
 class TrafficTest : public WorldTest {
@@ -260,15 +342,35 @@ TEST_F(TrafficTest, TheServiceStopsTheCaptureOfAKilledWindow) {
 
 TEST_F(TrafficTest, AWindowThatStopsReadingLosesDatagramsAndHoldsUpNoOtherClient) {
   const std::string unblock = Path("unblock"), go = Path("go");
+  const pid_t service = m_world->ServicePid();
+  const std::set<std::string> serviceThreads = ThreadIds(service);
   const pid_t stalled = Window(kAllowed, {"--capture", "block-until", unblock, "wait-for", go}, "stalled.log");
   // Root's window through the service: a second client.
   const pid_t reader = Window(0, {"--capture", "wait-for", go}, "reader.log");
   ASSERT_TRUE(WaitUntilCapturing({kAllowed, 0}));
+  std::set<std::string> captureThreads;
+  for (const std::string& id : ThreadIds(service))
+    if (!serviceThreads.count(id)) captureThreads.insert(id);
+  ASSERT_FALSE(captureThreads.empty());
 
-  // Far more than the stalled window's socket holds: A answers each with a RST, too.
-  for (std::uint32_t i = 0; i < 30000; ++i) Send({.srcPort = 50000, .dstPort = 9002, .seq = i, .flags = tools::kAck});
+  // Datagrams until the stalled window's socket holds all it can: how many that takes
+  // depends on how many share a message. A answers each with a RST, too.
+  std::uint32_t seq = 0;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        for (const std::uint32_t end = seq + 2000; seq < end; ++seq)
+          Send({.srcPort = 50000, .dstPort = 9002, .seq = seq, .flags = tools::kAck});
+        InNamespace inA(m_netns->A());
+        return APeerCannotSendTo(stalled);
+      },
+      60s))
+      << "the stalled window's socket never filled up";
+  // The other client is served all the same. Every capture saw that segment when the other
+  // window did; once the captures' threads wait for more, the stalled one has dropped it.
   EXPECT_TRUE(SendUntilLogged(0, {.srcPort = 50001, .dstPort = 9003, .flags = tools::kSyn}, "{50001-9003}"))
       << "the second client was not served";
+  EXPECT_TRUE(Eventually([&] { return AllWaitInPoll(service, captureThreads); }))
+      << "the service's captures did not go idle";
   Touch(unblock);
   Touch(go);
   EXPECT_EQ(WaitFor(stalled), 0);

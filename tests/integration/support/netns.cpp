@@ -57,7 +57,9 @@ NetnsPair::NetnsPair() {
   };
   for (const auto& step : steps) {
     if (RunProgram(step) != 0) {
-      m_problem = "cannot set up the veth pair between the test namespaces";
+      std::string command;
+      for (const std::string& word : step) command += (command.empty() ? "" : " ") + word;
+      m_problem = "cannot set up the veth pair between the test namespaces: `" + command + "` failed";
       return;
     }
   }

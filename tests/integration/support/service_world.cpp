@@ -216,6 +216,7 @@ ServiceWorld::~ServiceWorld() {
   Stop(m_service, SIGTERM);
   Stop(m_polkit, SIGTERM);
   m_bus.reset();
+  for (const std::string& program : m_programMounts) umount2(program.c_str(), MNT_DETACH);
   for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
   if (!m_dir.empty()) {
     std::error_code ignored;
@@ -259,12 +260,31 @@ void ServiceWorld::StopPolkit() {
   WaitUntil([&] { return !NameOwned("org.freedesktop.PolicyKit1"); }, 5s);
 }
 
-pid_t ServiceWorld::Spawn(uid_t uid, const std::vector<std::string>& argv, const std::string& log,
-                          const std::string& netns) const {
-  return Start(argv, log, uid, netns, Home(uid));
+std::vector<std::string> ServiceWorld::Reachable(std::vector<std::string> argv) const {
+  if (argv.empty() || !argv[0].starts_with('/') || m_dir.empty() || !m_failure.empty()) return argv;
+  // The file bound in the private mount namespace: no copy, and the build's own folders
+  // need not be open to anyone.
+  const std::string reachable = m_dir + "/programs" + argv[0];
+  if (!fs::exists(reachable)) {
+    std::error_code ignored;
+    fs::create_directories(fs::path(reachable).parent_path(), ignored);
+    for (fs::path folder = fs::path(reachable).parent_path(); folder != m_dir; folder = folder.parent_path())
+      chmod(folder.c_str(), 0755);
+    if (!Write(reachable, "", 0755) || mount(argv[0].c_str(), reachable.c_str(), nullptr, MS_BIND, nullptr) != 0)
+      return argv;
+    m_programMounts.push_back(reachable);
+  }
+  argv[0] = reachable;
+  return argv;
 }
 
-ServiceWorld::Result ServiceWorld::Run(uid_t uid, const std::vector<std::string>& argv) const {
+pid_t ServiceWorld::Spawn(uid_t uid, const std::vector<std::string>& argv, const std::string& log,
+                          const std::string& netns) const {
+  return Start(Reachable(argv), log, uid, netns, Home(uid));
+}
+
+ServiceWorld::Result ServiceWorld::Run(uid_t uid, const std::vector<std::string>& given) const {
+  const std::vector<std::string> argv = Reachable(given);
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
   const pid_t pid = fork();

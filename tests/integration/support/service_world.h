@@ -50,7 +50,9 @@ class ServiceWorld {
     std::string err;
   };
   // Runs a program as `uid` (its own group, no other groups) on the world's bus, in a
-  // folder of that user's, and waits for it.
+  // folder of that user's, and waits for it. A program given by its absolute path runs from
+  // the world's folder, where every test user reaches it wherever the build lies (a clone in
+  // root's home folder, say).
   Result Run(uid_t uid, const std::vector<std::string>& argv) const;
   // Starts a program as `uid` on the world's bus without waiting, in network namespace
   // `netns` ("" for this one); its output goes to `log`.
@@ -65,10 +67,13 @@ class ServiceWorld {
  private:
   bool Make();
   bool BindOver(const std::string& source, const std::string& target);
+  // `argv` with its program, when given by its absolute path, seen from the world's folder.
+  std::vector<std::string> Reachable(std::vector<std::string> argv) const;
 
   std::string m_dir;
   std::string m_failure;
   std::vector<std::string> m_mounts;
+  mutable std::vector<std::string> m_programMounts;
   std::unique_ptr<PrivateBus> m_bus;
   pid_t m_polkit = -1;
   pid_t m_service = -1;
