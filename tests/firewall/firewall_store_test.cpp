@@ -20,7 +20,7 @@
 #include "firewall/service/enforcer.h"
 #include "firewall/service/service_registration.h"
 #include "tests/firewall/store_client.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
 
 namespace {

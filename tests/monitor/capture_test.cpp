@@ -39,7 +39,7 @@ class CaptureTest : public ::testing::Test {
 
   Script script;
   monitor_test::ScriptedCapture scripted{script};
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::RecordingMonitor monitor{dir.path()};
   std::string err;
 };
@@ -120,7 +120,7 @@ TEST_F(CaptureTest, WithoutAnAddressNothingStarts) {
 class CaptureFileTest : public ::testing::TestWithParam<tools::CaptureWriter::Format> {};
 
 TEST_P(CaptureFileTest, FileIsReadWholeAndItsEndIsQuiet) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   const std::string path = (dir.path() / "traffic.cap").string();
   {
     tools::CaptureWriter writer(path, GetParam(), DLT_EN10MB);
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, CaptureFileTest,
                          ::testing::Values(tools::CaptureWriter::Format::Pcap, tools::CaptureWriter::Format::Pcapng));
 
 TEST(CaptureFileWithoutAddressTest, IsReadOnAHostWhoseInterfacesAreAllDown) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   const std::string path = (dir.path() / "traffic.pcap").string();
   ASSERT_TRUE(tools::WriteTrafficCapture(path, 12, 2, tools::CaptureWriter::Format::Pcap));
   CTrafficMonitor::SetCaptureFile(path);
@@ -170,7 +170,7 @@ TEST(CaptureFileWithoutAddressTest, IsReadOnAHostWhoseInterfacesAreAllDown) {
 
 TEST(CaptureFileMissingTest, IsReportedAsASocketFailure) {
   CTrafficMonitor::SetCaptureFile("/nonexistent/brenvo.pcap");
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::RecordingMonitor monitor(dir.path());
   monitor_test::StreamCapture streams;
   monitor.m_addresses = {"192.0.2.1"};

@@ -25,7 +25,7 @@ class DecodeTest : public ::testing::Test {
   }
   std::string Log() const { return dir.Read("Logger.txt"); }
 
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::RecordingMonitor monitor{dir.path()};
 };
 

@@ -34,7 +34,7 @@ void FeedSyn(CTrafficMonitor& monitor, std::uint16_t srcPort = 1025) {
 }
 
 TEST(LogFileTest, EachStartBeginsANewLog) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   WriteFile(dir.path() / "Logger.txt", "a line of an earlier run\r\n");
   {
     monitor_test::RecordingMonitor first(dir.path());
@@ -51,7 +51,7 @@ TEST(LogFileTest, EachStartBeginsANewLog) {
 }
 
 TEST(LogFileTest, LinkInPlaceOfTheLogIsNotFollowedAndSegmentsAreDropped) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   const fs::path victim = dir.path() / "precious.txt";
   WriteFile(victim, "keep me");
   fs::create_symlink(victim, dir.path() / "Logger.txt");
@@ -67,7 +67,7 @@ TEST(LogFileTest, LinkInPlaceOfTheLogIsNotFollowedAndSegmentsAreDropped) {
 }
 
 TEST(LogFileTest, FifoInPlaceOfTheLogNeitherBlocksNorReceivesLines) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   ASSERT_EQ(::mkfifo((dir.path() / "Logger.txt").c_str(), 0600), 0);
   monitor_test::RecordingMonitor monitor(dir.path());  // must return
   FeedSyn(monitor);
@@ -75,7 +75,7 @@ TEST(LogFileTest, FifoInPlaceOfTheLogNeitherBlocksNorReceivesLines) {
 }
 
 TEST(LogFileTest, MissingDirectoryDropsEverySegment) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::RecordingMonitor monitor(dir.path() / "missing");
   FeedSyn(monitor);
   FeedSyn(monitor);
@@ -83,7 +83,7 @@ TEST(LogFileTest, MissingDirectoryDropsEverySegment) {
 }
 
 TEST(LogFileTest, WritesEachLineWhole) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   LogFile log = LogFile::Open((dir.path() / "Logger.txt").string());
   ASSERT_TRUE(log.IsOpen());
   EXPECT_TRUE(log.Write("one\r\n"));
@@ -97,7 +97,7 @@ TEST(LogFileTest, WritesEachLineWhole) {
 }
 
 TEST(LogFileTest, ALineTooLongToBuildIsDroppedWhole) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::RecordingMonitor monitor(dir.path());
   const auto tcp = tools::TcpDatagram({.flags = tools::kAck});
   monitor.LogTcpSegment(0, 0, tcp.data() + 20, 0, std::string(300, '!'));
@@ -160,7 +160,7 @@ std::string FillTheLogThenMakeRoom(const fs::path& dir, const std::function<bool
 }
 
 TEST(LogFileTest, AFileSizeLimitDropsTheSegmentItRefusesAndNothingElse) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   EXPECT_EQ(InChild([&] {
               rlimit limit;
               ::getrlimit(RLIMIT_FSIZE, &limit);
@@ -184,7 +184,7 @@ TEST(LogFileTest, AFileSizeLimitDropsTheSegmentItRefusesAndNothingElse) {
 
 TEST(LogFileTest, AFullFileSystemDropsTheSegmentItRefusesAndNothingElse) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system of the test's own needs root";
-  monitor_test::TempDir dir;
+  TempDir dir;
   const fs::path small = dir.path() / "small";
   fs::create_directory(small);
   const std::string result = InChild([&] {

@@ -70,24 +70,6 @@ bool PacketRecorder::WaitForPackets(std::size_t count, double seconds) {
   return m_added.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return m_packets.size() >= count; });
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "brenvo-monitor-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  m_path = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(m_path / name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 StreamCapture::StreamCapture() {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -4,6 +4,7 @@
 // what reaches its tree, a temporary directory and a capture of the standard streams.
 
 #include "monitor/traffic_monitor.h"
+#include "tests/support/temp_dir.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -81,17 +82,6 @@ class RecordingMonitor : public PacketRecorder, public CTrafficMonitor {
   using CTrafficMonitor::m_bindAddress;
   using CTrafficMonitor::m_hThread;
   using CTrafficMonitor::m_sessions;
-};
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& path() const { return m_path; }
-  std::string Read(const std::string& name) const;
-
- private:
-  std::filesystem::path m_path;
 };
 
 // Redirects file descriptors 1 and 2 to files while it lives; Out() and Err() give what

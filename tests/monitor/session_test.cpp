@@ -48,7 +48,7 @@ class SessionTest : public ::testing::Test {
   static constexpr const char* kBelow = " { Gap < 0 }";
   static constexpr const char* kAbove = " { Gap > 10 MB }";
 
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::RecordingMonitor monitor{dir.path()};
   std::size_t logged = 0;
 };

@@ -80,7 +80,7 @@ class SnifferPageTest : public ::testing::Test {
 
   monitor_test::Script script;
   monitor_test::ScriptedCapture scripted{script};
-  monitor_test::TempDir dir;
+  TempDir dir;
   RecordingServices services;
   ScopedModalServices installed{services};
   QWidget host;
@@ -225,7 +225,7 @@ TEST(HandoffStopTest, AStopNeverWaitsForABusyGuiThreadAndAddsNothingAfterIt) {
   for (std::uint16_t port = 1; port <= 20; ++port)
     script.datagrams.push_back(tools::TcpDatagram({.srcPort = port, .flags = tools::kSyn}));
   monitor_test::ScriptedCapture scripted(script);
-  monitor_test::TempDir dir;
+  TempDir dir;
   SmallQueueMonitor monitor(dir.path());
   monitor.StartCapture();
   // Four segments queued, the fifth logged and waiting for room.

@@ -18,7 +18,7 @@
 #include "firewall/bus/firewall_bus_client.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/service/firewall_service.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/private_bus.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "firewall/service/authorized_paths.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

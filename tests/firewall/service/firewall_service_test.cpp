@@ -7,7 +7,7 @@
 
 #include "firewall/service/firewall_service.h"
 #include "tests/firewall/service/recording_enforcer.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "firewall/com/netfw.h"
 #include "firewall/service/service_registration.h"
 #include "tests/firewall/service/recording_enforcer.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "firewall/service/app_verdicts.h"
 #include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/service_registration.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/echo_process.h"
 #include "tests/integration/support/netns.h"

@@ -24,7 +24,7 @@
 #include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/service_registration.h"
 #include "tests/firewall/hostile_texts.h"
-#include "tests/firewall/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/sockets.h"

@@ -178,7 +178,7 @@ class LiveCaptureTest : public ::testing::Test {
   }
 
   Namespaces namespaces;
-  monitor_test::TempDir dir;
+  TempDir dir;
 };
 
 TEST_F(LiveCaptureTest, ConnectionAndCraftedGapsReachTheLogInOrder) {
@@ -337,7 +337,7 @@ class WithoutCapability {
 
 TEST(CapturePermissionTest, WithoutTheRightToCaptureTheDiagnosticIsPrintedAndNothingShown) {
   WithoutCapability noRaw(CAP_NET_RAW);
-  monitor_test::TempDir dir;
+  TempDir dir;
   monitor_test::StreamCapture streams;
   monitor_test::RecordingMonitor monitor(dir.path());
   monitor.m_addresses = {"127.0.0.1"};

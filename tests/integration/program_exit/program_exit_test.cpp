@@ -128,7 +128,7 @@ void BusyLoopbackOfItsOwn() {
 
 TEST(ProgramExitTest, FirewallManagerFailureEndsWithStatusOneWhileLiveCaptureRuns) {
   if (::geteuid() != 0) GTEST_SKIP() << "live capture on a loopback of its own needs root";
-  monitor_test::TempDir dir;
+  TempDir dir;
   constexpr int kRuns = 50;
   int crashes = 0, others = 0;
   for (int run = 0; run < kRuns; ++run) {
@@ -154,7 +154,7 @@ TEST(ProgramExitTest, FirewallManagerFailureEndsWithStatusOneWhileLiveCaptureRun
 class EndSignalTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(EndSignalTest, EndsTheProgramCleanlyInTheMiddleOfACapture) {
-  monitor_test::TempDir dir;
+  TempDir dir;
   constexpr std::uint64_t kSegments = 200'000;
   const std::string capture = (dir.path() / "traffic.pcap").string();
   ASSERT_TRUE(tools::WriteTrafficCapture(capture, kSegments, 100, tools::CaptureWriter::Format::Pcap));
