@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,11 +28,11 @@
 #include "firewall/service/app_verdicts.h"
 #include "firewall/service/nftables_enforcer.h"
 #include "firewall/service/service_registration.h"
-#include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/echo_process.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/sockets.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -288,8 +290,20 @@ TEST_F(AppVerdictsTest, ATableDeletedBehindOurBackIsBuiltAgainByTheNextChange) {
   EXPECT_FALSE(TcpFromB(kA, 7011));  // the firewall is on again too
 }
 
-TEST_F(AppVerdictsTest, AnUnlistedProgramCannotPassForTheListedOneBorrowItOrStealItsConnections) {
-  // The listed program and the attacks all run as an unprivileged user.
+// Another file mounted over the listed path in a mount namespace of an unprivileged user's
+// own: the kernel names the executable by the listed path, but it is another file.
+TEST_F(AppVerdictsTest, AFileMountedOverTheListedPathIsAnotherProgram) {
+  const int probe = fork();
+  if (probe == 0) {
+    BecomeNobody();
+    _exit(unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 ? 0 : errno);
+  }
+  int status = 0;
+  waitpid(probe, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    GTEST_SKIP() << "an unprivileged user may not make a user namespace here ("
+                 << std::strerror(WIFEXITED(status) ? WEXITSTATUS(status) : EINVAL)
+                 << "): a chroot, or user namespaces switched off";
   ASSERT_EQ(chmod(m_dir.File("").c_str(), 0755), 0);
   const std::string listed = Program("authorized"), other = Program("other");
   ASSERT_EQ(Authorize(listed), FW_OK);
@@ -298,10 +312,6 @@ TEST_F(AppVerdictsTest, AnUnlistedProgramCannotPassForTheListedOneBorrowItOrStea
     ExecEcho(listed, 7020, ready);
   });
   ASSERT_TRUE(server->Ready());
-  EXPECT_EQ(AnsweredFromB(7020), 4);
-
-  // Another file mounted over the listed path in a mount namespace of the user's own: the
-  // kernel names the executable by the listed path.
   const Child mounted([&](int ready) {
     BecomeNobody();
     const std::string map = "0 " + std::to_string(kNobody) + " 1";
@@ -315,6 +325,20 @@ TEST_F(AppVerdictsTest, AnUnlistedProgramCannotPassForTheListedOneBorrowItOrStea
   });
   ASSERT_TRUE(mounted.Ready());
   EXPECT_EQ(AnsweredFromB(7021), 0);
+  EXPECT_EQ(AnsweredFromB(7020), 4);
+}
+
+TEST_F(AppVerdictsTest, AnUnlistedProgramCannotBorrowTheListedOneOrStealItsConnections) {
+  // The listed program and the attacks all run as an unprivileged user.
+  ASSERT_EQ(chmod(m_dir.File("").c_str(), 0755), 0);
+  const std::string listed = Program("authorized"), other = Program("other");
+  ASSERT_EQ(Authorize(listed), FW_OK);
+  const auto server = std::make_unique<Child>([&](int ready) {
+    BecomeNobody();
+    ExecEcho(listed, 7020, ready);
+  });
+  ASSERT_TRUE(server->Ready());
+  EXPECT_EQ(AnsweredFromB(7020), 4);
 
   // The listed file exec'd by a child that asked to be traced, so that it stops before its
   // first instruction, while the unlisted parent serves; and such a child alone.
