@@ -150,6 +150,14 @@ void BecomeNobody() {
   _exit(127);
 }
 
+// The echo server at `path` on `port`, run as the unprivileged user.
+std::unique_ptr<Child> ServeAsNobody(const std::string& path, int port) {
+  return std::make_unique<Child>([&](int ready) {
+    BecomeNobody();
+    ExecEcho(path, port, ready);
+  });
+}
+
 // A TCP listener and a bound UDP socket on every address at `port`, inherited by children;
 // with `group`, joining the SO_REUSEPORT group there and taking every flow of it through a
 // classic BPF program that picks the last socket to join.
@@ -307,10 +315,7 @@ TEST_F(AppVerdictsTest, AFileMountedOverTheListedPathIsAnotherProgram) {
   ASSERT_EQ(chmod(m_dir.File("").c_str(), 0755), 0);
   const std::string listed = Program("authorized"), other = Program("other");
   ASSERT_EQ(Authorize(listed), FW_OK);
-  const auto server = std::make_unique<Child>([&](int ready) {
-    BecomeNobody();
-    ExecEcho(listed, 7020, ready);
-  });
+  const auto server = ServeAsNobody(listed, 7020);
   ASSERT_TRUE(server->Ready());
   const Child mounted([&](int ready) {
     BecomeNobody();
@@ -333,10 +338,7 @@ TEST_F(AppVerdictsTest, AnUnlistedProgramCannotBorrowTheListedOneOrStealItsConne
   ASSERT_EQ(chmod(m_dir.File("").c_str(), 0755), 0);
   const std::string listed = Program("authorized"), other = Program("other");
   ASSERT_EQ(Authorize(listed), FW_OK);
-  const auto server = std::make_unique<Child>([&](int ready) {
-    BecomeNobody();
-    ExecEcho(listed, 7020, ready);
-  });
+  const auto server = ServeAsNobody(listed, 7020);
   ASSERT_TRUE(server->Ready());
   EXPECT_EQ(AnsweredFromB(7020), 4);
 
