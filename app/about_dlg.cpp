@@ -2,7 +2,7 @@
 
 #include <QLabel>
 
-#include "firewall/service/service_registration.h"
+#include "firewall/local_registration.h"
 #include "resources/resource.h"
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX, nullptr) {}

@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "app/options.h"
-#include "firewall/bus/bus_registration.h"
+#include "firewall/bus_registration.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/local_registration.h"
 #include "framework/win_app.h"
 #include "monitor/service_source.h"
 #include "monitor/sniffer_dlg.h"
@@ -39,7 +39,7 @@ int BrenvoMain(int argc, char** argv) {
     std::printf("%s %s\n", kVersion.productName, kVersion.productVersion);
     return 0;
   }
-  const ServiceConfig config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
+  const FirewallSettings config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
   if (options->help) {
     BackendChoice choice;
     const HRESULT hr = ChooseFirewallBackend(config.backend, &choice);

@@ -15,13 +15,13 @@
 
 #include "cli/output_text.h"
 #include "firewall/bus/bus_protocol.h"
-#include "firewall/bus/bus_registration.h"
+#include "firewall/bus_registration.h"
 #include "firewall/bus/firewall_bus_client.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/enforcer.h"
-#include "firewall/service/firewall_service.h"
-#include "firewall/service/netfw_entries.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/nft/enforcer.h"
+#include "firewall/local_firewall.h"
+#include "firewall/com/netfw_entries.h"
+#include "firewall/local_registration.h"
 #include "resources/version.h"
 
 namespace {
@@ -96,11 +96,11 @@ HRESULT OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<Fire
     *firewall = client;
     return hr;
   }
-  std::shared_ptr<FirewallService> service;
+  std::shared_ptr<LocalFirewall> service;
   const std::shared_ptr<Enforcer> enforcer = readOnly ? std::make_shared<StoreOnlyEnforcer>() : CreateEnforcer(&choice);
   *enforcement = choice.Description();
   const std::string database = command.database.empty() ? DefaultDatabasePath() : command.database;
-  hr = OpenFirewallService(database, enforcer, &service);
+  hr = OpenLocalFirewall(database, enforcer, &service);
   *firewall = service;
   return hr;
 }

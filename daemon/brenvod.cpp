@@ -22,10 +22,10 @@
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/firewall_adaptor.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/enforcer.h"
-#include "firewall/service/firewall_service.h"
-#include "firewall/service/nftables_enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/nft/enforcer.h"
+#include "firewall/local_firewall.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/local_registration.h"
 #include "resources/version.h"
 
 namespace {
@@ -88,7 +88,7 @@ int BlockedSignals() {
 }
 
 // Serves the bus until SIGTERM or SIGINT.
-void Serve(sdbus::IConnection& bus, int signals, FirewallService& firewall) {
+void Serve(sdbus::IConnection& bus, int signals, LocalFirewall& firewall) {
   for (;;) {
     while (bus.processPendingRequest()) {
     }
@@ -106,12 +106,12 @@ void Serve(sdbus::IConnection& bus, int signals, FirewallService& firewall) {
 
 // Opens the store and makes the kernel hold it. Where that fails the kernel is left closed,
 // never open: a table already there is kept, or a closed one is loaded.
-std::shared_ptr<FirewallService> OpenFirewall(const Settings& settings) {
+std::shared_ptr<LocalFirewall> OpenFirewall(const Settings& settings) {
   std::shared_ptr<NftablesEnforcer> nftables;
   std::shared_ptr<Enforcer> enforcer = std::make_shared<StoreOnlyEnforcer>();
   if (settings.backend == "nftables") enforcer = nftables = std::make_shared<NftablesEnforcer>(!settings.applyOnly);
-  std::shared_ptr<FirewallService> firewall;
-  if (SUCCEEDED(OpenFirewallService(settings.database, enforcer, &firewall))) return firewall;
+  std::shared_ptr<LocalFirewall> firewall;
+  if (SUCCEEDED(OpenLocalFirewall(settings.database, enforcer, &firewall))) return firewall;
   std::fprintf(stderr, "brenvod: the store %s: %s\n", settings.database.c_str(), TakeErrorInfoText().c_str());
   if (!nftables) return nullptr;
   bool kept = false;
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = ParseCommandLine(argc, argv, &settings)) return *status;
   const int signals = BlockedSignals();
 
-  const std::shared_ptr<FirewallService> firewall = OpenFirewall(settings);
+  const std::shared_ptr<LocalFirewall> firewall = OpenFirewall(settings);
   if (!firewall) return 1;
   if (settings.applyOnly) return 0;
   BackendChoice choice;

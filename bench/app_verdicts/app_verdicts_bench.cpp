@@ -35,9 +35,9 @@
 #include <vector>
 
 #include "bench/firewall_store/latency.h"
-#include "firewall/service/firewall_service.h"
-#include "firewall/service/nftables_enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/local_firewall.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/local_registration.h"
 #include "tests/integration/support/echo_process.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/sockets.h"
@@ -326,8 +326,8 @@ int main() {
     return 0;
   }
   const BenchDir dir;
-  std::shared_ptr<FirewallService> firewall;
-  if (FAILED(OpenFirewallService(dir.Database(), enforcer, &firewall)) || FAILED(firewall->WriteFirewallEnabled(true)))
+  std::shared_ptr<LocalFirewall> firewall;
+  if (FAILED(OpenLocalFirewall(dir.Database(), enforcer, &firewall)) || FAILED(firewall->WriteFirewallEnabled(true)))
     Fail("opening the firewall");
   const AppRecord self{Wide(std::filesystem::canonical("/proc/self/exe")), u"this benchmark", true};
   const std::vector<PortRecord> ports = {{{kLatencyPort, 6}, u"latency", true}, {{kStreamPort, 6}, u"stream", true}};

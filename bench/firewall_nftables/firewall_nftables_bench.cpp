@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "bench/firewall_store/latency.h"
-#include "firewall/service/nftables_enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/local_registration.h"
 #include "tests/integration/support/netns.h"
 
 int main() {
@@ -29,7 +29,7 @@ int main() {
     const BenchDir dir;
     std::printf("(this disk: one fdatasync takes %.3f ms, the floor of a durable commit)\n", dir.SyncFloorMs());
     Populate(dir.Database(), entries);
-    RegisterFirewallService(dir.Database(), enforcer);
+    RegisterLocalFirewall(dir.Database(), enforcer);
     {
       BenchFirewall firewall;
       if (firewall.InitFirewallProfile() != FW_OK || firewall.SwitchFirewallOn() != FW_OK) return 1;
@@ -37,13 +37,13 @@ int main() {
       TimeSwitches(firewall, entries, 5);
       if (entries == 10000) {
         Samples reapply;
-        const ServiceConfig config{dir.Database(), "nftables"};
+        const FirewallSettings config{dir.Database(), "nftables"};
         for (int i = 0; i < 10; ++i)
           reapply.Time([&] { return SUCCEEDED(ApplyFirewallConfiguration(config)) ? FW_OK : FW_E_PROFILE_STATE; });
         PrintRow("re-apply (--apply)", entries, reapply, 250);
       }
     }
-    RevokeFirewallService();
+    RevokeFirewallClasses();
   }
   return 0;
 }

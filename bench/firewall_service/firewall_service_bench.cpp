@@ -10,8 +10,8 @@
 #include <signal.h>
 
 #include "bench/firewall_store/latency.h"
-#include "firewall/bus/bus_registration.h"
-#include "firewall/service/nftables_enforcer.h"
+#include "firewall/bus_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/service_world.h"
 
@@ -49,19 +49,19 @@ int main(int argc, char** argv) {
     Populate(service, entries);
     {
       const InNamespace inside(netns.A());
-      RegisterFirewallService(inProcess, std::make_shared<NftablesEnforcer>());
+      RegisterLocalFirewall(inProcess, std::make_shared<NftablesEnforcer>());
       PrintHeader("in this process (nftables)");
       TimeFirewall(entries);
-      RevokeFirewallService();
+      RevokeFirewallClasses();
     }
     if (!world.StartService(netns.A(), {"--db", service})) {
       std::printf("brenvod did not start: %s\n", world.Failure().c_str());
       return 1;
     }
-    RegisterFirewall(ServiceConfig{"", "service"}, {});
+    RegisterFirewall(FirewallSettings{"", "service"}, {});
     PrintHeader("through the bus (brenvod, nftables)");
     TimeFirewall(entries);
-    RevokeFirewallService();
+    RevokeFirewallClasses();
     world.StopService(SIGTERM);
   }
   return 0;

@@ -1,8 +1,8 @@
 // Latency of single firewall changes on the store alone, with durable commits, and of a
 // full listing.
 #include "bench/firewall_store/latency.h"
-#include "firewall/service/enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/nft/enforcer.h"
+#include "firewall/local_registration.h"
 
 int main() {
   CoInitialize(nullptr);
@@ -11,14 +11,14 @@ int main() {
     const BenchDir dir;
     std::printf("(this disk: one fdatasync takes %.3f ms, the floor of a durable commit)\n", dir.SyncFloorMs());
     Populate(dir.Database(), entries);
-    RegisterFirewallService(dir.Database(), std::make_shared<StoreOnlyEnforcer>());
+    RegisterLocalFirewall(dir.Database(), std::make_shared<StoreOnlyEnforcer>());
     {
       BenchFirewall firewall;
       if (firewall.InitFirewallProfile() != FW_OK) return 1;
       TimeSingleChanges(firewall, entries, 2);
       if (entries == 10000) TimeListing(firewall, entries, 50);
     }
-    RevokeFirewallService();
+    RevokeFirewallClasses();
   }
   return 0;
 }

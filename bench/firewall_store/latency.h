@@ -15,7 +15,7 @@
 
 #include "firewall/com/com_runtime.h"
 #include "firewall/firewall.h"
-#include "firewall/service/firewall_store.h"
+#include "firewall/store/firewall_store.h"
 
 class Samples {
  public:

@@ -6,7 +6,7 @@
 
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/netfw_entries.h"
+#include "firewall/com/netfw_entries.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "firewall/bus/authorizer.h"
 #include "firewall/bus/firewall1_adaptor.h"
-#include "firewall/service/firewall_configuration.h"
+#include "firewall/com/firewall_configuration.h"
 
 class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firewall1_adaptor> {
  public:

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "firewall/service/firewall_configuration.h"
+#include "firewall/com/firewall_configuration.h"
 
 namespace sdbus {
 class IConnection;

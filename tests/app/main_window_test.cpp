@@ -18,7 +18,7 @@
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/local_registration.h"
 #include "framework/menu.h"
 #include "framework/win_app.h"
 #include "monitor/sniffer_dlg.h"
@@ -54,10 +54,10 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(m_dir.isValid());
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(m_dir.path());
-    ASSERT_EQ(RegisterFirewallService({DatabasePath(), "store"}), S_OK);
+    ASSERT_EQ(RegisterLocalFirewall({DatabasePath(), "store"}), S_OK);
   }
   void TearDown() override {
-    RevokeFirewallService();
+    RevokeFirewallClasses();
     QDir::setCurrent(m_previousDir);
   }
   std::string DatabasePath() const { return (m_dir.path() + "/firewall.db").toStdString(); }
@@ -302,8 +302,8 @@ TEST_F(MainWindowTest, PagesExistBeforeTheFirewallIsOpened) {
 }
 
 TEST_F(MainWindowTest, AnUnopenableStoreShowsTheMessageAndEndsWithStatusOne) {
-  RevokeFirewallService();
-  ASSERT_EQ(RegisterFirewallService({"/proc/brenvo/cannot/exist.db", "store"}), S_OK);
+  RevokeFirewallClasses();
+  ASSERT_EQ(RegisterLocalFirewall({"/proc/brenvo/cannot/exist.db", "store"}), S_OK);
   TestableMainWindow window;
   window.DoModal();
   EXPECT_EQ(window.exitStatus, 1);

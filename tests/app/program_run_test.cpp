@@ -15,7 +15,7 @@
 #include "app/brenvo_main.h"
 #include "app/firewall_app.h"
 #include "app/firewall_dlg.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/local_registration.h"
 #include "monitor/sniffer_dlg.h"
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
@@ -40,7 +40,7 @@ class ProgramRunTest : public ::testing::Test {
     QDir::setCurrent(m_dir.path());
   }
   void TearDown() override {
-    RevokeFirewallService();
+    RevokeFirewallClasses();
     QDir::setCurrent(m_previousDir);
   }
 

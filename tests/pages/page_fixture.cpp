@@ -4,8 +4,8 @@
 #include <QTest>
 
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/nft/enforcer.h"
+#include "firewall/local_registration.h"
 #include "framework/header_ctrl.h"
 #include "resources/resource.h"
 
@@ -72,12 +72,12 @@ StoreLock::~StoreLock() {
 
 void PageTest::SetUp() {
   ASSERT_TRUE(m_dir.isValid());
-  ASSERT_EQ(RegisterFirewallService(DatabasePath(), std::make_shared<StoreOnlyEnforcer>(), kBusyTimeoutMs), S_OK);
+  ASSERT_EQ(RegisterLocalFirewall(DatabasePath(), std::make_shared<StoreOnlyEnforcer>(), kBusyTimeoutMs), S_OK);
 }
 
 void PageTest::TearDown() {
   m_window.reset();
-  RevokeFirewallService();
+  RevokeFirewallClasses();
 }
 
 void PageTest::OpenWindow() {

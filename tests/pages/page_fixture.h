@@ -11,7 +11,7 @@
 #include <string>
 
 #include "firewall/firewall.h"
-#include "firewall/service/firewall_store.h"
+#include "firewall/store/firewall_store.h"
 #include "pages/port_dlg.h"
 #include "pages/program_dlg.h"
 #include "tests/pages/list_rows.h"

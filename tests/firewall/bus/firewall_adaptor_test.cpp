@@ -17,7 +17,7 @@
 #include "firewall/bus/firewall_adaptor.h"
 #include "firewall/bus/firewall_bus_client.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/firewall_service.h"
+#include "firewall/local_firewall.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/private_bus.h"
 
@@ -114,7 +114,7 @@ class FirewallAdaptorTest : public ::testing::Test {
     std::unique_ptr<FirewallStore> store;
     ASSERT_EQ(FirewallStore::Open(m_dir.File("firewall.db"), &store), S_OK);
     m_server = std::make_unique<Server>(
-        std::make_shared<FirewallService>(std::move(store), std::make_shared<StoreOnlyEnforcer>()));
+        std::make_shared<LocalFirewall>(std::move(store), std::make_shared<StoreOnlyEnforcer>()));
     ASSERT_EQ(FirewallBusClient::Connect(&m_client), S_OK);
   }
 

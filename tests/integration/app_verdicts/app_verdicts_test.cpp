@@ -25,9 +25,9 @@
 #include <sstream>
 
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/app_verdicts.h"
-#include "firewall/service/nftables_enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/verdicts/app_verdicts.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/local_registration.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/echo_process.h"
 #include "tests/integration/support/netns.h"
@@ -54,7 +54,7 @@ class AppVerdictsTest : public ::testing::Test {
     if (!enforcer->MayChangeKernelFirewall())
       GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << TakeErrorInfoText();
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterFirewallService(m_dir.File("firewall.db"), enforcer), S_OK);
+    ASSERT_EQ(RegisterLocalFirewall(m_dir.File("firewall.db"), enforcer), S_OK);
     m_firewall = std::make_unique<TestFirewall>();
     ASSERT_EQ(m_firewall->InitFirewallProfile(), FW_OK);
     ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
@@ -63,7 +63,7 @@ class AppVerdictsTest : public ::testing::Test {
   }
   void TearDown() override {
     m_firewall.reset();
-    RevokeFirewallService();  // the last reference to the enforcer: its verdicts end
+    RevokeFirewallClasses();  // the last reference to the enforcer: its verdicts end
     m_inA.reset();
     m_netns.reset();
   }

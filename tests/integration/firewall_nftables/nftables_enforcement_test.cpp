@@ -21,8 +21,8 @@
 
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/service/nftables_enforcer.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/local_registration.h"
 #include "tests/firewall/hostile_texts.h"
 #include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
@@ -71,12 +71,12 @@ class NftablesEnforcementTest : public ::testing::Test {
       GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << TakeErrorInfoText();
     m_shell = std::make_unique<NftShell>();
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterFirewallService(m_db, m_enforcer), S_OK);
+    ASSERT_EQ(RegisterLocalFirewall(m_db, m_enforcer), S_OK);
     Start();
   }
   void TearDown() override {
     m_firewall.reset();
-    RevokeFirewallService();
+    RevokeFirewallClasses();
     m_shell.reset();
     m_enforcer.reset();
     m_inA.reset();
@@ -288,7 +288,7 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
   ASSERT_EQ(m_firewall->RemovePort(443, NET_FW_IP_PROTOCOL_TCP), FW_OK);  // not there to delete
   EXPECT_EQ(Elements(), open);
 
-  const ServiceConfig config{m_db, "nftables"};
+  const FirewallSettings config{m_db, "nftables"};
   m_shell->Run("delete table inet brenvo");
   EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
   EXPECT_EQ(Elements(), open);
@@ -360,7 +360,7 @@ TEST_F(NftablesEnforcementTest, AChangeTheKernelRefusesLeavesTheStoreAsItWas) {
   if (child == 0) {
     // libnftables also prints the refusal on standard error; the codes are what counts.
     freopen("/dev/null", "w", stderr);
-    RegisterFirewallService(m_db, std::make_shared<NftablesEnforcer>());
+    RegisterLocalFirewall(m_db, std::make_shared<NftablesEnforcer>());
     TestFirewall firewall;
     if (firewall.InitFirewallProfile() != FW_OK || !DropNetAdmin()) _exit(100);
     int wrong = 0;

@@ -18,11 +18,11 @@
 #include <set>
 #include <thread>
 
-#include "firewall/bus/bus_registration.h"
+#include "firewall/bus_registration.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/entry_listing.h"
-#include "firewall/service/service_registration.h"
+#include "firewall/local_registration.h"
 #include "tests/firewall/hostile_texts.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/service/world_test.h"
@@ -37,7 +37,7 @@ constexpr uid_t kDenied = ServiceWorld::kDeniedUid;
 class ServiceTest : public WorldTest {
  protected:
   void TearDown() override {
-    RevokeFirewallService();
+    RevokeFirewallClasses();
     WorldTest::TearDown();
   }
 
@@ -241,7 +241,7 @@ class ServiceProfileTest : public ServiceTest {
     ServiceTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterFirewall(ServiceConfig{"", "service"}, {}), S_OK);
+    ASSERT_EQ(RegisterFirewall(FirewallSettings{"", "service"}, {}), S_OK);
   }
 };
 

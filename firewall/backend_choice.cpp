@@ -1,0 +1,66 @@
+#include "firewall/backend_choice.h"
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "firewall/com/com_runtime.h"
+#include "firewall/nft/nftables_enforcer.h"
+
+namespace {
+
+// Changing the kernel firewall takes CAP_NET_ADMIN in the effective set; root has it.
+bool MayChangeKernelFirewall() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+  if (syscall(SYS_capget, &header, sets) != 0) return false;
+  return (sets[CAP_TO_INDEX(CAP_NET_ADMIN)].effective & CAP_TO_MASK(CAP_NET_ADMIN)) != 0;
+}
+
+}  // namespace
+
+std::string BackendChoice::Description() const {
+  const std::string how = automatic ? "automatic: " + reason : "chosen";
+  if (backend == FirewallBackend::kService)
+    return "service (" + how + "): the system service brenvod keeps the configuration and enforces it";
+  if (backend == FirewallBackend::kNftables)
+    return "nftables (" + how + "): the configuration is enforced in the table inet brenvo";
+  return "store (" + how + "): the configuration is kept, nothing is enforced in the kernel";
+}
+
+HRESULT ChooseBackend(const std::string& name, BackendChoice* choice) {
+  if (name == "store" || name == "nftables" || name == "service") {
+    *choice = {name == "store"      ? FirewallBackend::kStore
+               : name == "nftables" ? FirewallBackend::kNftables
+                                    : FirewallBackend::kService,
+               false, ""};
+    return S_OK;
+  }
+  if (!name.empty()) {
+    SetErrorInfoText("unknown firewall backend \"" + name + "\" (use service, nftables or store)");
+    return E_INVALIDARG;
+  }
+  if (MayChangeKernelFirewall())
+    *choice = {FirewallBackend::kNftables, true, "this process may change the kernel firewall"};
+  else
+    *choice = {FirewallBackend::kStore, true, "this process may not change the kernel firewall"};
+  return S_OK;
+}
+
+std::string RulesText(FirewallBackend backend) {
+  switch (backend) {
+    case FirewallBackend::kNftables: return "Rules: enforced by nftables";
+    case FirewallBackend::kService: return "Rules: enforced by brenvod";
+    case FirewallBackend::kStore: break;
+  }
+  return "Rules: kept, not enforced";
+}
+
+std::shared_ptr<Enforcer> CreateEnforcer(BackendChoice* choice, bool serveAppVerdicts) {
+  if (choice->backend == FirewallBackend::kStore) return std::make_shared<StoreOnlyEnforcer>();
+  auto nftables = std::make_shared<NftablesEnforcer>(serveAppVerdicts);
+  if (!choice->automatic || nftables->MayChangeKernelFirewall()) return nftables;
+  // The probe's failure is the reason for the choice, not an error.
+  *choice = {FirewallBackend::kStore, true, "the kernel refused nftables (" + TakeErrorInfoText() + ")"};
+  return std::make_shared<StoreOnlyEnforcer>();
+}

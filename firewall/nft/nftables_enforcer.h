@@ -1,0 +1,52 @@
+#pragma once
+// Enforcement through libnftables: the table `inet brenvo`, replaced whole at start-up, its
+// input chain added or deleted by a switch, its port set changed one element at a time, its
+// chains of authorized applications filled anew when one is enabled or disabled.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "firewall/nft/enforcer.h"
+
+struct nft_ctx;
+class AppVerdicts;
+
+class NftablesEnforcer final : public Enforcer {
+ public:
+  // One context for the life of the process: it keeps its netlink socket, so a change
+  // costs no socket set-up or tear-down. With `serveAppVerdicts`, this process answers the
+  // queue of the authorized applications from the first time one is enabled; without, the
+  // packets it holds wait for another process, or are dropped.
+  explicit NftablesEnforcer(bool serveAppVerdicts = false);
+  ~NftablesEnforcer() override;
+  NftablesEnforcer(const NftablesEnforcer&) = delete;
+  NftablesEnforcer& operator=(const NftablesEnforcer&) = delete;
+
+  HRESULT Replace(const EnforcedState& state) override;
+  HRESULT SwitchFirewall(bool on) override;
+  HRESULT ChangePort(const PortKey& port, bool open) override;
+  HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override;
+
+  // Whether libnftables answers and this process may change the kernel firewall.
+  bool MayChangeKernelFirewall();
+  // For a start without the store: keeps the table that the kernel holds, or where there is
+  // none loads a closed one (see nft::ClosedTableCommand). Whether it was kept is told.
+  HRESULT HoldClosed(bool* kept);
+
+ private:
+  HRESULT Run(const std::optional<std::string>& command, const char* doing);
+  // Whether the kernel has nftables' queue statement; asked once.
+  bool HasQueueStatement();
+  // Starts the verdicts once an application is enabled (`any`).
+  HRESULT StartVerdicts(bool any);
+  // Adds app_queue's rule through nft_compat where the table was made without one; its
+  // failure counts only while an application is `needed`, as nothing reaches the queue
+  // otherwise.
+  HRESULT MakeQueueRule(bool needed);
+
+  nft_ctx* m_ctx;
+  std::optional<bool> m_queueStatement;
+  bool m_queueRuleMade = false;  // in the table as it stands
+  std::unique_ptr<AppVerdicts> m_verdicts;
+};

@@ -1,0 +1,91 @@
+// Reading the flow of a queued packet from its bytes, whole, cut short and malformed.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <vector>
+
+#include "firewall/verdicts/inbound_flow.h"
+#include "tools/packet_builder.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An IPv6 header from fd00::2 to fd00::1, then `rest` (extension headers and the transport).
+Bytes Ipv6(std::uint8_t next, const Bytes& rest) {
+  Bytes packet = {0x60, 0, 0, 0, 0, static_cast<std::uint8_t>(rest.size()), next, 64};
+  for (const std::uint8_t last : {2, 1}) {
+    packet.insert(packet.end(), {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    packet.push_back(last);
+  }
+  packet.insert(packet.end(), rest.begin(), rest.end());
+  return packet;
+}
+
+// The first eight bytes of a UDP header from port 53000 to port 53.
+const Bytes kUdpHeader = {0xCF, 0x08, 0x00, 0x35, 0x00, 0x08, 0x00, 0x00};
+
+TEST(InboundFlowTest, TcpOverIpv4GivesBothEndsFromTheLocalSide) {
+  const Bytes packet = tools::TcpDatagram({"10.0.0.2", "10.0.0.1", 40000, 8080, 1, 0, tools::kSyn});
+  const auto flow = ReadInboundFlow(packet);
+  ASSERT_TRUE(flow);
+  EXPECT_EQ(flow->family, AF_INET);
+  EXPECT_EQ(flow->protocol, IPPROTO_TCP);
+  EXPECT_EQ(Bytes(flow->localAddress.begin(), flow->localAddress.begin() + 4), (Bytes{10, 0, 0, 1}));
+  EXPECT_EQ(Bytes(flow->remoteAddress.begin(), flow->remoteAddress.begin() + 4), (Bytes{10, 0, 0, 2}));
+  EXPECT_EQ(flow->localPort, 8080);
+  EXPECT_EQ(flow->remotePort, 40000);
+
+  // The kernel may hand over only the start of a packet: the ports are enough.
+  EXPECT_TRUE(ReadInboundFlow(std::span(packet).first(24)));
+  EXPECT_FALSE(ReadInboundFlow(std::span(packet).first(23)));
+}
+
+TEST(InboundFlowTest, UdpOverIpv6IsFoundPastItsExtensionHeaders) {
+  const auto plain = ReadInboundFlow(Ipv6(IPPROTO_UDP, kUdpHeader));
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->family, AF_INET6);
+  EXPECT_EQ(plain->protocol, IPPROTO_UDP);
+  EXPECT_EQ(plain->localAddress[0], 0xfd);
+  EXPECT_EQ(plain->localAddress[15], 1);
+  EXPECT_EQ(plain->remoteAddress[15], 2);
+  EXPECT_EQ(plain->localPort, 53);
+  EXPECT_EQ(plain->remotePort, 53000);
+
+  // Hop-by-hop options (8 bytes), then a first fragment (offset 0), then UDP.
+  Bytes extended = {IPPROTO_FRAGMENT, 0, 1, 4, 0, 0, 0, 0, IPPROTO_UDP, 0, 0x00, 0x01, 0, 0, 0, 7};
+  extended.insert(extended.end(), kUdpHeader.begin(), kUdpHeader.end());
+  const auto behind = ReadInboundFlow(Ipv6(IPPROTO_HOPOPTS, extended));
+  ASSERT_TRUE(behind);
+  EXPECT_EQ(behind->localPort, 53);
+}
+
+TEST(InboundFlowTest, WhatHoldsNoPortsOfTcpOrUdpIsNoFlow) {
+  Bytes laterFragment = tools::TcpDatagram({});
+  laterFragment[7] = 0x10;  // fragment offset 16 bytes: no transport header here
+  Bytes badHeaderLength = tools::TcpDatagram({});
+  badHeaderLength[0] = 0x44;
+  Bytes headerPastTheEnd = tools::TcpDatagram({});
+  headerPastTheEnd[0] = 0x4F;  // 60 bytes of header in a 40-byte packet
+  Bytes shortIpv6 = Ipv6(IPPROTO_UDP, kUdpHeader);
+  shortIpv6.resize(39);
+  const Bytes cases[] = {
+      {},
+      {0x45},
+      laterFragment,
+      badHeaderLength,
+      headerPastTheEnd,
+      tools::Ipv4Datagram(1, "10.0.0.2", "10.0.0.1", 8),  // ICMP
+      {0x55, 0, 0, 0},                                    // IP version 5
+      Ipv6(IPPROTO_UDP, {0xCF, 0x08, 0x00}),              // cut inside the ports
+      Ipv6(IPPROTO_ICMPV6, kUdpHeader),
+      Ipv6(IPPROTO_FRAGMENT, {IPPROTO_UDP, 0, 0x00, 0x08, 0, 0, 0, 7}),  // a later fragment
+      Ipv6(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),       // options past the end
+      Ipv6(IPPROTO_DSTOPTS, {IPPROTO_DSTOPTS, 0, 0, 0, 0, 0, 0, 0}),     // options until the end
+      shortIpv6,
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_FALSE(ReadInboundFlow(cases[i])) << "case " << i;
+}
+
+}  // namespace
