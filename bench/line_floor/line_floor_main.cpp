@@ -60,6 +60,65 @@ Direction& lookup(std::uint32_t src, std::uint32_t dst, std::uint32_t ports) {
   return table[h];
 }
 
+// The session marker of a segment, its direction's entry updated.
+const char* Marker(std::uint32_t src, std::uint32_t dst, std::uint32_t ports, std::uint32_t seq, unsigned flags,
+                   unsigned length) {
+  Direction& d = lookup(src, dst, ports);
+  const auto gap = static_cast<std::int32_t>(seq - d.base);
+  if (!(d.used && d.open)) {
+    if (!(flags & 0x02)) return "";
+    d = {src, dst, ports, seq, true, true};
+    return " /*New session*/ ";
+  }
+  if (flags & 0x02) {
+    d.base = seq;
+  } else if (flags & 0x05) {
+    d.open = false;
+  } else if (length != 0) {
+    return gap < 0 ? " { Gap < 0 }" : gap > 10240000 ? " { Gap > 10 MB }" : "";
+  }
+  return "";
+}
+
+// Formats the log line of the TCP segment at `tcp` into `line`; returns its end.
+char* FormatLine(char* line, const std::uint8_t* ip, const std::uint8_t* tcp, unsigned length) {
+  // Names in the order they are tested; SYN and FIN are named twice.
+  static const struct {
+    unsigned bit;
+    const char* name;
+  } kFlagNames[] = {{0x02, "SYN"}, {0x04, "RST"},  {0x01, "FIN"},  {0x10, "ACK"},
+                    {0x20, "URG"}, {0x08, "PUSH"}, {0x02, "TAPI"}, {0x01, "NETDEV"}};
+  const std::uint32_t src = rd32(ip + 12), dst = rd32(ip + 16), seq = rd32(tcp + 4);
+  const std::uint16_t srcPort = rd16(tcp), dstPort = rd16(tcp + 2);
+  const unsigned flags = tcp[13] & 0x3F;
+  const char* marker = Marker(src, dst, std::uint32_t(srcPort) << 16 | dstPort, seq, flags, length);
+
+  char* o = dotted(line, src);
+  o = text(o, " - ");
+  o = dotted(o, dst);
+  o = text(o, " {");
+  o = decimal(o, srcPort);
+  *o++ = '-';
+  o = decimal(o, dstPort);
+  o = text(o, "}, len: ");
+  o = decimal(o, length);
+  o = text(o, ", seq: ");
+  o = decimal(o, seq);
+  o = text(o, ",ack: ");
+  o = decimal(o, rd32(tcp + 8));
+  o = text(o, ", Flags: ");
+  bool first = true;
+  for (const auto& name : kFlagNames) {
+    if (!(flags & name.bit)) continue;
+    if (!first) *o++ = ',';
+    o = text(o, name.name);
+    first = false;
+  }
+  *o++ = ' ';
+  o = text(o, marker);
+  return text(o, "\r\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,12 +140,6 @@ int main(int argc, char** argv) {
     std::perror("open");
     return 1;
   }
-  // Names in the order they are tested; SYN and FIN are named twice.
-  static const struct {
-    unsigned bit;
-    const char* name;
-  } kFlagNames[] = {{0x02, "SYN"}, {0x04, "RST"},  {0x01, "FIN"},  {0x10, "ACK"},
-                    {0x20, "URG"}, {0x08, "PUSH"}, {0x02, "TAPI"}, {0x01, "NETDEV"}};
   unsigned long segments = 0;
   char line[256];
   for (std::size_t at = 24; at + 16 <= size;) {
@@ -98,52 +151,8 @@ int main(int argc, char** argv) {
     const std::uint8_t* ip = frame + 14;
     const unsigned ipLength = (ip[0] & 15) * 4u;
     if (ip[9] != 6 || captured < 14 + ipLength + 20) continue;
-    const std::uint8_t* tcp = ip + ipLength;
-    const std::uint32_t src = rd32(ip + 12), dst = rd32(ip + 16), seq = rd32(tcp + 4);
-    const std::uint16_t srcPort = rd16(tcp), dstPort = rd16(tcp + 2);
-    const unsigned flags = tcp[13] & 0x3F, length = rd16(ip + 2) - ipLength - 20;
-
-    const char* marker = "";
-    Direction& d = lookup(src, dst, std::uint32_t(srcPort) << 16 | dstPort);
-    const auto gap = static_cast<std::int32_t>(seq - d.base);
-    if (!(d.used && d.open)) {
-      if (flags & 0x02) {
-        d = {src, dst, std::uint32_t(srcPort) << 16 | dstPort, seq, true, true};
-        marker = " /*New session*/ ";
-      }
-    } else if (flags & 0x02) {
-      d.base = seq;
-    } else if (flags & 0x05) {
-      d.open = false;
-    } else if (length != 0) {
-      marker = gap < 0 ? " { Gap < 0 }" : gap > 10240000 ? " { Gap > 10 MB }" : "";
-    }
-
-    char* o = dotted(line, src);
-    o = text(o, " - ");
-    o = dotted(o, dst);
-    o = text(o, " {");
-    o = decimal(o, srcPort);
-    *o++ = '-';
-    o = decimal(o, dstPort);
-    o = text(o, "}, len: ");
-    o = decimal(o, length);
-    o = text(o, ", seq: ");
-    o = decimal(o, seq);
-    o = text(o, ",ack: ");
-    o = decimal(o, rd32(tcp + 8));
-    o = text(o, ", Flags: ");
-    bool first = true;
-    for (const auto& name : kFlagNames) {
-      if (!(flags & name.bit)) continue;
-      if (!first) *o++ = ',';
-      o = text(o, name.name);
-      first = false;
-    }
-    *o++ = ' ';
-    o = text(o, marker);
-    o = text(o, "\r\n");
-    if (::write(out, line, static_cast<std::size_t>(o - line)) < 0) {
+    const char* end = FormatLine(line, ip, ip + ipLength, rd16(ip + 2) - ipLength - 20);
+    if (::write(out, line, static_cast<std::size_t>(end - line)) < 0) {
       std::perror("write");
       return 1;
     }
