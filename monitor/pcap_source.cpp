@@ -18,9 +18,14 @@
 namespace ws {
 namespace {
 
-// A read timeout bounds how long a receive can miss a wake-up, should the break not
-// interrupt libpcap's wait.
-constexpr int kReadTimeoutMs = 100;
+// The kernel hands over what it captured in blocks: a block is handed over when it is full,
+// or this long after its first frame arrived, so that a lone segment is not held back.
+// Frames lie packed in a block, each taking only its own size: the kernel's buffer holds
+// thousands of them. (Frames handed over one by one, as libpcap's immediate mode does, each
+// take the room of the largest datagram; on an interface that merges received segments the
+// buffer then holds 64, and a burst of more than that is lost before it is read.) With no
+// traffic, a wait wakes for nothing.
+constexpr int kBlockTimeoutMs = 10;
 // Room for the largest datagram behind any link-layer header we strip.
 constexpr int kSnapLength = 65535 + 64;
 constexpr int kKernelBuffer = 4 << 20;
@@ -92,8 +97,8 @@ int PcapSource::StartLive() {
   if (handle == nullptr) return WSAENETDOWN;
   pcap_set_snaplen(handle, kSnapLength);
   pcap_set_promisc(handle, 0);
-  pcap_set_immediate_mode(handle, 1);
-  pcap_set_timeout(handle, kReadTimeoutMs);
+  pcap_set_immediate_mode(handle, 0);
+  pcap_set_timeout(handle, kBlockTimeoutMs);
   pcap_set_buffer_size(handle, kKernelBuffer);
   if (const int status = pcap_activate(handle); status < 0) {
     pcap_close(handle);

@@ -259,6 +259,34 @@ TEST_F(LiveCaptureTest, ConnectionAndCraftedGapsReachTheLogInOrder) {
   monitor.reset();
 }
 
+// Segments that arrive faster than the capture thread wakes wait in the kernel's buffer,
+// thousands of them, and none is lost.
+TEST_F(LiveCaptureTest, ABurstOfSegmentsReachesTheLogWhole) {
+  std::unique_ptr<monitor_test::RecordingMonitor> monitor;
+  {
+    Inside a(namespaces.a);
+    monitor = std::make_unique<monitor_test::RecordingMonitor>(dir.path());
+    monitor->StartCapture();
+  }
+  int raw;
+  {
+    Inside b(namespaces.b);
+    raw = RawSocket();
+  }
+  ASSERT_TRUE(WaitUntilCapturing(*monitor, raw, kAddressB, kAddressA));
+  constexpr int kBurst = 2000;
+  for (std::uint32_t i = 0; i < kBurst; ++i)
+    SendRaw(raw, {.srcAddress = kAddressB, .dstAddress = kAddressA, .srcPort = 40001, .dstPort = 7000, .seq = i,
+                  .flags = tools::kAck});
+  ::close(raw);
+  const std::string burst = R"(.*\{40001-7000\}.*)";
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Count(Lines(dir.Read("Logger.txt")), burst) < kBurst && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  monitor->StopCapture();
+  EXPECT_EQ(Count(Lines(dir.Read("Logger.txt")), burst), kBurst);
+}
+
 TEST_F(LiveCaptureTest, LoopbackShowsEachDatagramOnce) {
   Inside a(namespaces.a);
   monitor_test::RecordingMonitor monitor(dir.path());
