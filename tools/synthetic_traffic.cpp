@@ -24,7 +24,8 @@ std::string clientAddress(std::uint32_t connection) {
 }  // namespace
 
 void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
-                     const std::function<void(std::span<const std::uint8_t>)>& datagram, TrafficShape shape) {
+                     const std::function<void(std::span<const std::uint8_t>)>& datagram, TrafficShape shape,
+                     const std::string& server) {
   if (connections == 0 || segments / connections < 6)
     throw std::invalid_argument("need at least six segments per connection");
   // Next sequence number of each direction: client to server, server to client.
@@ -39,7 +40,7 @@ void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
     const std::uint64_t total = segments / connections + (c < segments % connections ? 1 : 0);
     TcpSegment s;
     s.srcAddress = clientAddress(c);
-    s.dstAddress = "10.0.0.1";
+    s.dstAddress = server;
     s.srcPort = static_cast<std::uint16_t>(20000 + c % 40000);
     s.dstPort = 80;
     s.optionBytes = shape.optionBytes;
@@ -73,12 +74,13 @@ void GenerateTraffic(std::uint64_t segments, std::uint32_t connections,
 }
 
 bool WriteTrafficCapture(const std::string& path, std::uint64_t segments, std::uint32_t connections,
-                         CaptureWriter::Format format, TrafficShape shape) {
+                         CaptureWriter::Format format, TrafficShape shape, const std::string& server) {
   CaptureWriter writer(path, format, DLT_EN10MB);
   std::uint64_t microseconds = 1'700'000'000'000'000ull;
   GenerateTraffic(
       segments, connections,
-      [&](std::span<const std::uint8_t> datagram) { writer.Write(EthernetFrame(datagram), microseconds++); }, shape);
+      [&](std::span<const std::uint8_t> datagram) { writer.Write(EthernetFrame(datagram), microseconds++); }, shape,
+      server);
   return writer.Close();
 }
 

@@ -15,10 +15,10 @@
 #include "tools/synthetic_traffic.h"
 
 // A capture file of `segments` TCP segments over `connections` connections (1,000,000 and
-// 10,000 unless the command line says otherwise) of the sizes `shape` gives, in a folder
-// removed at the end.
+// 10,000 unless the command line says otherwise) of the sizes `shape` gives, to and from
+// `server`, in a folder removed at the end.
 struct TrafficBench {
-  TrafficBench(int argc, char** argv, tools::TrafficShape shape = {})
+  TrafficBench(int argc, char** argv, tools::TrafficShape shape = {}, const std::string& server = "10.0.0.1")
       : segments(argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000),
         connections(argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10'000),
         runs(argc > 3 ? std::atoi(argv[3]) : 5) {
@@ -26,7 +26,7 @@ struct TrafficBench {
     if (::mkdtemp(pattern.data()) == nullptr) std::exit(1);
     dir = pattern;
     file = (dir / "traffic.pcap").string();
-    if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap, shape))
+    if (!tools::WriteTrafficCapture(file, segments, connections, tools::CaptureWriter::Format::Pcap, shape, server))
       std::exit(1);
     std::printf("capture file: %llu segments over %u connections, %.1f MB\n", static_cast<unsigned long long>(segments),
                 connections, std::filesystem::file_size(file) / 1e6);
