@@ -33,6 +33,7 @@ class TrafficBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo:
   struct Reply {
     std::optional<sdbus::Error> error;
     sdbus::UnixFd socket;
+    int keepError = 0;  // why the socket could not be copied
     std::uint32_t capture = 0;
   };
   std::optional<Reply> reply;
@@ -46,6 +47,7 @@ class TrafficBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo:
       // A copy of our own that no program the caller starts inherits: one that did would
       // keep the capture going after the caller has gone.
       reply->socket.reset(fcntl(socket.get(), F_DUPFD_CLOEXEC, 0), sdbus::adopt_fd);
+      if (reply->socket.get() < 0) reply->keepError = errno;
       reply->capture = capture;
     }
   }
@@ -65,7 +67,7 @@ Result<std::unique_ptr<TrafficBusClient>> TrafficBusClient::Connect() {
 }
 
 Result<std::optional<TrafficBusClient::Capture>> TrafficBusClient::OpenCapture(const std::string& address,
-                                                                                int interrupt) {
+                                                                               int interrupt) {
   try {
     m_connection->setMethodCallTimeout(kOpenTimeout);
     m_proxy->reply.reset();
@@ -85,7 +87,7 @@ Result<std::optional<TrafficBusClient::Capture>> TrafficBusClient::OpenCapture(c
   Proxy::Reply& reply = *m_proxy->reply;
   if (reply.error) return bus::StatusFromError(*reply.error);
   if (reply.socket.get() < 0)
-    return Failed("the capture's socket cannot be kept: " + std::string(std::strerror(errno)));
+    return Failed("the capture's socket cannot be kept: " + std::string(std::strerror(reply.keepError)));
   return std::optional<Capture>(Capture{.socket = reply.socket.release(), .number = reply.capture});
 }
 
