@@ -44,6 +44,16 @@ bool Send(int socket, ws::DatagramBatch& batch, std::atomic<std::uint64_t>& drop
   return goesOn;
 }
 
+// What a source's refusal, a Winsock error, means to the client.
+Status SourceRefusal(int error) {
+  switch (error) {
+    case ws::WSAEADDRNOTAVAIL: return InvalidArgument("the address is not one of this machine's");
+    case ws::WSAEACCES: return AccessDenied("the service may not capture");
+    case ws::WSAESOCKTNOSUPPORT: return Failed("this system offers no packet capture");
+    default: return Failed("the interface cannot be captured (Winsock error " + std::to_string(error) + ")");
+  }
+}
+
 }  // namespace
 
 CaptureServer::CaptureServer(ws::SourceFactory sources)
@@ -70,13 +80,15 @@ CaptureServer::~CaptureServer() {
   if (m_hangups >= 0) close(m_hangups);
 }
 
-int CaptureServer::Open(const std::string& client, uid_t uid, std::uint32_t address, int* socket,
-                        std::uint32_t* number) {
-  if (!m_failure.empty()) return ws::WSAENETDOWN;
+Result<CaptureServer::Opened> CaptureServer::Open(const std::string& client, uid_t uid, std::uint32_t address) {
+  if (!m_failure.empty()) return Failed(m_failure);
   std::lock_guard lock(m_mutex);
   std::size_t own = 0;
   for (const auto& [n, capture] : m_captures) own += capture->uid == uid;
-  if (own >= kMaxPerUser || m_captures.size() >= kMaxInAll) return ws::WSAEMFILE;
+  if (own >= kMaxPerUser)
+    return Busy("uid " + std::to_string(uid) + " has " + std::to_string(kMaxPerUser) + " captures already");
+  if (m_captures.size() >= kMaxInAll)
+    return Busy("the service runs " + std::to_string(kMaxInAll) + " captures already");
 
   auto capture = std::make_unique<Capture>();
   capture->client = client;
@@ -85,27 +97,30 @@ int CaptureServer::Open(const std::string& client, uid_t uid, std::uint32_t addr
   int error = capture->source->Open();
   if (error == 0) error = capture->source->Bind(address);
   if (error == 0) error = capture->source->Start();
-  if (error != 0) return error;
+  if (error != 0) return SourceRefusal(error);
   int pair[2];
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
-    return errno == EMFILE || errno == ENFILE ? ws::WSAEMFILE : ws::WSAENETDOWN;
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    const int failure = errno;
+    const std::string reason = std::string("no socket pair for the capture: ") + std::strerror(failure);
+    return failure == EMFILE || failure == ENFILE ? Busy(reason) : Failed(reason);
+  }
   // Datagrams wait in the sender's buffer until the client reads them. The service may go
   // past the system's default size; anyone else gets what the system allows.
   if (setsockopt(pair[0], SOL_SOCKET, SO_SNDBUFFORCE, &kSocketBuffer, sizeof kSocketBuffer) != 0)
     setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
   capture->socket = pair[0];
 
+  Opened opened{.socket = pair[1]};
   do {
-    *number = m_next++;
-  } while (*number == kQuit || m_captures.count(*number));
+    opened.capture = m_next++;
+  } while (opened.capture == kQuit || m_captures.count(opened.capture));
   // Hang-ups and errors are reported whatever the events asked for.
   epoll_event hangup{};
-  hangup.data.u32 = *number;
+  hangup.data.u32 = opened.capture;
   epoll_ctl(m_hangups, EPOLL_CTL_ADD, pair[0], &hangup);
   capture->thread = std::thread(Pump, std::ref(*capture));
-  m_captures.emplace(*number, std::move(capture));
-  *socket = pair[1];
-  return 0;
+  m_captures.emplace(opened.capture, std::move(capture));
+  return opened;
 }
 
 std::optional<std::uint64_t> CaptureServer::Dropped(const std::string& client, std::uint32_t number) const {

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "firewall/com/status.h"
 #include "monitor/capture_source.h"
 
 class CaptureServer {
@@ -34,12 +35,17 @@ class CaptureServer {
   CaptureServer(const CaptureServer&) = delete;
   CaptureServer& operator=(const CaptureServer&) = delete;
 
+  // A capture as its client gets it: its end of the socket pair (the client owns it) and the
+  // capture's number.
+  struct Opened {
+    int socket = -1;
+    std::uint32_t capture = 0;
+  };
   // Starts capturing `address` (network order) for `client`, a bus name of user `uid`.
-  // Returns 0 with the client's end of the socket pair (the caller owns it) and the
-  // capture's number, or a Winsock error: the source's own (WSAEADDRNOTAVAIL for an address
-  // that is not local), WSAEMFILE when `uid` or the service has too many captures, or
-  // WSAENETDOWN when the server cannot capture at all.
-  int Open(const std::string& client, uid_t uid, std::uint32_t address, int* socket, std::uint32_t* capture);
+  // Fails as an invalid argument for an address that is not local, busy when `uid` or the
+  // service has too many captures, access denied when the service may not capture, and
+  // failed when the server or the source cannot capture at all.
+  Result<Opened> Open(const std::string& client, uid_t uid, std::uint32_t address);
   // Stops every capture of `client`, which has left the bus.
   void ClientGone(const std::string& client);
   // The datagrams dropped so far by `client`'s capture number `capture`; nothing for a

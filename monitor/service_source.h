@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firewall/com/status.h"
 #include "monitor/descriptor_source.h"
 
 #include <cstdint>
@@ -8,6 +9,11 @@
 class TrafficBusClient;
 
 namespace ws {
+
+// The Winsock error that the traffic page shows for a capture the service refused: WSAEACCES
+// where polkit refused it, WSAEADDRNOTAVAIL for an address that is not local, WSAEMFILE for
+// too many captures, WSAENETDOWN for anything else.
+int WinsockError(const Status& failure);
 
 // The capture of the system service, for a window that may not capture itself. Binding
 // asks brenvod over the bus for the capture of the address: polkit may refuse it

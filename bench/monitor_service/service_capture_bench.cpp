@@ -141,13 +141,12 @@ int main(int argc, char** argv) {
     double serviceSeconds = 0, windowSeconds = 0;
     CaptureServer service([&] { return std::make_unique<PacedFileSource>(file, read, serviceSeconds); });
     const bench::RunTimer timer;
-    int socket = -1;
-    std::uint32_t capture = 0;
-    if (const int error = service.Open("window", 0, kAddress, &socket, &capture)) {
-      std::printf("error: the service cannot capture: %d\n", error);
+    const Result<CaptureServer::Opened> opened = service.Open("window", 0, kAddress);
+    if (!opened.ok()) {
+      std::printf("error: the service cannot capture: %s\n", opened.status().reason().c_str());
       return 1;
     }
-    Window window(dir.string(), socket, read, windowSeconds);
+    Window window(dir.string(), opened->socket, read, windowSeconds);
     window.Run();
     const auto shown = static_cast<std::uint64_t>(window.model.rowCount());
     rates.push_back(timer.Stop(shown));

@@ -11,8 +11,8 @@
 #include <optional>
 
 #include "firewall/bus/bus_protocol.h"
+#include "firewall/bus/bus_status.h"
 #include "firewall/bus/firewall1_proxy.h"
-#include "firewall/com/com_runtime.h"
 
 namespace {
 
@@ -33,6 +33,7 @@ class TrafficBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo:
   struct Reply {
     std::optional<sdbus::Error> error;
     sdbus::UnixFd socket;
+    int keepError = 0;  // why the socket could not be copied
     std::uint32_t capture = 0;
   };
   std::optional<Reply> reply;
@@ -46,6 +47,7 @@ class TrafficBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo:
       // A copy of our own that no program the caller starts inherits: one that did would
       // keep the capture going after the caller has gone.
       reply->socket.reset(fcntl(socket.get(), F_DUPFD_CLOEXEC, 0), sdbus::adopt_fd);
+      if (reply->socket.get() < 0) reply->keepError = errno;
       reply->capture = capture;
     }
   }
@@ -56,14 +58,16 @@ TrafficBusClient::TrafficBusClient(std::unique_ptr<sdbus::IConnection> connectio
 
 TrafficBusClient::~TrafficBusClient() = default;
 
-HRESULT TrafficBusClient::Connect(std::unique_ptr<TrafficBusClient>* client) {
-  std::unique_ptr<sdbus::IConnection> connection;
-  const HRESULT hr = bus::ConnectSystemBus(&connection);
-  if (SUCCEEDED(hr)) client->reset(new TrafficBusClient(std::move(connection)));
-  return hr;
+Result<std::unique_ptr<TrafficBusClient>> TrafficBusClient::Connect() {
+  try {
+    return std::unique_ptr<TrafficBusClient>(new TrafficBusClient(sdbus::createSystemBusConnection()));
+  } catch (const sdbus::Error& error) {
+    return Failed("cannot reach the system bus: " + error.getMessage());
+  }
 }
 
-HRESULT TrafficBusClient::OpenCapture(const std::string& address, int interrupt, int* socket, std::uint32_t* capture) {
+Result<std::optional<TrafficBusClient::Capture>> TrafficBusClient::OpenCapture(const std::string& address,
+                                                                               int interrupt) {
   try {
     m_connection->setMethodCallTimeout(kOpenTimeout);
     m_proxy->reply.reset();
@@ -73,35 +77,25 @@ HRESULT TrafficBusClient::OpenCapture(const std::string& address, int interrupt,
       if (m_connection->processPendingRequest()) continue;
       const sdbus::IConnection::PollData data = m_connection->getEventLoopPollData();
       pollfd waiting[2] = {{data.fd, data.events, 0}, {interrupt, POLLIN, 0}};
-      if (poll(waiting, 2, data.getPollTimeout()) < 0 && errno != EINTR) {
-        SetErrorInfoText("waiting for the firewall service failed: " + std::string(std::strerror(errno)));
-        return E_FAIL;
-      }
-      if (waiting[1].revents & POLLIN) {
-        SetErrorInfoText("the capture was no longer wanted");
-        return E_ABORT;
-      }
+      if (poll(waiting, 2, data.getPollTimeout()) < 0 && errno != EINTR)
+        return Failed("waiting for the firewall service failed: " + std::string(std::strerror(errno)));
+      if (waiting[1].revents & POLLIN) return std::optional<Capture>();
     }
   } catch (const sdbus::Error& error) {
-    return bus::ResultOf(error);
+    return bus::StatusFromError(error);
   }
   Proxy::Reply& reply = *m_proxy->reply;
-  if (reply.error) return bus::ResultOf(*reply.error);
-  if (reply.socket.get() < 0) {
-    SetErrorInfoText("the capture's socket cannot be kept: " + std::string(std::strerror(errno)));
-    return E_FAIL;
-  }
-  *socket = reply.socket.release();
-  *capture = reply.capture;
-  return S_OK;
+  if (reply.error) return bus::StatusFromError(*reply.error);
+  if (reply.socket.get() < 0)
+    return Failed("the capture's socket cannot be kept: " + std::string(std::strerror(reply.keepError)));
+  return std::optional<Capture>(Capture{.socket = reply.socket.release(), .number = reply.capture});
 }
 
-HRESULT TrafficBusClient::DroppedDatagrams(std::uint32_t capture, std::uint64_t* dropped) {
+Result<std::uint64_t> TrafficBusClient::DroppedDatagrams(std::uint32_t capture) {
   try {
     m_connection->setMethodCallTimeout(kCallTimeout);
-    *dropped = m_proxy->GetDroppedDatagrams(capture);
-    return S_OK;
+    return m_proxy->GetDroppedDatagrams(capture);
   } catch (const sdbus::Error& error) {
-    return bus::ResultOf(error);
+    return bus::StatusFromError(error);
   }
 }

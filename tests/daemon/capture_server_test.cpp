@@ -1,5 +1,6 @@
 // The service's capture for its clients, over scripted sources: what a client reads, what a
-// client that does not read costs the others, and when a capture stops.
+// client that does not read costs the others, when a capture stops, and what the traffic page
+// shows when a capture is refused.
 #include "daemon/capture_server.h"
 
 #include <arpa/inet.h>
@@ -14,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "firewall/bus/bus_status.h"
 #include "monitor/datagram_batch.h"
 #include "monitor/descriptor_source.h"
+#include "monitor/service_source.h"
 #include "monitor/winsock.h"
 #include "tests/monitor/monitor_test_support.h"
 
@@ -25,6 +28,10 @@ using namespace std::chrono_literals;
 using monitor_test::Script;
 
 const std::uint32_t kAddress = inet_addr("10.1.2.3");
+
+// A failure of the service as the window gets it, and the Winsock error its traffic page shows.
+Status AcrossTheBus(const Status& failure) { return bus::StatusFromError(bus::ErrorFromStatus(failure)); }
+int PageError(const Status& failure) { return ws::WinsockError(AcrossTheBus(failure)); }
 
 std::vector<std::uint8_t> Datagram(std::size_t size, std::uint8_t fill) {
   std::vector<std::uint8_t> bytes(size, fill);
@@ -66,9 +73,9 @@ TEST_F(CaptureServerTest, DatagramsThatCameTogetherShareAMessageUpToItsLimit) {
                                                        Datagram(40, 4)};
   script.datagrams.assign(sent.begin(), sent.end());
   script.endAfterDatagrams = true;
-  int socket = -1;
-  std::uint32_t capture = 0;
-  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &socket, &capture), 0);
+  const Result<CaptureServer::Opened> opened = m_server.Open("client", 1000, kAddress);
+  ASSERT_TRUE(opened.ok()) << opened.status().reason();
+  const int socket = opened->socket;
   // The largest datagram does not fit beside the first two, and nothing fits beside it.
   std::vector<std::vector<std::vector<std::uint8_t>>> messages;
   std::vector<std::uint8_t> buffer(ws::DatagramBatch::kLargestMessage);
@@ -88,12 +95,12 @@ TEST_F(CaptureServerTest, TheClientReadsEveryDatagramThenTheEndOfTheSource) {
   const std::vector<std::vector<std::uint8_t>> sent = {Datagram(20, 1), Datagram(1500, 2), Datagram(65535, 3)};
   script.datagrams.assign(sent.begin(), sent.end());
   script.endAfterDatagrams = true;
-  int socket = -1;
-  std::uint32_t capture = 0;
-  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &socket, &capture), 0);
+  const Result<CaptureServer::Opened> opened = m_server.Open("client", 1000, kAddress);
+  ASSERT_TRUE(opened.ok()) << opened.status().reason();
+  const std::uint32_t capture = opened->capture;
   EXPECT_EQ(script.boundAddress, kAddress);
 
-  ws::DescriptorSource client(socket);
+  ws::DescriptorSource client(opened->socket);
   std::vector<std::uint8_t> buffer(65535);
   for (const auto& datagram : sent) {
     std::uint32_t received = 0;
@@ -108,20 +115,20 @@ TEST_F(CaptureServerTest, TheClientReadsEveryDatagramThenTheEndOfTheSource) {
 
 TEST_F(CaptureServerTest, AClientThatDoesNotReadLosesDatagramsAndHoldsUpNoOne) {
   constexpr std::size_t kMany = 20000;  // about 30 MB: far more than a client's buffer holds
-  Script& idle = NextScript();
-  idle.datagrams.assign(kMany, Datagram(1500, 7));
-  idle.endAfterDatagrams = true;
-  Script& busy = NextScript();
-  busy.datagrams.assign(100, Datagram(60, 8));
-  busy.endAfterDatagrams = true;
+  Script& idleScript = NextScript();
+  idleScript.datagrams.assign(kMany, Datagram(1500, 7));
+  idleScript.endAfterDatagrams = true;
+  Script& busyScript = NextScript();
+  busyScript.datagrams.assign(100, Datagram(60, 8));
+  busyScript.endAfterDatagrams = true;
 
-  int idleSocket = -1, busySocket = -1;
-  std::uint32_t idleCapture = 0, busyCapture = 0;
-  ASSERT_EQ(m_server.Open("idle", 1000, kAddress, &idleSocket, &idleCapture), 0);
-  ASSERT_EQ(m_server.Open("busy", 1000, kAddress, &busySocket, &busyCapture), 0);
-  ws::DescriptorSource idleClient(idleSocket), busyClient(busySocket);
+  const Result<CaptureServer::Opened> idle = m_server.Open("idle", 1000, kAddress);
+  const Result<CaptureServer::Opened> busy = m_server.Open("busy", 1000, kAddress);
+  ASSERT_TRUE(idle.ok() && busy.ok());
+  const std::uint32_t idleCapture = idle->capture, busyCapture = busy->capture;
+  ws::DescriptorSource idleClient(idle->socket), busyClient(busy->socket);
   // The service took every datagram of the idle client's capture while nobody read them.
-  ASSERT_TRUE(Drained(idle));
+  ASSERT_TRUE(Drained(idleScript));
 
   std::vector<std::uint8_t> buffer(65535);
   std::uint32_t received = 0;
@@ -141,11 +148,11 @@ TEST_F(CaptureServerTest, AClientThatDoesNotReadLosesDatagramsAndHoldsUpNoOne) {
 TEST_F(CaptureServerTest, ClosingTheClientsEndStopsItsCaptureAlone) {
   Script& closed = NextScript();  // no traffic: the source waits until it is woken
   Script& kept = NextScript();
-  int closedSocket = -1, keptSocket = -1;
-  std::uint32_t closedCapture = 0, keptCapture = 0;
-  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &closedSocket, &closedCapture), 0);
-  ASSERT_EQ(m_server.Open("client", 1000, kAddress, &keptSocket, &keptCapture), 0);
-  close(closedSocket);
+  const Result<CaptureServer::Opened> closedOpened = m_server.Open("client", 1000, kAddress);
+  const Result<CaptureServer::Opened> keptOpened = m_server.Open("client", 1000, kAddress);
+  ASSERT_TRUE(closedOpened.ok() && keptOpened.ok());
+  const std::uint32_t closedCapture = closedOpened->capture, keptCapture = keptOpened->capture;
+  close(closedOpened->socket);
   ASSERT_TRUE(Eventually([&] { return Woken(closed); }));
   EXPECT_EQ(m_server.Running(), 1u);
   EXPECT_FALSE(Woken(kept));
@@ -153,7 +160,7 @@ TEST_F(CaptureServerTest, ClosingTheClientsEndStopsItsCaptureAlone) {
   EXPECT_EQ(m_server.Dropped("client", keptCapture), 0u);
 
   // A client that stops its own receive (the window's stop) keeps its count until it closes.
-  ws::DescriptorSource keptClient(keptSocket);
+  ws::DescriptorSource keptClient(keptOpened->socket);
   std::thread stop([&] {
     std::this_thread::sleep_for(50ms);
     keptClient.Wake();
@@ -165,11 +172,16 @@ TEST_F(CaptureServerTest, ClosingTheClientsEndStopsItsCaptureAlone) {
   EXPECT_EQ(m_server.Dropped("client", keptCapture), 0u);
 }
 
-TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
+TEST_F(CaptureServerTest, RefusalsReachThePageAsItsWinsockErrorsAndStartNothing) {
   NextScript().bindError = ws::WSAEADDRNOTAVAIL;
-  int socket = -1;
-  std::uint32_t capture = 0;
-  EXPECT_EQ(m_server.Open("client", 1000, kAddress, &socket, &capture), ws::WSAEADDRNOTAVAIL);
+  NextScript().openError = ws::WSAEACCES;
+  NextScript().startError = ws::WSAENETDOWN;
+  for (const int expected : {ws::WSAEADDRNOTAVAIL, ws::WSAEACCES, ws::WSAENETDOWN}) {
+    const Result<CaptureServer::Opened> refused = m_server.Open("client", 1000, kAddress);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(PageError(refused.status()), expected) << refused.status().reason();
+    EXPECT_EQ(AcrossTheBus(refused.status()).reason(), refused.status().reason());
+  }
   EXPECT_EQ(m_server.Running(), 0u);
 
   // The limit is the user's, whatever connection it opens from; a connection that leaves
@@ -177,9 +189,10 @@ TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
   std::vector<int> sockets;
   const auto open = [&](const std::string& client, uid_t uid) {
     NextScript();
-    const int error = m_server.Open(client, uid, kAddress, &socket, &capture);
-    if (error == 0) sockets.push_back(socket);
-    return error;
+    const Result<CaptureServer::Opened> opened = m_server.Open(client, uid, kAddress);
+    if (!opened.ok()) return PageError(opened.status());
+    sockets.push_back(opened->socket);
+    return 0;
   };
   for (std::size_t i = 0; i < CaptureServer::kMaxPerUser; ++i) EXPECT_EQ(open(":1." + std::to_string(i), 1000), 0);
   EXPECT_EQ(open(":1.99", 1000), ws::WSAEMFILE);
@@ -191,6 +204,19 @@ TEST_F(CaptureServerTest, RefusalsComeBackAsWinsockErrorsAndStartNothing) {
   EXPECT_EQ(open("one more", 0), ws::WSAEMFILE);
   EXPECT_EQ(m_server.Running(), CaptureServer::kMaxInAll);
   for (const int s : sockets) close(s);
+}
+
+// Errors that the bus makes itself, not the service: the page shows a refusal where the bus
+// refused the call, and a network that is down otherwise, with the bus's words.
+TEST(CaptureErrorsTest, ErrorsOfTheBusItselfReachThePage) {
+  const Status refused = bus::StatusFromError(sdbus::Error("org.freedesktop.DBus.Error.AccessDenied", "rejected"));
+  EXPECT_EQ(ws::WinsockError(refused), ws::WSAEACCES);
+  EXPECT_NE(refused.reason().find("rejected"), std::string::npos);
+  const Status absent = bus::StatusFromError(sdbus::Error("org.freedesktop.DBus.Error.ServiceUnknown", ""));
+  EXPECT_EQ(ws::WinsockError(absent), ws::WSAENETDOWN);
+  EXPECT_NE(absent.reason().find("ServiceUnknown"), std::string::npos);
+  const Status unknownKind = bus::StatusFromError(sdbus::Error("org.brenvo.Firewall1.Error.Unheard", "why"));
+  EXPECT_EQ(unknownKind.kind(), FailureKind::kFailed);
 }
 
 // Without descriptors for its watcher the server says so, refuses every capture and still
@@ -207,9 +233,9 @@ TEST(CaptureServerStartTest, AServerThatCannotWatchItsClientsSaysSoAndRefuses) {
   auto server = std::make_unique<CaptureServer>();
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
   EXPECT_NE(server->Failure().find("cannot watch its clients"), std::string::npos) << server->Failure();
-  int socket = -1;
-  std::uint32_t capture = 0;
-  EXPECT_EQ(server->Open("client", 1000, kAddress, &socket, &capture), ws::WSAENETDOWN);
+  const Result<CaptureServer::Opened> refused = server->Open("client", 1000, kAddress);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(PageError(refused.status()), ws::WSAENETDOWN);
   server.reset();
 }
 

@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "daemon/capture_server.h"
 #include "tests/integration/service/world_test.h"
 #include "tests/integration/support/sockets.h"
 #include "tests/monitor/monitor_test_support.h"
@@ -317,6 +318,32 @@ TEST_F(TrafficTest, ADeniedUserGetsTheNoPermissionDiagnosticAndAWindowThatWorks)
   EXPECT_EQ(output.find("tree: "), std::string::npos) << output;
   EXPECT_EQ(output.find("dropped"), std::string::npos) << output;
   EXPECT_EQ(Logger(kDenied), "");
+}
+
+// The service refuses a user's capture past its limit; the window says so with the number of
+// too many sockets and the service's reason, and its captures that run are not disturbed.
+TEST_F(TrafficTest, AUsersWindowPastTheLimitGetsTheTooManySocketsDiagnostic) {
+  const std::string go = Path("go");
+  const pid_t service = m_world->ServicePid();
+  const std::size_t threads = Threads(service);
+  std::vector<pid_t> held;
+  for (std::size_t i = 0; i < CaptureServer::kMaxPerUser; ++i)
+    held.push_back(Window(kAllowed, {"--capture", "wait-for", go}, "held" + std::to_string(i) + ".log"));
+  // A thread for each capture.
+  ASSERT_TRUE(Eventually([&] { return Threads(service) >= threads + CaptureServer::kMaxPerUser; }));
+  const pid_t refused = Window(kAllowed, {"--capture", "wait-for", go}, "refused.log");
+  EXPECT_TRUE(Eventually([&] { return Read(Path("refused.log")).find("bind() failed: 10024\n") != std::string::npos; }))
+      << Read(Path("refused.log"));
+  Touch(go);
+  EXPECT_EQ(WaitFor(refused), 0);
+  for (const pid_t window : held) EXPECT_EQ(WaitFor(window), 0);
+
+  const std::string output = Read(Path("refused.log"));
+  const std::string reason =
+      "uid " + std::to_string(kAllowed) + " has " + std::to_string(CaptureServer::kMaxPerUser) + " captures already";
+  EXPECT_NE(output.find(reason), std::string::npos) << output;
+  EXPECT_EQ(output.find("dropped"), std::string::npos) << output;
+  EXPECT_NE(Read(Path("held0.log")).find("the service dropped "), std::string::npos);
 }
 
 TEST_F(TrafficTest, TheServiceStopsTheCaptureOfAKilledWindow) {
