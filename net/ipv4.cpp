@@ -21,9 +21,7 @@ std::optional<Ipv4Header> ParseIpv4(std::span<const std::uint8_t> datagram) {
   const std::uint8_t versionAndLength = bytes.U8(0);
   const std::uint32_t headerLength = (versionAndLength & 0x0Fu) * 4;
   if (versionAndLength >> 4 != 4 || headerLength < Ipv4Header::kFixedLength) return std::nullopt;
-  const Ipv4Header header{.headerLength = headerLength,
-                          .totalLength = bytes.U16(2),
-                          .fragmentOffset = static_cast<std::uint16_t>(bytes.U16(6) & 0x1FFF),
+  const Ipv4Header header{.fragmentOffset = static_cast<std::uint16_t>(bytes.U16(6) & 0x1FFF),
                           .protocol = bytes.U8(9),
                           .sourceAddress = NetworkOrder(bytes.Bytes(12, 4)),
                           .destinationAddress = NetworkOrder(bytes.Bytes(16, 4)),

@@ -11,15 +11,13 @@ namespace net {
 struct Ipv4Header {
   static constexpr std::size_t kFixedLength = 20;
 
-  std::uint32_t headerLength;  // bytes: IHL × 4, at least the fixed 20
-  std::uint16_t totalLength;
   std::uint16_t fragmentOffset;  // in units of 8 bytes; 0 in a first or whole datagram
   std::uint8_t protocol;
   // Addresses as they lie, in network order.
   std::uint32_t sourceAddress;
   std::uint32_t destinationAddress;
-  // The bytes after the header as far as they arrived: empty when the header claims more
-  // bytes than there are. The total length is not applied.
+  // The bytes after the header (IHL × 4 bytes) as far as they arrived: empty when the
+  // header claims more bytes than there are. The total length is not applied.
   std::span<const std::uint8_t> payload;
 };
 

@@ -16,8 +16,6 @@ TEST(Ipv4Test, AWholeDatagramGivesItsFieldsAndWhatFollowsTheHeader) {
       tools::TcpDatagram({.srcAddress = "192.168.100.200", .dstAddress = "10.0.0.1", .payloadBytes = 7});
   const auto ip = net::ParseIpv4(datagram);
   ASSERT_TRUE(ip);
-  EXPECT_EQ(ip->headerLength, 20u);
-  EXPECT_EQ(ip->totalLength, 47);
   EXPECT_EQ(ip->protocol, 6);
   EXPECT_EQ(ip->fragmentOffset, 0);
   EXPECT_EQ(ip->sourceAddress, ::inet_addr("192.168.100.200"));  // network order, as it lies
