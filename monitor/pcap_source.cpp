@@ -1,6 +1,6 @@
 #include "monitor/pcap_source.h"
 
-#include "monitor/link_layer.h"
+#include "net/link_layer.h"
 #include "monitor/local_addresses.h"
 #include "monitor/winsock.h"
 
@@ -160,7 +160,7 @@ int PcapSource::NextDatagram(std::span<std::uint8_t>, bool wait, std::span<const
       continue;                                         // read timeout or a break: look at the wake flag again
     if (status == PCAP_ERROR_BREAK) return WSAEDISCON;  // end of the capture file
     if (status < 0) return WSAENETDOWN;
-    datagram = Ipv4Payload(m_linkType, {frame, header->caplen});
+    datagram = net::Ipv4Payload(m_linkType, {frame, header->caplen});
     if (!datagram.empty()) return 0;
   }
 }

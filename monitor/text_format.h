@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
-// Texts of numbers and addresses without locale or format parsing.
+// Texts of numbers, addresses and TCP flags, as the log line and the tree show them,
+// without locale or format parsing.
 
 template <typename Number>
 std::string DecimalText(Number value) {
@@ -36,3 +38,13 @@ inline char* WriteDottedAddress(char* out, std::uint32_t address) {
   }
   return out;
 }
+
+// The dotted text of an IPv4 address in network order.
+std::string DottedAddress(std::uint32_t address);
+
+// The names of the six classic TCP flag bits, comma-separated, in a fixed order in which
+// SYN and FIN come twice, the second time under their other names (TAPI and NETDEV).
+std::string_view TcpFlagsText(unsigned flags);
+
+// `label`, then dots to 40 characters, then a blank: the start of a tree field's text.
+std::string PaddedLabel(std::string_view label);

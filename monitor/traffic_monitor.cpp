@@ -1,16 +1,16 @@
 #include "monitor/traffic_monitor.h"
 
 #include "monitor/local_addresses.h"
-#include "monitor/packet_headers.h"
 #include "monitor/pcap_source.h"
 #include "monitor/text_format.h"
+#include "net/ipv4.h"
+#include "net/transport.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -61,33 +61,6 @@ class LineBuilder {
   char* m_end = m_text;
   bool m_overflowed = false;
 };
-
-// Every flags text, made once: one per value of the six flag bits. The bits are named
-// in a fixed order, SYN and FIN twice, the second time under their other names.
-struct FlagsText {
-  char text[40];
-  std::size_t length;
-};
-
-constexpr std::array<FlagsText, 64> kFlagsTexts = [] {
-  using wire::TcpHeader;
-  constexpr struct {
-    unsigned bit;
-    std::string_view name;
-  } kNames[] = {{TcpHeader::kSyn, "SYN"},  {TcpHeader::kRst, "RST"},   {TcpHeader::kFin, "FIN"},
-                {TcpHeader::kAck, "ACK"},  {TcpHeader::kUrg, "URG"},   {TcpHeader::kPush, "PUSH"},
-                {TcpHeader::kSyn, "TAPI"}, {TcpHeader::kFin, "NETDEV"}};
-  std::array<FlagsText, 64> texts{};
-  for (unsigned flags = 0; flags < texts.size(); ++flags) {
-    FlagsText& t = texts[flags];
-    for (const auto& entry : kNames) {
-      if (!(flags & entry.bit)) continue;
-      if (t.length != 0) t.text[t.length++] = ',';
-      for (const char c : entry.name) t.text[t.length++] = c;
-    }
-  }
-  return texts;
-}();
 
 // Set while captures read a file rather than an interface.
 std::atomic<bool> g_readingCaptureFile{false};
@@ -240,39 +213,32 @@ bool CTrafficMonitor::CaptureLoop() {
 
 bool CTrafficMonitor::DecodeIpPacket(const std::uint8_t* data, std::uint32_t length) {
   try {
-    const auto ip = wire::Ipv4Header::From(data, length);
-    if (!ip) return false;
-    const std::uint32_t headerLength = ip->headerLength();
-    // A header shorter than its fixed part would have us read it again as TCP.
-    if (headerLength < wire::Ipv4Header::kMinLength) return false;
-    if (ip->protocol() != wire::Ipv4Header::kProtocolTcp) return false;
-    // The header may claim more bytes than arrived; then nothing follows it, and the
-    // pointer must still not leave the datagram.
-    const std::uint8_t* tcp = data + std::min(headerLength, length);
-    TrackTcpSegment(ip->sourceAddress(), ip->destinationAddress(), tcp, data,
-                    static_cast<std::int32_t>(length) - static_cast<std::int32_t>(headerLength));
+    // The total length is 16 bits: a longer capture is no IPv4 datagram.
+    if (length > 0xFFFF) return false;
+    const auto ip = net::ParseIpv4({data, length});
+    if (!ip || ip->protocol != net::kProtocolTcp) return false;
+    TrackTcpSegment(ip->sourceAddress, ip->destinationAddress, ip->payload);
     return true;
   } catch (...) {
     return false;
   }
 }
 
-void CTrafficMonitor::AddressToText(std::uint32_t address, std::string& text) {
-  text = ws::inet_ntoa(in_addr{address});
-}
+void CTrafficMonitor::AddressToText(std::uint32_t address, std::string& text) { text = DottedAddress(address); }
 
-bool CTrafficMonitor::TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
-                                      const std::uint8_t*, std::int32_t length) {
-  const auto tcp = wire::TcpHeader::From(tcpHeader, length);
+bool CTrafficMonitor::TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress,
+                                      std::span<const std::uint8_t> segment) {
+  const auto tcp = net::ParseTcp(segment);
   if (!tcp) return false;
   try {
-    const std::int32_t size = length - wire::TcpHeader::kLength;
-    const std::int32_t srcPort = tcp->sourcePort(), dstPort = tcp->destinationPort();
+    // Options count as size: the fixed header is all that is read.
+    const auto size = static_cast<std::int32_t>(segment.size() - net::TcpHeader::kFixedLength);
+    const std::int32_t srcPort = tcp->sourcePort, dstPort = tcp->destinationPort;
     std::string_view marker;
     Session* session = m_sessions.Find(srcAddress, srcPort, dstAddress, dstPort);
-    const std::uint32_t seq = tcp->sequence();
-    const unsigned flags = tcp->flags();
-    using wire::TcpHeader;
+    const std::uint32_t seq = tcp->sequence;
+    const unsigned flags = tcp->flags;
+    using net::TcpHeader;
     if (session == nullptr) {
       // A session dropped to make room comes back as a new one with its next segment,
       // unless that segment ends it.
@@ -296,25 +262,24 @@ bool CTrafficMonitor::TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t ds
           marker = kGapAbove;
       }
     }
-    LogTcpSegment(srcAddress, dstAddress, tcpHeader, size, marker);
+    LogTcpSegment(srcAddress, dstAddress, *tcp, size, marker);
     return true;
   } catch (...) {
     return false;
   }
 }
 
-void CTrafficMonitor::LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
+void CTrafficMonitor::LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const net::TcpHeader& tcp,
                                     std::int32_t size, std::string_view marker) {
-  const auto tcp = *wire::TcpHeader::From(tcpHeader, wire::TcpHeader::kLength);
   // A datagram is at most 65,535 bytes, so the size fits the record.
   const PacketRecord packet{.srcAddress = srcAddress,
                             .dstAddress = dstAddress,
-                            .seq = tcp.sequence(),
-                            .ack = tcp.acknowledgement(),
-                            .srcPort = tcp.sourcePort(),
-                            .dstPort = tcp.destinationPort(),
+                            .seq = tcp.sequence,
+                            .ack = tcp.acknowledgement,
+                            .srcPort = tcp.sourcePort,
+                            .dstPort = tcp.destinationPort,
                             .size = static_cast<std::uint16_t>(size),
-                            .flags = static_cast<std::uint8_t>(tcp.flags())};
+                            .flags = tcp.flags};
 
   LineBuilder line;
   line.address(packet.srcAddress) << " - ";
@@ -330,15 +295,6 @@ void CTrafficMonitor::LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstA
   m_packets.AddPacketToTree(packet);
 }
 
-std::string_view CTrafficMonitor::FormatTcpFlags(unsigned flags) {
-  const FlagsText& t = kFlagsTexts[flags & 0x3F];
-  return {t.text, t.length};
-}
+std::string_view CTrafficMonitor::FormatTcpFlags(unsigned flags) { return TcpFlagsText(flags); }
 
-std::string CTrafficMonitor::PadLabel(std::string_view label) {
-  constexpr std::size_t kWidth = 40;
-  std::string text(label);
-  if (text.size() < kWidth) text.append(kWidth - text.size(), '.');
-  text += ' ';
-  return text;
-}
+std::string CTrafficMonitor::PadLabel(std::string_view label) { return PaddedLabel(label); }

@@ -4,9 +4,11 @@
 #include "monitor/packet_sink.h"
 #include "monitor/session_list.h"
 #include "monitor/winsock.h"
+#include "net/tcp.h"
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -51,10 +53,11 @@ class CTrafficMonitor {
   // text once, where it is written: in the log line, or when the tree shows it.
   bool DecodeIpPacket(const std::uint8_t* data, std::uint32_t length);
   static void AddressToText(std::uint32_t address, std::string& text);
-  bool TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
-                       const std::uint8_t* ipHeader, std::int32_t length);
-  void LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const std::uint8_t* tcpHeader,
-                     std::int32_t size, std::string_view marker);
+  // `segment` is what follows the IP header; its TCP header is read here, once.
+  bool TrackTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, std::span<const std::uint8_t> segment);
+  void LogTcpSegment(std::uint32_t srcAddress, std::uint32_t dstAddress, const net::TcpHeader& tcp, std::int32_t size,
+                     std::string_view marker);
+  // The texts of the log line and the tree (see monitor/text_format.h).
   static std::string_view FormatTcpFlags(unsigned flags);
   static std::string PadLabel(std::string_view label);
 

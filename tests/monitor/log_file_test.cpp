@@ -99,8 +99,11 @@ TEST(LogFileTest, WritesEachLineWhole) {
 TEST(LogFileTest, ALineTooLongToBuildIsDroppedWhole) {
   TempDir dir;
   monitor_test::RecordingMonitor monitor(dir.path());
-  const auto tcp = tools::TcpDatagram({.flags = tools::kAck});
-  monitor.LogTcpSegment(0, 0, tcp.data() + 20, 0, std::string(300, '!'));
+  monitor.LogTcpSegment(
+      0, 0,
+      net::TcpHeader{
+          .sourcePort = 1025, .destinationPort = 80, .sequence = 0, .acknowledgement = 0, .flags = tools::kAck},
+      0, std::string(300, '!'));
   EXPECT_EQ(dir.Read("Logger.txt"), "");
   EXPECT_TRUE(monitor.Packets().empty());
   FeedSyn(monitor);

@@ -1,5 +1,5 @@
 // Frames to IPv4 datagrams: link-layer headers and padding removed.
-#include "monitor/link_layer.h"
+#include "net/link_layer.h"
 #include "tools/packet_builder.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Payload(int linkType, const Bytes& frame) {
-  const auto p = ws::Ipv4Payload(linkType, frame);
+  const auto p = net::Ipv4Payload(linkType, frame);
   return Bytes(p.begin(), p.end());
 }
 
@@ -45,6 +45,35 @@ TEST(LinkLayerTest, CookedLoopbackAndRawHeadersAreStripped) {
   EXPECT_EQ(Payload(DLT_NULL, null), kSyn);
 
   EXPECT_EQ(Payload(DLT_RAW, kSyn), kSyn);
+}
+
+TEST(LinkLayerTest, AFrameCutAnywhereGivesWhatArrivedOfTheDatagram) {
+  const auto cooked = [](std::size_t length, std::size_t typeAt) {
+    Bytes header(length, 0);
+    header[typeAt] = 0x08;
+    return header;
+  };
+  Bytes vlan = tools::EthernetFrame(kSyn);
+  vlan.insert(vlan.begin() + 12, {0x81, 0x00, 0x00, 0x05});
+  const struct {
+    int linkType;
+    Bytes header;
+  } links[] = {{DLT_EN10MB, Bytes(vlan.begin(), vlan.begin() + 18)},
+               {DLT_LINUX_SLL, cooked(16, 14)},
+               {DLT_LINUX_SLL2, cooked(20, 0)},
+               {DLT_LOOP, {0, 0, 0, 2}},
+               {DLT_IPV4, {}}};
+  for (const auto& link : links) {
+    Bytes frame = link.header;
+    frame.insert(frame.end(), kSyn.begin(), kSyn.end());
+    frame.resize(frame.size() + 6);  // padding
+    for (std::size_t length = 0; length <= frame.size(); ++length) {
+      const Bytes got = Payload(link.linkType, Bytes(frame.begin(), frame.begin() + length));
+      const std::size_t arrived = length > link.header.size() ? length - link.header.size() : 0;
+      EXPECT_EQ(got, Bytes(kSyn.begin(), kSyn.begin() + std::min<std::size_t>(arrived, kSyn.size())))
+          << "link type " << link.linkType << ", " << length << " bytes";
+    }
+  }
 }
 
 TEST(LinkLayerTest, FramesWithoutIpv4GiveNothing) {
