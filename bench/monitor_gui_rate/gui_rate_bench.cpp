@@ -78,18 +78,25 @@ int main(int argc, char** argv) {
     qint64 atMs;
   };
   std::deque<Insertion> notInView;
+  // Taken before the insertion, since the view may take the rows in while it is told of them.
+  QObject::connect(page->m_tree.model(), &QAbstractItemModel::rowsAboutToBeInserted,
+                   [&](const QModelIndex& parent, int first, int last) {
+                     if (!parent.isValid()) notInView.push_back({shown + last - first + 1, wallClock.elapsed()});
+                   });
   QObject::connect(page->m_tree.model(), &QAbstractItemModel::rowsInserted,
                    [&](const QModelIndex& parent, int first, int last) {
-                     if (parent.isValid()) return;
-                     shown += last - first + 1;
-                     notInView.push_back({shown, wallClock.elapsed()});
+                     if (!parent.isValid()) shown += last - first + 1;
+                   });
+  std::uint64_t removed = 0;
+  QObject::connect(page->m_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved,
+                   [&](const QModelIndex& parent, int first, int last) {
+                     if (!parent.isValid()) removed += last - first + 1;
                    });
   QScrollBar* rangeBar = page->m_tree.verticalScrollBar();
   QObject::connect(rangeBar, &QScrollBar::rangeChanged, [&](int, int maximum) {
     const std::uint64_t known = static_cast<std::uint64_t>(maximum) + rangeBar->pageStep();
     // Rows that left the top are counted in `shown` but no longer in the view's range.
-    const std::uint64_t left = shown - page->m_tree.model()->rowCount();
-    while (!notInView.empty() && notInView.front().shown <= known + left) {
+    while (!notInView.empty() && notInView.front().shown <= known + removed) {
       qint64& longest = stretches[stretchOf(notInView.front().shown)].longestInViewMs;
       longest = std::max(longest, wallClock.elapsed() - notInView.front().atMs);
       notInView.pop_front();
