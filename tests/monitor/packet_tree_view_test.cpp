@@ -85,6 +85,9 @@ TEST_F(PacketTreeViewWorld, RowsFollowExpandedItemsAndTheTopItemStaysWhileTheOld
   view.expand(Segment(*model, 30));
   view.expand(Segment(*model, 34));
   view.expand(header(30, 0));
+  // Open items among the first to leave, whose rows leave with them.
+  view.expand(Segment(*model, 5));
+  view.expand(header(5, 1));
   ExpectRowsInPlace(view);
   view.setCurrentIndex(Segment(*model, 40));
   view.scrollTo(header(30, 1), QAbstractItemView::PositionAtTop);
