@@ -120,7 +120,7 @@ TEST_F(PacketTreeViewWorld, RowsFollowExpandedItemsAndTheTopItemStaysWhileTheOld
   ExpectRowsInPlace(view);
 }
 
-TEST_F(PacketTreeViewWorld, MouseAndKeysOpenCloseAndMove) {
+TEST_F(PacketTreeViewWorld, MouseAndKeysOpenCloseMoveAndScroll) {
   Show(PacketTreeModel::kDefaultLimit, 50);
   const QModelIndex first = model->index(0, 0), third = model->index(2, 0);
   const QModelIndex ipHeader = model->index(0, 0, third), tcpHeader = model->index(1, 0, third);
@@ -193,6 +193,19 @@ TEST_F(PacketTreeViewWorld, MouseAndKeysOpenCloseAndMove) {
   key(Qt::Key_PageUp);
   EXPECT_EQ(view.currentIndex(), first);
   EXPECT_EQ(view.selectionModel()->selectedIndexes(), QModelIndexList{first});
+
+  // Rows wider than the view scroll sideways, up and down alike.
+  view.expand(tcpHeader);
+  view.resize(60, 200);
+  view.viewport()->grab();  // paints the rows in view
+  const int wide = view.horizontalScrollBar()->maximum();
+  ASSERT_GT(wide, 0);
+  const QRect field = view.visualRect(port);
+  view.horizontalScrollBar()->setValue(wide);
+  EXPECT_EQ(view.visualRect(port), field.translated(-wide, 0));
+  EXPECT_EQ(view.indexAt(view.visualRect(port).center()), port);
+  key(Qt::Key_Down);
+  EXPECT_EQ(view.horizontalScrollBar()->value(), wide);
 }
 
 // Over the same tree, the view draws the very pixels the tree control draws: lines, buttons,
