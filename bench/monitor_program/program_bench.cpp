@@ -10,6 +10,7 @@
 // usage: monitor_program_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
 #include "bench/monitor_pipeline/traffic_bench.h"
+#include "bench/monitor_program/processor_times.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,9 +23,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,57 +35,11 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+using bench::ProcessorTimes;
+using bench::ProcessorTimesWatch;
+using bench::ReadFile;
+
 constexpr auto kGiveUp = 300s;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// User and system time of a process or thread, from its "stat" file under /proc.
-double CpuSeconds(const fs::path& stat) {
-  const std::string text = ReadFile(stat);
-  const std::size_t nameEnd = text.rfind(')');
-  if (nameEnd == std::string::npos) return 0;
-  // The fields after the name start with the third; user and system time are the 14th and 15th.
-  std::istringstream fields(text.substr(nameEnd + 1));
-  std::string skipped;
-  for (int field = 3; field < 14; ++field) fields >> skipped;
-  unsigned long long user = 0, system = 0;
-  fields >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-struct ProcessorTimes {
-  double capture = 0;  // the thread named "capture"
-  double gui = 0;      // the main thread
-  double process = 0;  // all threads
-};
-
-// Follows the processor times of a running program. The capture thread of a capture file
-// ends with the file, so its time is taken at each look while it runs.
-class ProcessorTimesWatch {
- public:
-  explicit ProcessorTimesWatch(pid_t pid) : m_proc("/proc/" + std::to_string(pid)), m_pid(std::to_string(pid)) {}
-  void Look() {
-    if (m_captureStat.empty()) {
-      std::error_code error;
-      for (const auto& task : fs::directory_iterator(m_proc / "task", error))
-        if (task.path().filename() != m_pid && ReadFile(task.path() / "comm") == "capture\n")
-          m_captureStat = task.path() / "stat";
-    }
-    if (!m_captureStat.empty()) m_times.capture = std::max(m_times.capture, CpuSeconds(m_captureStat));
-    m_times.gui = CpuSeconds(m_proc / "task" / m_pid / "stat");
-    m_times.process = CpuSeconds(m_proc / "stat");
-  }
-  const ProcessorTimes& Times() const { return m_times; }
-
- private:
-  fs::path m_proc;
-  std::string m_pid;
-  fs::path m_captureStat;
-  ProcessorTimes m_times;
-};
 
 std::uintmax_t FileSize(const fs::path& path) {
   struct stat info;
