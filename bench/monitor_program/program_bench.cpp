@@ -10,7 +10,7 @@
 // usage: monitor_program_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
 #include "bench/monitor_pipeline/traffic_bench.h"
-#include "bench/monitor_program/processor_times.h"
+#include "bench/monitor_program/program_runs.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -107,12 +107,6 @@ ProgramRun RunProgram(const fs::path& work, const std::string& capture, std::uin
   return run;
 }
 
-double Median(const std::vector<ProgramRun>& runs, double ProcessorTimes::*field) {
-  std::vector<double> values;
-  for (const ProgramRun& run : runs) values.push_back(run.times.*field);
-  return bench::Median(values);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,8 +129,7 @@ int main(int argc, char** argv) {
   }
 
   bench::LineFloors floors(dir);
-  std::vector<bench::Rate> rates;
-  std::vector<ProgramRun> programRuns;
+  bench::ProgramRuns programRuns;
   for (int run = 0; run < runs; ++run) {
     const ProgramRun result = RunProgram(dir / "work", file, expected.size());
     if (!result.ok) return 1;
@@ -144,23 +137,10 @@ int main(int argc, char** argv) {
       std::printf("error: Logger.txt differs from the reference log\n");
       return 1;
     }
-    const auto n = static_cast<double>(segments);
-    rates.push_back({n / result.seconds, n / result.times.process});
-    programRuns.push_back(result);
-    std::printf(
-        "run %d: %.3f s, %.0f segments/s; processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s\n",
-        run + 1, result.seconds, n / result.seconds, result.times.capture, result.times.gui, result.times.process);
-    std::fflush(stdout);
+    programRuns.Add(segments, result.seconds, result.times);
     if (!floors.Run(file, segments)) return 1;
   }
-
-  std::vector<double> wall;
-  for (const bench::Rate& rate : rates) wall.push_back(rate.wall);
-  std::printf(
-      "\n%-40s %9.0f segments/s (processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s;"
-      " medians of %d runs)\n",
-      "whole program (start to complete log)", bench::Median(wall), Median(programRuns, &ProcessorTimes::capture),
-      Median(programRuns, &ProcessorTimes::gui), Median(programRuns, &ProcessorTimes::process), runs);
-  floors.Report("whole program", rates, 0.8);
+  programRuns.PrintMedians("whole program (start to complete log)");
+  floors.Report("whole program", programRuns.Rates(), 0.8);
   return 0;
 }

@@ -18,7 +18,7 @@
 //
 // usage: monitor_service_program_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
-#include "bench/monitor_program/processor_times.h"
+#include "bench/monitor_program/program_runs.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/service_world.h"
 #include "tools/capture_writer.h"
@@ -295,30 +295,14 @@ int main(int argc, char** argv) {
   if (!sender.ok()) return 1;
 
   bench::LineFloors floors(dir);
-  std::vector<bench::Rate> rates;
-  std::vector<double> capture, gui, process;
+  bench::ProgramRuns programRuns;
   for (int run = 0; run < runs; ++run) {
     const WindowRun result = RunWindow(world, netns, sender, segments, connections, expected);
     if (!result.ok) return 1;
-    const auto n = static_cast<double>(segments);
-    rates.push_back({n / result.seconds, n / result.times.process});
-    capture.push_back(result.times.capture);
-    gui.push_back(result.times.gui);
-    process.push_back(result.times.process);
-    std::printf(
-        "run %d: %.3f s, %.0f segments/s; processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s\n",
-        run + 1, result.seconds, n / result.seconds, result.times.capture, result.times.gui, result.times.process);
-    std::fflush(stdout);
+    programRuns.Add(segments, result.seconds, result.times);
     if (!floors.Run(file, segments)) return 1;
   }
-
-  std::vector<double> wall;
-  for (const bench::Rate& rate : rates) wall.push_back(rate.wall);
-  std::printf(
-      "\n%-40s %9.0f segments/s (processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s;"
-      " medians of %d runs)\n",
-      "whole program through the service", bench::Median(wall), bench::Median(capture), bench::Median(gui),
-      bench::Median(process), runs);
-  floors.Report("whole program through the service", rates, 0.7);
+  programRuns.PrintMedians("whole program through the service");
+  floors.Report("whole program through the service", programRuns.Rates(), 0.7);
   return 0;
 }

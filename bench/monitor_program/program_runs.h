@@ -1,14 +1,18 @@
 #pragma once
-// The processor time of a running program and of its capture and GUI threads, as the
-// benchmarks that run the built program read them under /proc.
+// What the benchmarks that run the built program share: the processor time of the program
+// and of its capture and GUI threads, read under /proc, and the figures of its runs.
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "bench/line_floor/line_floor.h"
 
 namespace bench {
 
@@ -60,6 +64,40 @@ class ProcessorTimesWatch {
   std::string m_pid;
   std::filesystem::path m_captureStat;
   ProcessorTimes m_times;
+};
+
+// The runs of a program over a capture: each printed as it comes, then their medians.
+class ProgramRuns {
+ public:
+  void Add(std::uint64_t segments, double seconds, const ProcessorTimes& times) {
+    const auto n = static_cast<double>(segments);
+    m_rates.push_back({n / seconds, n / times.process});
+    m_times.push_back(times);
+    std::printf(
+        "run %zu: %.3f s, %.0f segments/s; processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s\n",
+        m_rates.size(), seconds, n / seconds, times.capture, times.gui, times.process);
+    std::fflush(stdout);
+  }
+  const std::vector<Rate>& Rates() const { return m_rates; }
+  void PrintMedians(const char* what) const {
+    std::vector<double> wall;
+    for (const Rate& rate : m_rates) wall.push_back(rate.wall);
+    std::printf(
+        "\n%-40s %9.0f segments/s (processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s;"
+        " medians of %zu runs)\n",
+        what, Median(wall), MedianOf(&ProcessorTimes::capture), MedianOf(&ProcessorTimes::gui),
+        MedianOf(&ProcessorTimes::process), m_rates.size());
+  }
+
+ private:
+  double MedianOf(double ProcessorTimes::*field) const {
+    std::vector<double> values;
+    for (const ProcessorTimes& times : m_times) values.push_back(times.*field);
+    return Median(values);
+  }
+
+  std::vector<Rate> m_rates;
+  std::vector<ProcessorTimes> m_times;
 };
 
 }  // namespace bench
