@@ -37,11 +37,15 @@ QString WrapToWidth(const QString& text, const QFontMetrics& metrics, int width)
 }
 
 template <class Widget>
-Widget* Adopt(QWidget* bound, const ControlTemplate& control) {
-  if (!bound) return new Widget;
+Widget* Bound(QWidget* bound, const ControlTemplate& control) {
   auto* widget = dynamic_cast<Widget*>(bound);
   if (!widget) qFatal("control %d is bound to a member of the wrong class", control.id);
   return widget;
+}
+
+template <class Widget>
+Widget* Adopt(QWidget* bound, const ControlTemplate& control) {
+  return bound ? Bound<Widget>(bound, control) : new Widget;
 }
 
 }  // namespace
@@ -148,17 +152,22 @@ void CTreeCtrl::SetImageList(const CImageList* images) {
 }
 
 void CTreeCtrl::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
-  const DWORD style = GetWindowStyle(this);
-  const int indent = indentation();
+  DrawTreeBranches(painter, *this, rect, index, indentation(), {horizontalOffset(), verticalOffset()},
+                   isExpanded(index));
+}
+
+void DrawTreeBranches(QPainter* painter, const QWidget& tree, const QRect& rect, const QModelIndex& index, int indent,
+                      QPoint scrolled, bool expanded) {
+  const DWORD style = GetWindowStyle(&tree);
+  const QAbstractItemModel* model = index.model();
   const int middle = rect.top() + rect.height() / 2;
   // The lines are dotted on the points whose content coordinates add up to an even number,
   // so that the dots of neighbouring rows and levels meet whatever the scrolling.
-  const QPoint content(horizontalOffset(), verticalOffset());
   QList<QPoint> dots;
   const auto dotted = [&](QPoint from, QPoint to) {
     for (int x = from.x(); x <= to.x(); ++x) {
       for (int y = from.y(); y <= to.y(); ++y) {
-        if (((x + content.x() + y + content.y()) & 1) == 0) dots << QPoint(x, y);
+        if (((x + scrolled.x() + y + scrolled.y()) & 1) == 0) dots << QPoint(x, y);
       }
     }
   };
@@ -170,7 +179,7 @@ void CTreeCtrl::drawBranches(QPainter* painter, const QRect& rect, const QModelI
   for (int left = ownLeft; (style & TVS_HASLINES) && left >= rect.left() && level.isValid();
        left -= indent, level = level.parent()) {
     const int centre = left + indent / 2;
-    const bool lastSibling = level.row() + 1 >= model()->rowCount(level.parent());
+    const bool lastSibling = level.row() + 1 >= model->rowCount(level.parent());
     if (left == ownLeft) {
       dotted({centre, rect.top()}, {centre, lastSibling ? middle : rect.bottom()});
       dotted({centre, middle}, {left + indent - 1, middle});
@@ -179,18 +188,18 @@ void CTreeCtrl::drawBranches(QPainter* painter, const QRect& rect, const QModelI
     }
   }
   painter->save();
-  painter->setPen(palette().color(QPalette::Dark));
+  painter->setPen(tree.palette().color(QPalette::Dark));
   painter->drawPoints(dots);
 
-  if ((style & TVS_HASBUTTONS) && ownLeft >= rect.left() && model()->hasChildren(index)) {
+  if ((style & TVS_HASBUTTONS) && ownLeft >= rect.left() && model->hasChildren(index)) {
     // A 9-pixel box over the lines, with a minus, and a plus while the item is collapsed.
     const QPoint centre(ownLeft + indent / 2, middle);
     const QRect box(centre - QPoint(4, 4), QSize(9, 9));
-    painter->fillRect(box, palette().color(QPalette::Base));
+    painter->fillRect(box, tree.palette().color(QPalette::Base));
     painter->drawRect(box.adjusted(0, 0, -1, -1));
-    painter->setPen(palette().color(QPalette::Text));
+    painter->setPen(tree.palette().color(QPalette::Text));
     painter->drawLine(centre - QPoint(2, 0), centre + QPoint(2, 0));
-    if (!isExpanded(index)) painter->drawLine(centre - QPoint(0, 2), centre + QPoint(0, 2));
+    if (!expanded) painter->drawLine(centre - QPoint(0, 2), centre + QPoint(0, 2));
   }
   painter->restore();
 }
@@ -242,7 +251,10 @@ QWidget* CreateDialogControl(const ControlTemplate& control, QWidget* dialog, QW
       break;
     }
     case ControlKind::ComboBox: widget = Adopt<CComboBox>(bound, control); break;
-    case ControlKind::TreeView: widget = Adopt<CTreeCtrl>(bound, control); break;
+    case ControlKind::TreeView:
+      // A member may be any view that lays out the tree itself.
+      widget = bound ? static_cast<QWidget*>(Bound<QAbstractItemView>(bound, control)) : new CTreeCtrl;
+      break;
     case ControlKind::TabControl: widget = Adopt<CTabCtrl>(bound, control); break;
     case ControlKind::ListView: widget = Adopt<CListCtrl>(bound, control); break;
   }

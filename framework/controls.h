@@ -60,7 +60,9 @@ class CComboBox : public QComboBox, public CControlWnd {
 
 // Tree view. With TVS_HASLINES dotted lines join every item to its parent and its siblings,
 // with TVS_HASBUTTONS a boxed plus or minus stands before every item that has children;
-// without TVS_LINESATROOT the top-level items have neither.
+// without TVS_LINESATROOT the top-level items have neither. A template's tree control may
+// also be bound to a view of another class that lays out the tree itself and draws its
+// branches with DrawTreeBranches.
 class CTreeCtrl : public QTreeView, public CControlWnd {
  public:
   void PreSubclassWindow() override;
@@ -70,6 +72,13 @@ class CTreeCtrl : public QTreeView, public CControlWnd {
  protected:
   void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 };
+
+// Draws the lines and the button before the item `index` of the tree control `tree`, as
+// styled above. `rect` holds one column of `indent` pixels per level of the item's
+// indentation, its own at the right; `scrolled` is how far the content is scrolled, in
+// pixels.
+void DrawTreeBranches(QPainter* painter, const QWidget& tree, const QRect& rect, const QModelIndex& index, int indent,
+                      QPoint scrolled, bool expanded);
 
 struct ControlTemplate;
 

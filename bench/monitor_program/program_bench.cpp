@@ -10,6 +10,7 @@
 // usage: monitor_program_bench [segments [connections [runs]]]
 #include "bench/line_floor/line_floor.h"
 #include "bench/monitor_pipeline/traffic_bench.h"
+#include "bench/monitor_program/program_runs.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,9 +23,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,57 +35,11 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+using bench::ProcessorTimes;
+using bench::ProcessorTimesWatch;
+using bench::ReadFile;
+
 constexpr auto kGiveUp = 300s;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// User and system time of a process or thread, from its "stat" file under /proc.
-double CpuSeconds(const fs::path& stat) {
-  const std::string text = ReadFile(stat);
-  const std::size_t nameEnd = text.rfind(')');
-  if (nameEnd == std::string::npos) return 0;
-  // The fields after the name start with the third; user and system time are the 14th and 15th.
-  std::istringstream fields(text.substr(nameEnd + 1));
-  std::string skipped;
-  for (int field = 3; field < 14; ++field) fields >> skipped;
-  unsigned long long user = 0, system = 0;
-  fields >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-struct ProcessorTimes {
-  double capture = 0;  // the thread named "capture"
-  double gui = 0;      // the main thread
-  double process = 0;  // all threads
-};
-
-// Follows the processor times of a running program. The capture thread of a capture file
-// ends with the file, so its time is taken at each look while it runs.
-class ProcessorTimesWatch {
- public:
-  explicit ProcessorTimesWatch(pid_t pid) : m_proc("/proc/" + std::to_string(pid)), m_pid(std::to_string(pid)) {}
-  void Look() {
-    if (m_captureStat.empty()) {
-      std::error_code error;
-      for (const auto& task : fs::directory_iterator(m_proc / "task", error))
-        if (task.path().filename() != m_pid && ReadFile(task.path() / "comm") == "capture\n")
-          m_captureStat = task.path() / "stat";
-    }
-    if (!m_captureStat.empty()) m_times.capture = std::max(m_times.capture, CpuSeconds(m_captureStat));
-    m_times.gui = CpuSeconds(m_proc / "task" / m_pid / "stat");
-    m_times.process = CpuSeconds(m_proc / "stat");
-  }
-  const ProcessorTimes& Times() const { return m_times; }
-
- private:
-  fs::path m_proc;
-  std::string m_pid;
-  fs::path m_captureStat;
-  ProcessorTimes m_times;
-};
 
 std::uintmax_t FileSize(const fs::path& path) {
   struct stat info;
@@ -155,12 +107,6 @@ ProgramRun RunProgram(const fs::path& work, const std::string& capture, std::uin
   return run;
 }
 
-double Median(const std::vector<ProgramRun>& runs, double ProcessorTimes::*field) {
-  std::vector<double> values;
-  for (const ProgramRun& run : runs) values.push_back(run.times.*field);
-  return bench::Median(values);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -183,8 +129,7 @@ int main(int argc, char** argv) {
   }
 
   bench::LineFloors floors(dir);
-  std::vector<bench::Rate> rates;
-  std::vector<ProgramRun> programRuns;
+  bench::ProgramRuns programRuns;
   for (int run = 0; run < runs; ++run) {
     const ProgramRun result = RunProgram(dir / "work", file, expected.size());
     if (!result.ok) return 1;
@@ -192,23 +137,10 @@ int main(int argc, char** argv) {
       std::printf("error: Logger.txt differs from the reference log\n");
       return 1;
     }
-    const auto n = static_cast<double>(segments);
-    rates.push_back({n / result.seconds, n / result.times.process});
-    programRuns.push_back(result);
-    std::printf(
-        "run %d: %.3f s, %.0f segments/s; processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s\n",
-        run + 1, result.seconds, n / result.seconds, result.times.capture, result.times.gui, result.times.process);
-    std::fflush(stdout);
+    programRuns.Add(segments, result.seconds, result.times);
     if (!floors.Run(file, segments)) return 1;
   }
-
-  std::vector<double> wall;
-  for (const bench::Rate& rate : rates) wall.push_back(rate.wall);
-  std::printf(
-      "\n%-40s %9.0f segments/s (processor time: capture thread %.2f s, GUI thread %.2f s, all %.2f s;"
-      " medians of %d runs)\n",
-      "whole program (start to complete log)", bench::Median(wall), Median(programRuns, &ProcessorTimes::capture),
-      Median(programRuns, &ProcessorTimes::gui), Median(programRuns, &ProcessorTimes::process), runs);
-  floors.Report("whole program", rates, 0.8);
+  programRuns.PrintMedians("whole program (start to complete log)");
+  floors.Report("whole program", programRuns.Rates(), 0.8);
   return 0;
 }
