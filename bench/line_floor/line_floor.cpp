@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 extern char** environ;
 
@@ -118,19 +117,6 @@ bool LineFloors::Report(const std::string& what, const std::vector<Rate>& rates,
     met = met && ratio >= budget;
   }
   return met;
-}
-
-double ProcessorSeconds(pid_t pid) {
-  const std::string text = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t nameEnd = text.rfind(')');
-  if (nameEnd == std::string::npos) return 0;
-  // The fields after the name start with the third; user and system time are the 14th and 15th.
-  std::istringstream fields(text.substr(nameEnd + 1));
-  std::string skipped;
-  for (int field = 3; field < 14; ++field) fields >> skipped;
-  unsigned long long user = 0, system = 0;
-  fields >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double Median(std::vector<double> values) {

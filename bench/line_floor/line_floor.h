@@ -10,8 +10,6 @@
 // the team's shared tree lies beside the repository, its decodefloor.c, compiled with
 // `cc -O2` when the benchmark starts.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -65,10 +63,6 @@ class LineFloors {
   std::filesystem::path m_workDir;
   std::vector<Floor> m_floors;
 };
-
-// The processor time (user and system) that process `pid` has taken so far, in seconds; 0
-// when it cannot be read.
-double ProcessorSeconds(pid_t pid);
 
 // The median of a benchmark's runs.
 double Median(std::vector<double> values);
