@@ -3,6 +3,7 @@
 #include "framework/controls.h"
 #include "framework/image_list.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -419,6 +420,27 @@ void PacketTreeView::mouseDoubleClickEvent(QMouseEvent* event) {
   }
   QAbstractItemView::mouseDoubleClickEvent(event);
   if (event->button() == Qt::LeftButton && index.isValid()) SetExpanded(index, !isExpanded(index));
+}
+
+void PacketTreeView::keyboardSearch(const QString& text) {
+  if (!model() || text.isEmpty()) return;
+  const bool goesOn = m_sinceTyped.isValid() && m_sinceTyped.elapsed() < QApplication::keyboardInputInterval();
+  m_typed = goesOn ? m_typed + text : text;
+  m_sinceTyped.start();
+  // The row below, or the first one after the last.
+  const auto next = [this](const QModelIndex& index) {
+    const QModelIndex below = indexBelow(index);
+    return below.isValid() ? below : model()->index(0, 0);
+  };
+  // A search that goes on may stay on the current row; a new one starts below it.
+  QModelIndex index = currentIndex().isValid() ? currentIndex() : model()->index(0, 0);
+  if (!goesOn && index.isValid()) index = next(index);
+  for (int looked = 0; looked < kSearchRows && index.isValid(); ++looked, index = next(index)) {
+    if (model()->data(index).toString().startsWith(m_typed, Qt::CaseInsensitive)) {
+      setCurrentIndex(index);
+      return;
+    }
+  }
 }
 
 void PacketTreeView::keyPressEvent(QKeyEvent* event) {

@@ -3,6 +3,7 @@
 #include "framework/control_wnd.h"
 
 #include <QAbstractItemView>
+#include <QElapsedTimer>
 #include <QPersistentModelIndex>
 
 #include <vector>
@@ -45,6 +46,11 @@ class PacketTreeView : public QAbstractItemView, public CControlWnd {
   QRect visualRect(const QModelIndex& index) const override;
   void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
   QModelIndex indexAt(const QPoint& point) const override;
+  // Typing selects the next row whose text starts with what was typed (letters typed in
+  // quick succession add up), looking at most kSearchRows rows on from the current one:
+  // a key never makes a window of millions of rows wait for all of them.
+  void keyboardSearch(const QString& text) override;
+  static constexpr int kSearchRows = 4096;
 
  protected:
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -93,6 +99,8 @@ class PacketTreeView : public QAbstractItemView, public CControlWnd {
   mutable bool m_openValid = false;
   mutable int m_rowHeight = 0;  // found from the first item
   int m_contentWidth = 0;       // the widest row drawn so far
+  QString m_typed;              // what keyboardSearch() looks for
+  QElapsedTimer m_sinceTyped;
   // While the oldest rows leave: the row at the top once they have left.
   int m_topAfterRemoval = -1;
   QMetaObject::Connection m_rowsRemoved;

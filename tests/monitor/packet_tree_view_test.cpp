@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QScrollBar>
+#include <QApplication>
 #include <QStandardItemModel>
 #include <QTest>
 
@@ -206,6 +207,21 @@ TEST_F(PacketTreeViewWorld, MouseAndKeysOpenCloseMoveAndScroll) {
   EXPECT_EQ(view.indexAt(view.visualRect(port).center()), port);
   key(Qt::Key_Down);
   EXPECT_EQ(view.horizontalScrollBar()->value(), wide);
+}
+
+// A typed letter selects the next row that starts with it, among the next few thousand.
+TEST_F(PacketTreeViewWorld, TypingSelectsTheNextRowOfTheLetterNearBy) {
+  QApplication::setKeyboardInputInterval(0);  // every key a search of its own
+  Show(10000, 5000);
+  view.setCurrentIndex(model->index(0, 0));
+  view.expand(model->index(4500, 0));
+  QTest::keyClick(&view, Qt::Key_I);
+  EXPECT_EQ(view.currentIndex(), model->index(0, 0));  // its "IP Header" lies too far on
+  view.expand(model->index(100, 0));
+  QTest::keyClick(&view, Qt::Key_I);
+  EXPECT_EQ(view.currentIndex(), model->index(0, 0, model->index(100, 0)));
+  QTest::keyClick(&view, Qt::Key_T);
+  EXPECT_EQ(view.currentIndex(), model->index(1, 0, model->index(100, 0)));
 }
 
 // Over the same tree, the view draws the very pixels the tree control draws: lines, buttons,
