@@ -34,6 +34,16 @@ void putAddress(std::uint8_t* p, const std::string& text) {
 
 }  // namespace
 
+std::vector<std::uint8_t> Ipv6Packet(std::uint8_t next, const std::vector<std::uint8_t>& rest) {
+  std::vector<std::uint8_t> packet = {0x60, 0, 0, 0, 0, static_cast<std::uint8_t>(rest.size()), next, 64};
+  for (const std::uint8_t last : {2, 1}) {
+    packet.insert(packet.end(), {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    packet.push_back(last);
+  }
+  packet.insert(packet.end(), rest.begin(), rest.end());
+  return packet;
+}
+
 std::vector<std::uint8_t> Ipv4Datagram(std::uint8_t protocol, const std::string& srcAddress,
                                        const std::string& dstAddress, std::uint32_t payloadBytes) {
   std::vector<std::uint8_t> d(20 + payloadBytes, 0);

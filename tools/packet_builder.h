@@ -29,6 +29,9 @@ std::vector<std::uint8_t> TcpDatagram(const TcpSegment& segment);
 // An IPv4 datagram of another protocol with `payloadBytes` of zeros.
 std::vector<std::uint8_t> Ipv4Datagram(std::uint8_t protocol, const std::string& srcAddress,
                                        const std::string& dstAddress, std::uint32_t payloadBytes);
+// An IPv6 packet from fd00::2 to fd00::1 whose header names `next`, then `rest` (extension
+// headers and the transport), which must be shorter than 256 bytes.
+std::vector<std::uint8_t> Ipv6Packet(std::uint8_t next, const std::vector<std::uint8_t>& rest);
 // The datagram in an Ethernet II frame, padded with zeros to the 60-byte minimum.
 std::vector<std::uint8_t> EthernetFrame(std::span<const std::uint8_t> datagram, std::uint16_t etherType = 0x0800);
 

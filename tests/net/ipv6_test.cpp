@@ -6,20 +6,11 @@
 
 #include <vector>
 
+#include "tools/packet_builder.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// An IPv6 header from fd00::2 to fd00::1, then `rest` (extension headers and the transport).
-Bytes Ipv6(std::uint8_t next, const Bytes& rest) {
-  Bytes packet = {0x60, 0, 0, 0, 0, static_cast<std::uint8_t>(rest.size()), next, 64};
-  for (const std::uint8_t last : {2, 1}) {
-    packet.insert(packet.end(), {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    packet.push_back(last);
-  }
-  packet.insert(packet.end(), rest.begin(), rest.end());
-  return packet;
-}
 
 Bytes Joined(std::initializer_list<Bytes> parts) {
   Bytes joined;
@@ -43,7 +34,7 @@ Bytes OptionsChain(int count) {
 }
 
 TEST(Ipv6Test, TheTransportIsFoundPastTheExtensionHeaders) {
-  const Bytes plain = Ipv6(IPPROTO_UDP, kUdpHeader);
+  const Bytes plain = tools::Ipv6Packet(IPPROTO_UDP, kUdpHeader);
   const auto ip = net::ParseIpv6(plain);
   ASSERT_TRUE(ip);
   EXPECT_EQ(ip->sourceAddress[0], 0xfd);
@@ -56,7 +47,7 @@ TEST(Ipv6Test, TheTransportIsFoundPastTheExtensionHeaders) {
   // Hop-by-hop options, a first fragment, authentication (12 bytes), then UDP.
   const Bytes authentication = {IPPROTO_UDP, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   const Bytes extended =
-      Ipv6(IPPROTO_HOPOPTS, Joined({Options(IPPROTO_FRAGMENT), Fragment(IPPROTO_AH, 0), authentication, kUdpHeader}));
+      tools::Ipv6Packet(IPPROTO_HOPOPTS, Joined({Options(IPPROTO_FRAGMENT), Fragment(IPPROTO_AH, 0), authentication, kUdpHeader}));
   const auto behind = net::ParseIpv6(extended);
   ASSERT_TRUE(behind);
   EXPECT_EQ(behind->protocol, IPPROTO_UDP);
@@ -73,30 +64,30 @@ TEST(Ipv6Test, TheTransportIsFoundPastTheExtensionHeaders) {
   }
 
   // A later fragment says where it lies; what follows is not a header then.
-  const auto later = net::ParseIpv6(Ipv6(IPPROTO_FRAGMENT, Joined({Fragment(IPPROTO_UDP, 1), kUdpHeader})));
+  const auto later = net::ParseIpv6(tools::Ipv6Packet(IPPROTO_FRAGMENT, Joined({Fragment(IPPROTO_UDP, 1), kUdpHeader})));
   ASSERT_TRUE(later);
   EXPECT_EQ(later->fragmentOffset, 1);
   // What is not an extension header is the protocol, whatever it is.
-  EXPECT_EQ(net::ParseIpv6(Ipv6(IPPROTO_ICMPV6, kUdpHeader))->protocol, IPPROTO_ICMPV6);
+  EXPECT_EQ(net::ParseIpv6(tools::Ipv6Packet(IPPROTO_ICMPV6, kUdpHeader))->protocol, IPPROTO_ICMPV6);
 }
 
 TEST(Ipv6Test, MalformedPacketsGiveNothing) {
-  Bytes shortHeader = Ipv6(IPPROTO_UDP, kUdpHeader);
+  Bytes shortHeader = tools::Ipv6Packet(IPPROTO_UDP, kUdpHeader);
   shortHeader.resize(39);
-  Bytes version4 = Ipv6(IPPROTO_UDP, kUdpHeader);
+  Bytes version4 = tools::Ipv6Packet(IPPROTO_UDP, kUdpHeader);
   version4[0] = 0x45;
-  ASSERT_TRUE(net::ParseIpv6(Ipv6(IPPROTO_DSTOPTS, OptionsChain(net::Ipv6Header::kMostExtensionHeaders))));
+  ASSERT_TRUE(net::ParseIpv6(tools::Ipv6Packet(IPPROTO_DSTOPTS, OptionsChain(net::Ipv6Header::kMostExtensionHeaders))));
 
   const Bytes cases[] = {
       {},
       {0x60},
       shortHeader,
       version4,
-      Ipv6(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),    // options past the end
-      Ipv6(IPPROTO_DSTOPTS, {IPPROTO_DSTOPTS, 0, 0, 0, 0, 0, 0, 0}),  // options until the end
-      Ipv6(IPPROTO_ROUTING, {IPPROTO_UDP, 0, 0, 0}),                  // cut inside the extension header
-      Ipv6(IPPROTO_AH, {IPPROTO_UDP, 1, 0, 0, 0, 0, 0, 0}),           // authentication runs 4 bytes past the end
-      Ipv6(IPPROTO_DSTOPTS, OptionsChain(net::Ipv6Header::kMostExtensionHeaders + 1)),
+      tools::Ipv6Packet(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),    // options past the end
+      tools::Ipv6Packet(IPPROTO_DSTOPTS, {IPPROTO_DSTOPTS, 0, 0, 0, 0, 0, 0, 0}),  // options until the end
+      tools::Ipv6Packet(IPPROTO_ROUTING, {IPPROTO_UDP, 0, 0, 0}),                  // cut inside the extension header
+      tools::Ipv6Packet(IPPROTO_AH, {IPPROTO_UDP, 1, 0, 0, 0, 0, 0, 0}),           // authentication runs 4 bytes past the end
+      tools::Ipv6Packet(IPPROTO_DSTOPTS, OptionsChain(net::Ipv6Header::kMostExtensionHeaders + 1)),
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_FALSE(net::ParseIpv6(cases[i])) << "case " << i;
 }

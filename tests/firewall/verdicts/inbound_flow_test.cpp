@@ -12,17 +12,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// An IPv6 header from fd00::2 to fd00::1, then `rest` (extension headers and the transport).
-Bytes Ipv6(std::uint8_t next, const Bytes& rest) {
-  Bytes packet = {0x60, 0, 0, 0, 0, static_cast<std::uint8_t>(rest.size()), next, 64};
-  for (const std::uint8_t last : {2, 1}) {
-    packet.insert(packet.end(), {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    packet.push_back(last);
-  }
-  packet.insert(packet.end(), rest.begin(), rest.end());
-  return packet;
-}
-
 // The first eight bytes of a UDP header from port 53000 to port 53.
 const Bytes kUdpHeader = {0xCF, 0x08, 0x00, 0x35, 0x00, 0x08, 0x00, 0x00};
 
@@ -44,7 +33,7 @@ TEST(InboundFlowTest, TcpOverIpv4GivesBothEndsFromTheLocalSide) {
 
 // Extension headers are the IPv6 reader's (tests/net/ipv6_test.cpp).
 TEST(InboundFlowTest, UdpOverIpv6GivesBothEndsFromTheLocalSide) {
-  const auto flow = ReadInboundFlow(Ipv6(IPPROTO_UDP, kUdpHeader));
+  const auto flow = ReadInboundFlow(tools::Ipv6Packet(IPPROTO_UDP, kUdpHeader));
   ASSERT_TRUE(flow);
   EXPECT_EQ(flow->family, AF_INET6);
   EXPECT_EQ(flow->protocol, IPPROTO_UDP);
@@ -62,7 +51,7 @@ TEST(InboundFlowTest, WhatHoldsNoPortsOfTcpOrUdpIsNoFlow) {
   badHeaderLength[0] = 0x44;
   Bytes headerPastTheEnd = tools::TcpDatagram({});
   headerPastTheEnd[0] = 0x4F;  // 60 bytes of header in a 40-byte packet
-  Bytes shortIpv6 = Ipv6(IPPROTO_UDP, kUdpHeader);
+  Bytes shortIpv6 = tools::Ipv6Packet(IPPROTO_UDP, kUdpHeader);
   shortIpv6.resize(39);
   const Bytes cases[] = {
       {},
@@ -72,10 +61,10 @@ TEST(InboundFlowTest, WhatHoldsNoPortsOfTcpOrUdpIsNoFlow) {
       headerPastTheEnd,
       tools::Ipv4Datagram(1, "10.0.0.2", "10.0.0.1", 8),  // ICMP
       {0x55, 0, 0, 0},                                    // IP version 5
-      Ipv6(IPPROTO_UDP, {0xCF, 0x08, 0x00}),              // cut inside the ports
-      Ipv6(IPPROTO_ICMPV6, kUdpHeader),
-      Ipv6(IPPROTO_FRAGMENT, {IPPROTO_UDP, 0, 0x00, 0x08, 0, 0, 0, 7}),  // a later fragment
-      Ipv6(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),       // options past the end
+      tools::Ipv6Packet(IPPROTO_UDP, {0xCF, 0x08, 0x00}),              // cut inside the ports
+      tools::Ipv6Packet(IPPROTO_ICMPV6, kUdpHeader),
+      tools::Ipv6Packet(IPPROTO_FRAGMENT, {IPPROTO_UDP, 0, 0x00, 0x08, 0, 0, 0, 7}),  // a later fragment
+      tools::Ipv6Packet(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),       // options past the end
       shortIpv6,
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_FALSE(ReadInboundFlow(cases[i])) << "case " << i;
