@@ -28,17 +28,16 @@ void TrafficAdaptor::OpenCapture(sdbus::Result<sdbus::UnixFd, uint32_t>&& result
     return fail(E_INVALIDARG, "\"" + address + "\" is not a dotted IPv4 address");
   const std::optional<std::string> sender = bus::CurrentSender(getObject());
   if (!sender) return fail(E_ACCESSDENIED, "the caller cannot be identified");
-  m_authorizer.Check(
-      *sender, bus::kViewTrafficAction,
-      [this, call, fail, client = *sender, address, parsed](HRESULT allowed, const std::string& reason, uid_t uid) {
-        if (FAILED(allowed)) return fail(allowed, reason);
-        int socket = -1;
-        std::uint32_t capture = 0;
-        if (const int error = m_captures.Open(client, uid, parsed.s_addr, &socket, &capture))
-          return fail(HRESULT_FROM_WIN32(error),
-                      "cannot capture " + address + ": Winsock error " + std::to_string(error));
-        call->returnResults(sdbus::UnixFd(socket, sdbus::adopt_fd), capture);
-      });
+  m_authorizer.Check(*sender, bus::kViewTrafficAction,
+                     [this, call, fail, client = *sender, address, parsed](const Status& allowed, uid_t uid) {
+                       if (!allowed.ok()) return fail(E_ACCESSDENIED, allowed.reason());
+                       int socket = -1;
+                       std::uint32_t capture = 0;
+                       if (const int error = m_captures.Open(client, uid, parsed.s_addr, &socket, &capture))
+                         return fail(HRESULT_FROM_WIN32(error),
+                                     "cannot capture " + address + ": Winsock error " + std::to_string(error));
+                       call->returnResults(sdbus::UnixFd(socket, sdbus::adopt_fd), capture);
+                     });
 }
 
 uint64_t TrafficAdaptor::GetDroppedDatagrams(const uint32_t& capture) {

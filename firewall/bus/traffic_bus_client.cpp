@@ -58,9 +58,12 @@ TrafficBusClient::~TrafficBusClient() = default;
 
 HRESULT TrafficBusClient::Connect(std::unique_ptr<TrafficBusClient>* client) {
   std::unique_ptr<sdbus::IConnection> connection;
-  const HRESULT hr = bus::ConnectSystemBus(&connection);
-  if (SUCCEEDED(hr)) client->reset(new TrafficBusClient(std::move(connection)));
-  return hr;
+  if (const Status status = bus::ConnectSystemBus(&connection); !status.ok()) {
+    SetErrorInfoText(status.reason());
+    return E_FAIL;
+  }
+  client->reset(new TrafficBusClient(std::move(connection)));
+  return S_OK;
 }
 
 HRESULT TrafficBusClient::OpenCapture(const std::string& address, int interrupt, int* socket, std::uint32_t* capture) {

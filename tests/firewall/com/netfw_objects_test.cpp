@@ -8,6 +8,7 @@
 #include "firewall/com/netfw.h"
 #include "firewall/local_registration.h"
 #include "tests/firewall/recording_enforcer.h"
+#include "tests/support/status_kind.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -33,7 +34,7 @@ class ObjectModelTest : public ::testing::Test {
   void SetUp() override {
     CoInitialize(nullptr);
     m_objects = ComObjectsInUse();
-    ASSERT_EQ(RegisterLocalFirewall(m_dir.File("firewall.db"), m_enforcer), S_OK);
+    ASSERT_TRUE(RegisterLocalFirewall(m_dir.File("firewall.db"), m_enforcer).ok());
     auto manager = Create<INetFwMgr>(CLSID_NetFwMgr);
     ComPtr<INetFwPolicy> policy;
     ASSERT_EQ(manager->get_LocalPolicy(policy.ReleaseAndGetAddressOf()), S_OK);
@@ -191,18 +192,19 @@ TEST_F(ObjectModelTest, TheFactoriesRefuseAggregation) {
 
 TEST(ServiceConfigurationTest, BackendsAreChosenByNameAndDescribed) {
   BackendChoice choice;
-  EXPECT_EQ(ChooseBackend("iptables", &choice), E_INVALIDARG);
-  EXPECT_NE(TakeErrorInfoText().find("iptables"), std::string::npos);
-  ASSERT_EQ(ChooseBackend("store", &choice), S_OK);
+  const Status unknown = ChooseBackend("iptables", &choice);
+  EXPECT_EQ(KindOf(unknown), FailureKind::kInvalidArgument);
+  EXPECT_NE(unknown.reason().find("iptables"), std::string::npos);
+  ASSERT_TRUE(ChooseBackend("store", &choice).ok());
   EXPECT_NE(dynamic_cast<StoreOnlyEnforcer*>(CreateEnforcer(&choice).get()), nullptr);
   EXPECT_EQ(choice.Description().rfind("store (chosen)", 0), 0u);
-  ASSERT_EQ(ChooseBackend("nftables", &choice), S_OK);
+  ASSERT_TRUE(ChooseBackend("nftables", &choice).ok());
   EXPECT_EQ(choice.Description().rfind("nftables (chosen)", 0), 0u);
-  EXPECT_EQ(RegisterLocalFirewall(FirewallSettings{"", "pf"}), E_INVALIDARG);
+  EXPECT_EQ(KindOf(RegisterLocalFirewall(FirewallSettings{"", "pf"})), FailureKind::kInvalidArgument);
   // The service is reached over the bus; this process cannot hold it.
-  ASSERT_EQ(ChooseBackend("service", &choice), S_OK);
+  ASSERT_TRUE(ChooseBackend("service", &choice).ok());
   EXPECT_EQ(RulesText(choice.backend), "Rules: enforced by brenvod");
-  EXPECT_EQ(RegisterLocalFirewall(FirewallSettings{"", "service"}), E_INVALIDARG);
+  EXPECT_EQ(KindOf(RegisterLocalFirewall(FirewallSettings{"", "service"})), FailureKind::kInvalidArgument);
 }
 
 TEST(ServiceConfigurationTest, TheDefaultStoreDependsOnWhoRunsBrenvo) {
