@@ -375,8 +375,9 @@ void FirewallStore::Rollback() {
     Use use(m_rollback);
     use.Step();
   }
-  // Whatever failed, the next change starts from the files that other processes read.
-  UseCurrentFiles();
+  // Whatever failed, the next change starts from the files that other processes read; where
+  // they cannot be opened now, that change tries again and tells why.
+  (void)UseCurrentFiles();
 }
 
 Status FirewallStore::ReadFirewallEnabled(bool* on) {
