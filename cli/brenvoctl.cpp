@@ -77,8 +77,8 @@ int Refused(const std::string& doing, const Status& failure) {
   return kRefused;
 }
 
-// The firewall this command works on, and how it is enforced. A command that only reads
-// (`readOnly`) leaves the kernel as it is, whatever the backend.
+// The firewall this command works on, and how it is enforced (where `enforcement` is given).
+// A command that only reads (`readOnly`) leaves the kernel as it is, whatever the backend.
 Status OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<FirewallConfiguration>* firewall,
                     std::string* enforcement) {
   BackendChoice choice;
@@ -90,14 +90,15 @@ Status OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<Firew
   if (choice.backend == FirewallBackend::kService) {
     std::shared_ptr<FirewallBusClient> client;
     status = FirewallBusClient::Connect(&client);
-    if (status.ok()) status = client->Enforcement(enforcement);
-    if (status.ok()) *enforcement += ", by the service brenvod";
+    // Asked of the service only where it is shown: a change is then one call on the bus.
+    if (status.ok() && enforcement) status = client->Enforcement(enforcement);
+    if (status.ok() && enforcement) *enforcement += ", by the service brenvod";
     *firewall = client;
     return status;
   }
   std::shared_ptr<LocalFirewall> service;
   const std::shared_ptr<Enforcer> enforcer = readOnly ? std::make_shared<StoreOnlyEnforcer>() : CreateEnforcer(&choice);
-  *enforcement = choice.Description();
+  if (enforcement) *enforcement = choice.Description();
   const std::string database = command.database.empty() ? DefaultDatabasePath() : command.database;
   status = OpenLocalFirewall(database, enforcer, &service);
   *firewall = service;
@@ -324,7 +325,8 @@ int main(int argc, char** argv) {
   std::shared_ptr<FirewallConfiguration> firewall;
   std::string enforcement;
   const bool readOnly = first == "status" || (words.size() == 2 && words[1] == "list");
-  if (const Status opened = OpenFirewall(*command, readOnly, &firewall, &enforcement); !opened.ok())
+  if (const Status opened = OpenFirewall(*command, readOnly, &firewall, first == "status" ? &enforcement : nullptr);
+      !opened.ok())
     return Refused("opening the firewall", opened);
   if (first == "status") return PrintStatus(*firewall, enforcement, command->json);
   if (first == "on" || first == "off") {
