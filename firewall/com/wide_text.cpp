@@ -4,13 +4,17 @@
 
 namespace {
 
+constexpr bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+constexpr bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
 // Encodes the character that starts at source[i]; returns its size in bytes (at most 4)
 // and advances i past its code units.
 int EncodeNext(const OLECHAR* source, int length, int& i, char* out) {
   char32_t c = source[i++];
-  if (c >= 0xD800 && c <= 0xDBFF && i < length && source[i] >= 0xDC00 && source[i] <= 0xDFFF) {
+  if (IsHighSurrogate(c) && i < length && IsLowSurrogate(source[i])) {
     c = 0x10000 + ((c - 0xD800) << 10) + (source[i++] - 0xDC00);
-  } else if (c >= 0xD800 && c <= 0xDFFF) {
+  } else if (IsSurrogate(c)) {
     c = 0xFFFD;
   }
   if (c < 0x80) {
@@ -81,9 +85,9 @@ std::optional<std::string> ExactUtf8(std::u16string_view utf16) {
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     const char16_t c = utf16[i];
     if (c == u'\0') return std::nullopt;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+    if (IsHighSurrogate(c) && i + 1 < utf16.size() && IsLowSurrogate(utf16[i + 1])) {
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    } else if (IsSurrogate(c)) {
       return std::nullopt;
     }
   }
@@ -117,7 +121,7 @@ std::optional<std::u16string> ExactUtf16(std::string_view utf8) {
     }
     // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
     constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kSmallest[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF || c == 0) return std::nullopt;
+    if (c < kSmallest[length] || IsSurrogate(c) || c > 0x10FFFF || c == 0) return std::nullopt;
     i += length;
     if (c >= 0x10000) {
       c -= 0x10000;
