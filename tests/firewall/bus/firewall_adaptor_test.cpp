@@ -177,6 +177,14 @@ TEST_F(FirewallAdaptorTest, InputOutOfBoundsIsRefusedBeforeAnyoneIsAsked) {
   EXPECT_EQ(KindOf(m_client->Add(PortRecord{{8080, 6}, u"", true})), FailureKind::kInvalidArgument);
   EXPECT_EQ(KindOf(m_client->Add(PortRecord{{8080, 6}, std::u16string{u'a', u'\xD800'}, true})),
             FailureKind::kInvalidArgument);
+  // A lookup that finds nothing is no failure, even of a key that could never be stored.
+  std::optional<PortRecord> port;
+  std::optional<AppRecord> app;
+  EXPECT_TRUE(m_client->Find(PortKey{8080, 6}, &port).ok());
+  EXPECT_FALSE(port);
+  EXPECT_TRUE(m_client->Find(PortKey{0, 7}, &port).ok());
+  EXPECT_TRUE(m_client->Find(AppKey(u"bin/relative"), &app).ok());
+  EXPECT_FALSE(port || app);
   EXPECT_EQ(Waiting(), 0u);
   EXPECT_TRUE(m_server->Run([this] { return m_server->authorizer.asked; }).empty());
 }
