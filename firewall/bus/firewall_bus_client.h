@@ -16,8 +16,8 @@ class FirewallBusClient final : public FirewallConfiguration {
   // Told the reason of every change the service refused or failed.
   using FailureReport = std::function<void(const std::string& reason)>;
 
-  // Connects to the system bus (DBUS_SYSTEM_BUS_ADDRESS where set); fails where there is none. The service need not be
-  // running yet.
+  // Connects to the system bus (DBUS_SYSTEM_BUS_ADDRESS where set); fails where there is none.
+  // The service need not be running yet.
   static Status Connect(std::shared_ptr<FirewallBusClient>* client, FailureReport report = {});
   // Whether the service runs, or the bus would start it when called.
   static bool ServiceAvailable();
