@@ -42,8 +42,8 @@ int BrenvoMain(int argc, char** argv) {
   const FirewallSettings config{Setting(options->database, "BRENVO_DB"), Setting(options->firewall, "BRENVO_FIREWALL")};
   if (options->help) {
     BackendChoice choice;
-    const HRESULT hr = ChooseFirewallBackend(config.backend, &choice);
-    std::printf("%s", UsageText(SUCCEEDED(hr) ? choice.Description() : TakeErrorInfoText()).c_str());
+    const Status chosen = ChooseFirewallBackend(config.backend, &choice);
+    std::printf("%s", UsageText(chosen.ok() ? choice.Description() : chosen.reason()).c_str());
     return 0;
   }
   if (!options->captureFile.empty()) {
@@ -58,8 +58,8 @@ int BrenvoMain(int argc, char** argv) {
   }
   CTrafficMonitor::SetMaxSessions(options->maxSessions);
   CSnifferDlg::SetMaxSegments(options->maxSegments);
-  if (FAILED(RegisterFirewall(config, ReportServiceFailure))) {
-    std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
+  if (const Status registered = RegisterFirewall(config, ReportServiceFailure); !registered.ok()) {
+    std::fprintf(stderr, "brenvo: %s\n", registered.reason().c_str());
     return 2;
   }
   const auto backend = RegisteredBackend();
@@ -70,8 +70,9 @@ int BrenvoMain(int argc, char** argv) {
   if (backend && backend->backend == FirewallBackend::kService && options->captureFile.empty())
     ws::SetSourceFactory([] { return std::make_unique<ws::ServiceSource>(); });
   if (options->apply) {
-    if (SUCCEEDED(ApplyFirewall(config))) return 0;
-    std::fprintf(stderr, "brenvo: %s\n", TakeErrorInfoText().c_str());
+    const Status applied = ApplyFirewall(config);
+    if (applied.ok()) return 0;
+    std::fprintf(stderr, "brenvo: %s\n", applied.reason().c_str());
     return 1;
   }
   return AfxWinMain(argc, argv);

@@ -14,14 +14,13 @@
 #include <vector>
 
 #include "cli/output_text.h"
-#include "firewall/bus/bus_protocol.h"
-#include "firewall/bus_registration.h"
 #include "firewall/bus/firewall_bus_client.h"
-#include "firewall/com/com_runtime.h"
-#include "firewall/nft/enforcer.h"
-#include "firewall/local_firewall.h"
+#include "firewall/bus_registration.h"
 #include "firewall/com/netfw_entries.h"
+#include "firewall/com/wide_text.h"
+#include "firewall/local_firewall.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/enforcer.h"
 #include "resources/version.h"
 
 namespace {
@@ -72,50 +71,53 @@ int Usage(const std::string& problem) {
   return kBadUsage;
 }
 
-int Failed(const std::string& doing) {
-  const std::string reason = TakeErrorInfoText();
+int Refused(const std::string& doing, const Status& failure) {
+  const std::string& reason = failure.reason();
   std::fprintf(stderr, "brenvoctl: %s: %s\n", doing.c_str(), reason.empty() ? "failed" : reason.c_str());
   return kRefused;
 }
 
-// The firewall this command works on, and how it is enforced. A command that only reads
-// (`readOnly`) leaves the kernel as it is, whatever the backend.
-HRESULT OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<FirewallConfiguration>* firewall,
-                     std::string* enforcement) {
+// The firewall this command works on, and how it is enforced (where `enforcement` is given).
+// A command that only reads (`readOnly`) leaves the kernel as it is, whatever the backend.
+Status OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<FirewallConfiguration>* firewall,
+                    std::string* enforcement) {
   BackendChoice choice;
   // A store named on the command line is worked on here, and only there unless nftables is
   // asked for.
   const std::string backend = command.database.empty() || !command.backend.empty() ? command.backend : "store";
-  HRESULT hr = ChooseFirewallBackend(backend, &choice);
-  if (FAILED(hr)) return hr;
+  Status status = ChooseFirewallBackend(backend, &choice);
+  if (!status.ok()) return status;
   if (choice.backend == FirewallBackend::kService) {
     std::shared_ptr<FirewallBusClient> client;
-    hr = FirewallBusClient::Connect(&client);
-    if (SUCCEEDED(hr)) hr = client->Enforcement(enforcement);
-    if (SUCCEEDED(hr)) *enforcement += ", by the service brenvod";
+    status = FirewallBusClient::Connect(&client);
+    // Asked of the service only where it is shown: a change is then one call on the bus.
+    if (status.ok() && enforcement) status = client->Enforcement(enforcement);
+    if (status.ok() && enforcement) *enforcement += ", by the service brenvod";
     *firewall = client;
-    return hr;
+    return status;
   }
   std::shared_ptr<LocalFirewall> service;
   const std::shared_ptr<Enforcer> enforcer = readOnly ? std::make_shared<StoreOnlyEnforcer>() : CreateEnforcer(&choice);
-  *enforcement = choice.Description();
+  if (enforcement) *enforcement = choice.Description();
   const std::string database = command.database.empty() ? DefaultDatabasePath() : command.database;
-  hr = OpenLocalFirewall(database, enforcer, &service);
+  status = OpenLocalFirewall(database, enforcer, &service);
   *firewall = service;
-  return hr;
+  return status;
 }
 
-std::optional<std::u16string> Text(const std::string& argument) { return bus::Utf16(argument); }
+std::optional<std::u16string> Text(const std::string& argument) { return ExactUtf16(argument); }
 
 std::optional<PortKey> Port(const std::string& number, const std::string& protocol) {
   char* end = nullptr;
   const long value = std::strtol(number.c_str(), &end, 10);
-  if (number.empty() || *end != '\0' || value < 1 || value > 65535) return std::nullopt;
+  if (number.empty() || *end != '\0' || !ValidPortNumber(value)) return std::nullopt;
   if (protocol != "tcp" && protocol != "udp") return std::nullopt;
-  return PortKey{static_cast<LONG>(value), protocol == "tcp" ? 6 : 17};
+  return PortKey{static_cast<LONG>(value), protocol == "tcp" ? kProtocolTcp : kProtocolUdp};
 }
 
-const char* ProtocolName(LONG protocol) { return protocol == 6 ? "tcp" : protocol == 17 ? "udp" : "other"; }
+const char* ProtocolName(LONG protocol) {
+  return protocol == kProtocolTcp ? "tcp" : protocol == kProtocolUdp ? "udp" : "other";
+}
 
 // JSON as brenvoctl prints it: members in the order they are documented, and non-ASCII
 // text as it is.
@@ -123,9 +125,10 @@ void PrintJson(const nlohmann::ordered_json& value) {
   std::printf("%s\n", value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
-int Status(FirewallConfiguration& firewall, const std::string& enforcement, bool json) {
-  bool on = false;
-  if (FAILED(firewall.ReadFirewallEnabled(&on))) return Failed("reading the firewall's state");
+int PrintStatus(FirewallConfiguration& firewall, const std::string& enforcement, bool json) {
+  const Result<bool> enabled = firewall.ReadFirewallEnabled();
+  if (!enabled.ok()) return Refused("reading the firewall's state", enabled.status());
+  const bool on = *enabled;
   if (json)
     PrintJson({{"enabled", on}, {"enforcement", enforcement}});
   else
@@ -135,39 +138,37 @@ int Status(FirewallConfiguration& firewall, const std::string& enforcement, bool
 
 int ListApps(FirewallConfiguration& firewall, bool json) {
   std::vector<AppRecord> apps;
-  if (FAILED(firewall.List(&apps))) return Failed("listing the programs");
+  if (const Status listed = firewall.List(&apps); !listed.ok()) return Refused("listing the programs", listed);
   if (json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const AppRecord& app : apps)
-      list.push_back({{"path", bus::Utf8OrReplacement(app.key)},
-                      {"name", bus::Utf8OrReplacement(app.name)},
-                      {"enabled", app.enabled}});
+      list.push_back(
+          {{"path", Utf8OrReplacement(app.key)}, {"name", Utf8OrReplacement(app.name)}, {"enabled", app.enabled}});
     PrintJson(list);
     return 0;
   }
   for (const AppRecord& app : apps)
     std::printf("%-8s %-24s %s\n", app.enabled ? "enabled" : "disabled",
-                TerminalText(bus::Utf8OrReplacement(app.name)).c_str(),
-                TerminalText(bus::Utf8OrReplacement(app.key)).c_str());
+                TerminalText(Utf8OrReplacement(app.name)).c_str(), TerminalText(Utf8OrReplacement(app.key)).c_str());
   return 0;
 }
 
 int ListPorts(FirewallConfiguration& firewall, bool json) {
   std::vector<PortRecord> ports;
-  if (FAILED(firewall.List(&ports))) return Failed("listing the ports");
+  if (const Status listed = firewall.List(&ports); !listed.ok()) return Refused("listing the ports", listed);
   if (json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const PortRecord& port : ports)
       list.push_back({{"number", port.key.number},
                       {"protocol", ProtocolName(port.key.protocol)},
-                      {"name", bus::Utf8OrReplacement(port.name)},
+                      {"name", Utf8OrReplacement(port.name)},
                       {"enabled", port.enabled}});
     PrintJson(list);
     return 0;
   }
   for (const PortRecord& port : ports)
     std::printf("%-8s %5d/%s %s\n", port.enabled ? "enabled" : "disabled", static_cast<int>(port.key.number),
-                ProtocolName(port.key.protocol), TerminalText(bus::Utf8OrReplacement(port.name)).c_str());
+                ProtocolName(port.key.protocol), TerminalText(Utf8OrReplacement(port.name)).c_str());
   return 0;
 }
 
@@ -175,13 +176,14 @@ int ListPorts(FirewallConfiguration& firewall, bool json) {
 template <class Key>
 int ChangeEntry(FirewallConfiguration& firewall, const std::string& verb, const Key& key, const std::string& what) {
   std::optional<EntryRecord<Key>> entry;
-  if (FAILED(firewall.Find(key, &entry))) return Failed("reading " + what);
+  if (const Status found = firewall.Find(key, &entry); !found.ok()) return Refused("reading " + what, found);
   if (!entry) {
     std::fprintf(stderr, "brenvoctl: there is no %s\n", what.c_str());
     return kRefused;
   }
-  const HRESULT hr = verb == "remove" ? firewall.Remove(key) : firewall.Update(key, EntryChange{{}, verb == "enable"});
-  return FAILED(hr) ? Failed(verb + " " + what) : 0;
+  const Status changed =
+      verb == "remove" ? firewall.Remove(key) : firewall.Update(key, EntryChange{{}, verb == "enable"});
+  return changed.ok() ? 0 : Refused(verb + " " + what, changed);
 }
 
 int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
@@ -192,14 +194,15 @@ int Apps(FirewallConfiguration& firewall, const std::vector<std::string>& words,
   const auto given = Text(words[2]);
   const auto path = given ? NormalImagePath(*given) : std::nullopt;
   if (!path) return Usage("the path must be absolute UTF-8 text without \"..\" parts");
-  const std::string what = "program " + TerminalText(bus::Utf8OrReplacement(*path));
+  const std::string what = "program " + TerminalText(Utf8OrReplacement(*path));
   // An entry stored before paths were made normal is still found by the path it has.
   std::optional<AppRecord> stored;
-  const bool storedAsGiven = *given != *path && SUCCEEDED(firewall.Find(*given, &stored)) && stored;
+  const bool storedAsGiven = *given != *path && firewall.Find(*given, &stored).ok() && stored;
   if (!add) return ChangeEntry(firewall, verb, storedAsGiven ? *given : *path, what);
   const auto name = Text(words[3]);
   if (!name || name->empty()) return Usage("the name must be UTF-8 text, not empty");
-  return FAILED(firewall.Add(AppRecord{*path, *name, true})) ? Failed("adding " + what) : 0;
+  const Status added = firewall.Add(AppRecord{*path, *name, true});
+  return added.ok() ? 0 : Refused("adding " + what, added);
 }
 
 int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words, bool json) {
@@ -212,7 +215,8 @@ int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words
   if (!add) return ChangeEntry(firewall, verb, *port, what);
   const auto name = Text(words[4]);
   if (!name || name->empty()) return Usage("the name must be UTF-8 text, not empty");
-  return FAILED(firewall.Add(PortRecord{*port, *name, true})) ? Failed("opening " + what) : 0;
+  const Status added = firewall.Add(PortRecord{*port, *name, true});
+  return added.ok() ? 0 : Refused("opening " + what, added);
 }
 
 // The commands: their words, then the arguments each takes.
@@ -321,11 +325,18 @@ int main(int argc, char** argv) {
   std::shared_ptr<FirewallConfiguration> firewall;
   std::string enforcement;
   const bool readOnly = first == "status" || (words.size() == 2 && words[1] == "list");
-  if (FAILED(OpenFirewall(*command, readOnly, &firewall, &enforcement))) return Failed("opening the firewall");
-  if (first == "status") return Status(*firewall, enforcement, command->json);
-  if (first == "on" || first == "off")
-    return FAILED(firewall->WriteFirewallEnabled(first == "on")) ? Failed("turning the firewall " + first) : 0;
-  if (first == "apply") return FAILED(firewall->ApplyAll()) ? Failed("applying the store") : 0;
+  if (const Status opened = OpenFirewall(*command, readOnly, &firewall, first == "status" ? &enforcement : nullptr);
+      !opened.ok())
+    return Refused("opening the firewall", opened);
+  if (first == "status") return PrintStatus(*firewall, enforcement, command->json);
+  if (first == "on" || first == "off") {
+    const Status turned = firewall->WriteFirewallEnabled(first == "on");
+    return turned.ok() ? 0 : Refused("turning the firewall " + first, turned);
+  }
+  if (first == "apply") {
+    const Status applied = firewall->ApplyAll();
+    return applied.ok() ? 0 : Refused("applying the store", applied);
+  }
   if (first == "apps") return Apps(*firewall, words, command->json);
   return Ports(*firewall, words, command->json);
 }

@@ -21,11 +21,10 @@
 #include "daemon/traffic_adaptor.h"
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/firewall_adaptor.h"
-#include "firewall/com/com_runtime.h"
-#include "firewall/nft/enforcer.h"
 #include "firewall/local_firewall.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/enforcer.h"
+#include "firewall/nft/nftables_enforcer.h"
 #include "resources/version.h"
 
 namespace {
@@ -99,8 +98,8 @@ void Serve(sdbus::IConnection& bus, int signals, LocalFirewall& firewall) {
     signalfd_siginfo info;
     if (read(signals, &info, sizeof info) != sizeof info) continue;
     if (info.ssi_signo != SIGHUP) return;
-    if (FAILED(firewall.ApplyAll()))
-      std::fprintf(stderr, "brenvod: applying the store again failed: %s\n", TakeErrorInfoText().c_str());
+    if (const Status applied = firewall.ApplyAll(); !applied.ok())
+      std::fprintf(stderr, "brenvod: applying the store again failed: %s\n", applied.reason().c_str());
   }
 }
 
@@ -111,12 +110,13 @@ std::shared_ptr<LocalFirewall> OpenFirewall(const Settings& settings) {
   std::shared_ptr<Enforcer> enforcer = std::make_shared<StoreOnlyEnforcer>();
   if (settings.backend == "nftables") enforcer = nftables = std::make_shared<NftablesEnforcer>(!settings.applyOnly);
   std::shared_ptr<LocalFirewall> firewall;
-  if (SUCCEEDED(OpenLocalFirewall(settings.database, enforcer, &firewall))) return firewall;
-  std::fprintf(stderr, "brenvod: the store %s: %s\n", settings.database.c_str(), TakeErrorInfoText().c_str());
+  const Status opened = OpenLocalFirewall(settings.database, enforcer, &firewall);
+  if (opened.ok()) return firewall;
+  std::fprintf(stderr, "brenvod: the store %s: %s\n", settings.database.c_str(), opened.reason().c_str());
   if (!nftables) return nullptr;
   bool kept = false;
-  if (FAILED(nftables->HoldClosed(&kept)))
-    std::fprintf(stderr, "brenvod: the kernel's table could not be closed either: %s\n", TakeErrorInfoText().c_str());
+  if (const Status closed = nftables->HoldClosed(&kept); !closed.ok())
+    std::fprintf(stderr, "brenvod: the kernel's table could not be closed either: %s\n", closed.reason().c_str());
   else
     std::fprintf(stderr, "brenvod: %s\n",
                  kept ? "the kernel keeps the table inet brenvo as it was"
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   if (!firewall) return 1;
   if (settings.applyOnly) return 0;
   BackendChoice choice;
-  ChooseBackend(settings.backend, &choice);  // a name the command line checked
+  (void)ChooseBackend(settings.backend, &choice);  // a name the command line checked
   try {
     const auto bus = sdbus::createSystemBusConnection();
     PolkitAuthorizer authorizer(*bus);

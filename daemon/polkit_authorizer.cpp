@@ -28,7 +28,7 @@ PolkitAuthorizer::~PolkitAuthorizer() = default;
 
 void PolkitAuthorizer::Check(const std::string& sender, const std::string& action, Done done) {
   const auto unidentified = [done](const std::string& why) {
-    done(E_ACCESSDENIED, "the caller cannot be identified: " + why, static_cast<uid_t>(-1));
+    done(AccessDenied("the caller cannot be identified: " + why), static_cast<uid_t>(-1));
   };
   try {
     // The bus daemon took the user from the connection's socket when it was made.
@@ -37,7 +37,7 @@ void PolkitAuthorizer::Check(const std::string& sender, const std::string& actio
         .withArguments(sender)
         .uponReplyInvoke([this, sender, action, done, unidentified](const sdbus::Error* error, std::uint32_t uid) {
           if (error) return unidentified(error->getMessage());
-          if (uid == 0) return done(S_OK, {}, 0);
+          if (uid == 0) return done(Status(), 0);
           AskPolkit(sender, uid, action, done);
         });
   } catch (const sdbus::Error& error) {
@@ -55,16 +55,17 @@ void PolkitAuthorizer::AskPolkit(const std::string& sender, uid_t uid, const std
         .withArguments(subject, action, std::map<std::string, std::string>{}, kAllowUserInteraction, std::string())
         .uponReplyInvoke([done, who, uid, action](const sdbus::Error* error, const Decision& decision) {
           if (error)
-            return done(E_ACCESSDENIED,
-                        "polkit could not decide whether " + who + " may " + action + ": " + error->getMessage(), uid);
-          if (std::get<0>(decision)) return done(S_OK, {}, uid);
-          done(E_ACCESSDENIED,
-               who + " is not authorized for " + action +
-                   (std::get<1>(decision) ? " (an administrator's password is needed, and no polkit agent gave it)"
-                                          : ""),
+            return done(
+                AccessDenied("polkit could not decide whether " + who + " may " + action + ": " + error->getMessage()),
+                uid);
+          if (std::get<0>(decision)) return done(Status(), uid);
+          done(AccessDenied(who + " is not authorized for " + action +
+                            (std::get<1>(decision)
+                                 ? " (an administrator's password is needed, and no polkit agent gave it)"
+                                 : "")),
                uid);
         });
   } catch (const sdbus::Error& error) {
-    done(E_ACCESSDENIED, "polkit cannot be asked: " + error.getMessage(), uid);
+    done(AccessDenied("polkit cannot be asked: " + error.getMessage()), uid);
   }
 }

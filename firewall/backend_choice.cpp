@@ -4,7 +4,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "firewall/com/com_runtime.h"
 #include "firewall/nft/nftables_enforcer.h"
 
 namespace {
@@ -28,23 +27,21 @@ std::string BackendChoice::Description() const {
   return "store (" + how + "): the configuration is kept, nothing is enforced in the kernel";
 }
 
-HRESULT ChooseBackend(const std::string& name, BackendChoice* choice) {
+Status ChooseBackend(const std::string& name, BackendChoice* choice) {
   if (name == "store" || name == "nftables" || name == "service") {
     *choice = {name == "store"      ? FirewallBackend::kStore
                : name == "nftables" ? FirewallBackend::kNftables
                                     : FirewallBackend::kService,
                false, ""};
-    return S_OK;
+    return {};
   }
-  if (!name.empty()) {
-    SetErrorInfoText("unknown firewall backend \"" + name + "\" (use service, nftables or store)");
-    return E_INVALIDARG;
-  }
+  if (!name.empty())
+    return InvalidArgument("unknown firewall backend \"" + name + "\" (use service, nftables or store)");
   if (MayChangeKernelFirewall())
     *choice = {FirewallBackend::kNftables, true, "this process may change the kernel firewall"};
   else
     *choice = {FirewallBackend::kStore, true, "this process may not change the kernel firewall"};
-  return S_OK;
+  return {};
 }
 
 std::string RulesText(FirewallBackend backend) {
@@ -59,8 +56,10 @@ std::string RulesText(FirewallBackend backend) {
 std::shared_ptr<Enforcer> CreateEnforcer(BackendChoice* choice, bool serveAppVerdicts) {
   if (choice->backend == FirewallBackend::kStore) return std::make_shared<StoreOnlyEnforcer>();
   auto nftables = std::make_shared<NftablesEnforcer>(serveAppVerdicts);
-  if (!choice->automatic || nftables->MayChangeKernelFirewall()) return nftables;
+  if (!choice->automatic) return nftables;
+  const Status probe = nftables->MayChangeKernelFirewall();
+  if (probe.ok()) return nftables;
   // The probe's failure is the reason for the choice, not an error.
-  *choice = {FirewallBackend::kStore, true, "the kernel refused nftables (" + TakeErrorInfoText() + ")"};
+  *choice = {FirewallBackend::kStore, true, "the kernel refused nftables (" + probe.reason() + ")"};
   return std::make_shared<StoreOnlyEnforcer>();
 }

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "firewall/com/hresult.h"
+#include "firewall/com/status.h"
 #include "firewall/nft/enforcer.h"
 
 // The store kept by this process alone; the store and the kernel's table, by this process;
@@ -24,9 +24,9 @@ struct BackendChoice {
 
 // Takes the backend named "store", "nftables" or "service", or chooses one of the first two
 // when `name` is empty: nftables where this process may change the kernel firewall (it has
-// CAP_NET_ADMIN), the store elsewhere. Asks the kernel nothing. E_INVALIDARG, with the error
-// text, for any other name. (Whether the service is installed is for the bus to say.)
-HRESULT ChooseBackend(const std::string& name, BackendChoice* choice);
+// CAP_NET_ADMIN), the store elsewhere. Asks the kernel nothing. Refuses any other name
+// (kInvalidArgument). (Whether the service is installed is for the bus to say.)
+Status ChooseBackend(const std::string& name, BackendChoice* choice);
 
 // What the About box says of the rules under `backend`; short enough for its one line.
 std::string RulesText(FirewallBackend backend);

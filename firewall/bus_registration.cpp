@@ -1,41 +1,38 @@
 #include "firewall/bus_registration.h"
 
-#include "firewall/com/com_runtime.h"
-
-HRESULT ChooseFirewallBackend(const std::string& requested, BackendChoice* choice) {
+Status ChooseFirewallBackend(const std::string& requested, BackendChoice* choice) {
   if (requested.empty() && FirewallBusClient::ServiceAvailable()) {
     *choice = {FirewallBackend::kService, true, "the system service brenvod is installed"};
-    return S_OK;
+    return {};
   }
-  const HRESULT hr = ChooseBackend(requested, choice);
-  if (FAILED(hr) || choice->backend != FirewallBackend::kNftables || !FirewallBusClient::ServiceRunning()) return hr;
-  SetErrorInfoText(
+  const Status status = ChooseBackend(requested, choice);
+  if (!status.ok() || choice->backend != FirewallBackend::kNftables || !FirewallBusClient::ServiceRunning())
+    return status;
+  return Busy(
       "the system service brenvod runs and owns the table inet brenvo; change the firewall through it "
       "(--firewall=service), or stop the service to enforce from this process");
-  return HRESULT_BUSY;
 }
 
-HRESULT RegisterFirewall(const FirewallSettings& config, FirewallBusClient::FailureReport report) {
+Status RegisterFirewall(const FirewallSettings& config, FirewallBusClient::FailureReport report) {
   BackendChoice choice;
-  const HRESULT hr = ChooseFirewallBackend(config.backend, &choice);
-  if (FAILED(hr)) return hr;
+  const Status status = ChooseFirewallBackend(config.backend, &choice);
+  if (!status.ok()) return status;
   if (choice.backend != FirewallBackend::kService) return RegisterLocalFirewall(config);
   return RegisterFirewallClasses(
-      [report](std::shared_ptr<FirewallConfiguration>* configuration) {
+      [report]() -> Result<std::shared_ptr<FirewallConfiguration>> {
         std::shared_ptr<FirewallBusClient> client;
-        const HRESULT connected = FirewallBusClient::Connect(&client, report);
-        *configuration = std::move(client);
-        return connected;
+        if (Status connected = FirewallBusClient::Connect(&client, report); !connected.ok()) return connected;
+        return std::shared_ptr<FirewallConfiguration>(std::move(client));
       },
       choice);
 }
 
-HRESULT ApplyFirewall(const FirewallSettings& config) {
+Status ApplyFirewall(const FirewallSettings& config) {
   BackendChoice choice;
-  HRESULT hr = ChooseFirewallBackend(config.backend, &choice);
-  if (FAILED(hr)) return hr;
+  Status status = ChooseFirewallBackend(config.backend, &choice);
+  if (!status.ok()) return status;
   if (choice.backend != FirewallBackend::kService) return ApplyFirewallConfiguration(config);
   std::shared_ptr<FirewallBusClient> client;
-  hr = FirewallBusClient::Connect(&client);
-  return FAILED(hr) ? hr : client->ApplyAll();
+  status = FirewallBusClient::Connect(&client);
+  return !status.ok() ? status : client->ApplyAll();
 }

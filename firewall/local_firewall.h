@@ -7,43 +7,43 @@
 #include <optional>
 #include <vector>
 
-#include "firewall/nft/enforcer.h"
 #include "firewall/com/firewall_configuration.h"
+#include "firewall/nft/enforcer.h"
 #include "firewall/store/firewall_store.h"
 
 class LocalFirewall final : public FirewallConfiguration {
  public:
   LocalFirewall(std::unique_ptr<FirewallStore> store, std::shared_ptr<Enforcer> enforcer);
 
-  HRESULT Ping() override { return S_OK; }
-  HRESULT ReadFirewallEnabled(bool* on) override;
-  HRESULT WriteFirewallEnabled(bool on) override;
+  Status Ping() override { return {}; }
+  Result<bool> ReadFirewallEnabled() override;
+  Status WriteFirewallEnabled(bool on) override;
 
-  HRESULT Find(const AppKey& key, std::optional<AppRecord>* entry) override;
-  HRESULT Find(const PortKey& key, std::optional<PortRecord>* entry) override;
-  HRESULT List(std::vector<AppRecord>* entries) override;
-  HRESULT List(std::vector<PortRecord>* entries) override;
-  HRESULT Add(const AppRecord& entry) override;
-  HRESULT Add(const PortRecord& entry) override;
-  HRESULT Remove(const AppKey& key) override;
-  HRESULT Remove(const PortKey& key) override;
-  HRESULT Update(const AppKey& key, const EntryChange& change) override;
-  HRESULT Update(const PortKey& key, const EntryChange& change) override;
+  Status Find(const AppKey& key, std::optional<AppRecord>* entry) override;
+  Status Find(const PortKey& key, std::optional<PortRecord>* entry) override;
+  Status List(std::vector<AppRecord>* entries) override;
+  Status List(std::vector<PortRecord>* entries) override;
+  Status Add(const AppRecord& entry) override;
+  Status Add(const PortRecord& entry) override;
+  Status Remove(const AppKey& key) override;
+  Status Remove(const PortKey& key) override;
+  Status Update(const AppKey& key, const EntryChange& change) override;
+  Status Update(const PortKey& key, const EntryChange& change) override;
 
   // At start-up, and whenever the kernel may have drifted from the store.
-  HRESULT ApplyAll() override;
+  Status ApplyAll() override;
 
  private:
   template <class Key>
-  HRESULT FindEntry(const Key& key, std::optional<EntryRecord<Key>>* entry);
+  Status FindEntry(const Key& key, std::optional<EntryRecord<Key>>* entry);
   template <class Key>
-  HRESULT ListEntries(std::vector<EntryRecord<Key>>* entries);
+  Status ListEntries(std::vector<EntryRecord<Key>>* entries);
   template <class Key>
-  HRESULT AddEntry(const EntryRecord<Key>& entry);
+  Status AddEntry(const EntryRecord<Key>& entry);
   template <class Key>
-  HRESULT RemoveEntry(const Key& key);
+  Status RemoveEntry(const Key& key);
   template <class Key>
-  HRESULT UpdateEntry(const Key& key, const EntryChange& change);
+  Status UpdateEntry(const Key& key, const EntryChange& change);
 
   // What one change asks of the kernel.
   struct KernelChange {
@@ -56,10 +56,10 @@ class LocalFirewall final : public FirewallConfiguration {
   };
 
   template <class Write>
-  HRESULT Change(Write write);
-  HRESULT Enforce(const KernelChange& change);
-  HRESULT LoadState(EnforcedState* state);
-  HRESULT LoadAuthorizedPaths(std::vector<std::string>* paths);
+  Status Change(Write write);
+  Status Enforce(const KernelChange& change);
+  Status LoadState(EnforcedState* state);
+  Status LoadAuthorizedPaths(std::vector<std::string>* paths);
   // The kernel change for an entry whose enabled state went from `before` to `after`.
   template <class Key>
   static void NoteEnabled(const Key& key, bool before, bool after, KernelChange* change);

@@ -9,9 +9,10 @@
 
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/nft/enforcer.h"
-#include "firewall/local_firewall.h"
+#include "firewall/com/netfw_entries.h"
 #include "firewall/com/netfw_objects.h"
+#include "firewall/local_firewall.h"
+#include "firewall/nft/enforcer.h"
 
 namespace {
 
@@ -34,32 +35,31 @@ class ClassFactory final : public ComObject<IClassFactory> {
 std::vector<DWORD> g_cookies;
 std::optional<BackendChoice> g_backend;
 
-HRESULT Register(const CLSID& clsid, ClassFactory::Create create) {
+Status Register(const CLSID& clsid, ClassFactory::Create create) {
   auto* factory = new ClassFactory(std::move(create));
   DWORD cookie = 0;
   const HRESULT hr = CoRegisterClassObject(clsid, factory, &cookie);
   factory->Release();
-  if (SUCCEEDED(hr)) g_cookies.push_back(cookie);
-  return hr;
+  if (FAILED(hr)) return Failed("the firewall's classes cannot be registered");
+  g_cookies.push_back(cookie);
+  return {};
 }
 
 // Opens the store of this process when the manager is created.
 OpenConfiguration OpenInProcess(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                                 int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs) {
-  return [=](std::shared_ptr<FirewallConfiguration>* configuration) {
+  return [=]() -> Result<std::shared_ptr<FirewallConfiguration>> {
     std::shared_ptr<LocalFirewall> service;
-    const HRESULT hr = OpenLocalFirewall(databasePath, enforcer, &service, busyTimeoutMs);
-    *configuration = std::move(service);
-    return hr;
+    if (Status status = OpenLocalFirewall(databasePath, enforcer, &service, busyTimeoutMs); !status.ok()) return status;
+    return std::shared_ptr<FirewallConfiguration>(std::move(service));
   };
 }
 
 // The backends this process can hold itself: the service is reached over the bus.
-HRESULT ChooseInProcessBackend(const std::string& name, BackendChoice* choice) {
-  const HRESULT hr = ChooseBackend(name, choice);
-  if (FAILED(hr) || choice->backend != FirewallBackend::kService) return hr;
-  SetErrorInfoText("the firewall service is reached over the system bus, not opened here");
-  return E_INVALIDARG;
+Status ChooseInProcessBackend(const std::string& name, BackendChoice* choice) {
+  const Status status = ChooseBackend(name, choice);
+  if (!status.ok() || choice->backend != FirewallBackend::kService) return status;
+  return InvalidArgument("the firewall service is reached over the system bus, not opened here");
 }
 
 std::string ResolvedPath(const FirewallSettings& config) {
@@ -68,16 +68,16 @@ std::string ResolvedPath(const FirewallSettings& config) {
 
 }  // namespace
 
-HRESULT OpenLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
-                            std::shared_ptr<LocalFirewall>* service, int busyTimeoutMs) {
+Status OpenLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                         std::shared_ptr<LocalFirewall>* service, int busyTimeoutMs) {
   std::unique_ptr<FirewallStore> store;
-  HRESULT hr = FirewallStore::Open(databasePath, &store, busyTimeoutMs);
-  if (FAILED(hr)) return hr;
+  Status status = FirewallStore::Open(databasePath, &store, busyTimeoutMs);
+  if (!status.ok()) return status;
   auto opened = std::make_shared<LocalFirewall>(std::move(store), std::move(enforcer));
   // The kernel follows the store from the start, whatever happened to it meanwhile.
-  hr = opened->ApplyAll();
-  if (SUCCEEDED(hr)) *service = std::move(opened);
-  return hr;
+  status = opened->ApplyAll();
+  if (status.ok()) *service = std::move(opened);
+  return status;
 }
 
 std::string DefaultDatabasePath() {
@@ -88,32 +88,30 @@ std::string DefaultDatabasePath() {
   return std::string(home ? home : "") + "/.local/state/brenvo/firewall.db";
 }
 
-HRESULT RegisterLocalFirewall(const FirewallSettings& config) {
+Status RegisterLocalFirewall(const FirewallSettings& config) {
   BackendChoice choice;
-  HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
-  if (FAILED(hr)) return hr;
+  Status status = ChooseInProcessBackend(config.backend, &choice);
+  if (!status.ok()) return status;
   // The window holds the firewall while it is open, and answers for the authorized
   // applications as long.
   return RegisterFirewallClasses(OpenInProcess(ResolvedPath(config), CreateEnforcer(&choice, true)), choice);
 }
 
-HRESULT RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
-                                int busyTimeoutMs) {
+Status RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer, int busyTimeoutMs) {
   return RegisterFirewallClasses(OpenInProcess(databasePath, std::move(enforcer), busyTimeoutMs));
 }
 
-HRESULT RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice) {
+Status RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice) {
   RevokeFirewallClasses();
   g_backend = std::move(choice);
-  HRESULT hr = Register(CLSID_NetFwMgr, [open](REFIID riid, void** object) {
-    std::shared_ptr<FirewallConfiguration> backend;
-    const HRESULT opened = open(&backend);
-    return FAILED(opened) ? opened : CreateNetFwMgr(std::move(backend), riid, object);
+  Status status = Register(CLSID_NetFwMgr, [open](REFIID riid, void** object) {
+    Result<std::shared_ptr<FirewallConfiguration>> opened = open();
+    return opened.ok() ? CreateNetFwMgr(std::move(*opened), riid, object) : ComResult(opened.status());
   });
-  if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwAuthorizedApplication, CreateNetFwAuthorizedApplication);
-  if (SUCCEEDED(hr)) hr = Register(CLSID_NetFwOpenPort, CreateNetFwOpenPort);
-  if (FAILED(hr)) RevokeFirewallClasses();
-  return hr;
+  if (status.ok()) status = Register(CLSID_NetFwAuthorizedApplication, CreateNetFwAuthorizedApplication);
+  if (status.ok()) status = Register(CLSID_NetFwOpenPort, CreateNetFwOpenPort);
+  if (!status.ok()) RevokeFirewallClasses();
+  return status;
 }
 
 void RevokeFirewallClasses() {
@@ -124,10 +122,10 @@ void RevokeFirewallClasses() {
 
 std::optional<BackendChoice> RegisteredBackend() { return g_backend; }
 
-HRESULT ApplyFirewallConfiguration(const FirewallSettings& config) {
+Status ApplyFirewallConfiguration(const FirewallSettings& config) {
   BackendChoice choice;
-  HRESULT hr = ChooseInProcessBackend(config.backend, &choice);
+  Status status = ChooseInProcessBackend(config.backend, &choice);
   std::shared_ptr<LocalFirewall> service;
-  if (SUCCEEDED(hr)) hr = OpenLocalFirewall(ResolvedPath(config), CreateEnforcer(&choice), &service);
-  return hr;
+  if (status.ok()) status = OpenLocalFirewall(ResolvedPath(config), CreateEnforcer(&choice), &service);
+  return status;
 }

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "firewall/com/hresult.h"
 #include "firewall/backend_choice.h"
+#include "firewall/com/status.h"
 #include "firewall/store/firewall_store.h"
 
 class Enforcer;
@@ -24,28 +24,28 @@ struct FirewallSettings {
 std::string DefaultDatabasePath();
 
 // Opens the store at `databasePath` (creating it, firewall off, if needed) over `enforcer`
-// and makes the kernel hold what it stores; on failure the thread's error text says why.
-HRESULT OpenLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
-                            std::shared_ptr<LocalFirewall>* service,
-                            int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
+// and makes the kernel hold what it stores; a failure's reason says why.
+Status OpenLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                         std::shared_ptr<LocalFirewall>* service,
+                         int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
 
 // Registers the factories of CLSID_NetFwMgr, CLSID_NetFwAuthorizedApplication and
 // CLSID_NetFwOpenPort, in place of any earlier registration. Creating the manager opens
 // the store (creating it, firewall off, if needed) and applies it to the kernel; when
 // either fails, creation fails and the thread's error text says why. Fails itself only
 // for a backend name this process cannot hold ("service" is reached over the bus).
-HRESULT RegisterLocalFirewall(const FirewallSettings& config);
+Status RegisterLocalFirewall(const FirewallSettings& config);
 // The same over a given enforcer and busy timeout.
-HRESULT RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
-                                int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
+Status RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
+                             int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
 // Registers the same three classes over whatever configuration `open` gives: creating the
 // manager calls it, and fails when it does. `choice` is what RegisteredBackend() tells.
-using OpenConfiguration = std::function<HRESULT(std::shared_ptr<FirewallConfiguration>*)>;
-HRESULT RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice = {});
+using OpenConfiguration = std::function<Result<std::shared_ptr<FirewallConfiguration>>()>;
+Status RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice = {});
 void RevokeFirewallClasses();
 
 // Applies the stored configuration to the kernel in one atomic step (for `brenvo --apply`).
-HRESULT ApplyFirewallConfiguration(const FirewallSettings& config);
+Status ApplyFirewallConfiguration(const FirewallSettings& config);
 
 // The backend that the last registration took, and why; nothing after a registration over
 // a given enforcer or a revocation.

@@ -26,8 +26,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -36,8 +38,8 @@
 
 #include "bench/firewall_store/latency.h"
 #include "firewall/local_firewall.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
 #include "tests/integration/support/echo_process.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/sockets.h"
@@ -51,9 +53,13 @@ constexpr uid_t kNobody = 65534;
 
 double Ms(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
 
-void Fail(const char* doing) {
-  std::fprintf(stderr, "%s failed: %s\n", doing, TakeErrorInfoText().c_str());
+void Fail(const char* doing, const std::string& reason = std::strerror(errno)) {
+  std::fprintf(stderr, "%s failed: %s\n", doing, reason.c_str());
   std::exit(1);
+}
+
+void FailUnless(const Status& status, const char* doing) {
+  if (!status.ok()) Fail(doing, status.reason());
 }
 
 // Closes with a reset, so that thousands of connections leave nothing in TIME_WAIT.
@@ -321,21 +327,21 @@ int main() {
   std::printf("starting 500 processes of another user, 20 sockets each\n");
   const Crowd crowd(500, 20);
   auto enforcer = std::make_shared<NftablesEnforcer>(true);
-  if (!enforcer->MayChangeKernelFirewall()) {
-    std::printf("verdict benchmark skipped: %s\n", TakeErrorInfoText().c_str());
+  if (const Status may = enforcer->MayChangeKernelFirewall(); !may.ok()) {
+    std::printf("verdict benchmark skipped: %s\n", may.reason().c_str());
     return 0;
   }
   const BenchDir dir;
   std::shared_ptr<LocalFirewall> firewall;
-  if (FAILED(OpenLocalFirewall(dir.Database(), enforcer, &firewall)) || FAILED(firewall->WriteFirewallEnabled(true)))
-    Fail("opening the firewall");
+  FailUnless(OpenLocalFirewall(dir.Database(), enforcer, &firewall), "opening the firewall");
+  FailUnless(firewall->WriteFirewallEnabled(true), "opening the firewall");
   const AppRecord self{Wide(std::filesystem::canonical("/proc/self/exe")), u"this benchmark", true};
   const std::vector<PortRecord> ports = {{{kLatencyPort, 6}, u"latency", true}, {{kStreamPort, 6}, u"stream", true}};
   // Lets the servers in by their ports (false) or by this program's path (true).
   const auto letInByPath = [&](bool byPath) {
     for (const PortRecord& port : ports)
-      if (FAILED(byPath ? firewall->Remove(port.key) : firewall->Add(port))) Fail("changing a port");
-    if (FAILED(byPath ? firewall->Add(self) : firewall->Remove(self.key))) Fail("changing the program");
+      FailUnless(byPath ? firewall->Remove(port.key) : firewall->Add(port), "changing a port");
+    FailUnless(byPath ? firewall->Add(self) : firewall->Remove(self.key), "changing the program");
   };
 
   const Server latency(kLatencyPort, false);

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "bench/firewall_store/latency.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
 #include "tests/integration/support/netns.h"
 
 int main() {
@@ -19,8 +19,9 @@ int main() {
   }
   const InNamespace inside(netns.A());
   auto enforcer = std::make_shared<NftablesEnforcer>();
-  if (!inside.Entered() || !enforcer->MayChangeKernelFirewall()) {
-    std::printf("nftables benchmark skipped: %s\n", TakeErrorInfoText().c_str());
+  const Status may = inside.Entered() ? enforcer->MayChangeKernelFirewall() : Failed("the namespace cannot be entered");
+  if (!may.ok()) {
+    std::printf("nftables benchmark skipped: %s\n", may.reason().c_str());
     return 0;
   }
   CoInitialize(nullptr);
@@ -29,7 +30,7 @@ int main() {
     const BenchDir dir;
     std::printf("(this disk: one fdatasync takes %.3f ms, the floor of a durable commit)\n", dir.SyncFloorMs());
     Populate(dir.Database(), entries);
-    RegisterLocalFirewall(dir.Database(), enforcer);
+    if (!RegisterLocalFirewall(dir.Database(), enforcer).ok()) return 1;
     {
       BenchFirewall firewall;
       if (firewall.InitFirewallProfile() != FW_OK || firewall.SwitchFirewallOn() != FW_OK) return 1;
@@ -39,7 +40,7 @@ int main() {
         Samples reapply;
         const FirewallSettings config{dir.Database(), "nftables"};
         for (int i = 0; i < 10; ++i)
-          reapply.Time([&] { return SUCCEEDED(ApplyFirewallConfiguration(config)) ? FW_OK : FW_E_PROFILE_STATE; });
+          reapply.Time([&] { return ApplyFirewallConfiguration(config).ok() ? FW_OK : FW_E_PROFILE_STATE; });
         PrintRow("re-apply (--apply)", entries, reapply, 250);
       }
     }

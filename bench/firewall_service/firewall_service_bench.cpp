@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     Populate(service, entries);
     {
       const InNamespace inside(netns.A());
-      RegisterLocalFirewall(inProcess, std::make_shared<NftablesEnforcer>());
+      if (!RegisterLocalFirewall(inProcess, std::make_shared<NftablesEnforcer>()).ok()) return 1;
       PrintHeader("in this process (nftables)");
       TimeFirewall(entries);
       RevokeFirewallClasses();
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
       std::printf("brenvod did not start: %s\n", world.Failure().c_str());
       return 1;
     }
-    RegisterFirewall(FirewallSettings{"", "service"}, {});
+    if (!RegisterFirewall(FirewallSettings{"", "service"}, {}).ok()) return 1;
     PrintHeader("through the bus (brenvod, nftables)");
     TimeFirewall(entries);
     RevokeFirewallClasses();

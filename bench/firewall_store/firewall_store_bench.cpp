@@ -1,8 +1,8 @@
 // Latency of single firewall changes on the store alone, with durable commits, and of a
 // full listing.
 #include "bench/firewall_store/latency.h"
-#include "firewall/nft/enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/enforcer.h"
 
 int main() {
   CoInitialize(nullptr);
@@ -11,7 +11,7 @@ int main() {
     const BenchDir dir;
     std::printf("(this disk: one fdatasync takes %.3f ms, the floor of a durable commit)\n", dir.SyncFloorMs());
     Populate(dir.Database(), entries);
-    RegisterLocalFirewall(dir.Database(), std::make_shared<StoreOnlyEnforcer>());
+    if (!RegisterLocalFirewall(dir.Database(), std::make_shared<StoreOnlyEnforcer>()).ok()) return 1;
     {
       BenchFirewall firewall;
       if (firewall.InitFirewallProfile() != FW_OK) return 1;

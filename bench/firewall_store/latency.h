@@ -68,12 +68,12 @@ inline std::u16string Wide(const std::string& ascii) { return std::u16string(asc
 // Puts `entries` enabled TCP ports (1 upwards) and as many applications in the store.
 inline void Populate(const std::string& path, int entries) {
   std::unique_ptr<FirewallStore> store;
-  if (FAILED(FirewallStore::Open(path, &store)) || FAILED(store->Begin())) std::exit(1);
-  for (int i = 1; i <= entries; ++i) {
-    store->Table<PortKey>().Put(PortRecord{PortKey{i, 6}, u"bench port", true});
-    store->Table<AppKey>().Put(AppRecord{Wide("/opt/bench/app-" + std::to_string(i)), u"bench app", true});
-  }
-  if (FAILED(store->Commit())) std::exit(1);
+  if (!FirewallStore::Open(path, &store).ok() || !store->Begin().ok()) std::exit(1);
+  for (int i = 1; i <= entries; ++i)
+    if (!store->Table<PortKey>().Put(PortRecord{PortKey{i, 6}, u"bench port", true}).ok() ||
+        !store->Table<AppKey>().Put(AppRecord{Wide("/opt/bench/app-" + std::to_string(i)), u"bench app", true}).ok())
+      std::exit(1);
+  if (!store->Commit().ok()) std::exit(1);
 }
 
 // The single changes that a user's click makes, each `count` times, on ports and

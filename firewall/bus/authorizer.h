@@ -5,13 +5,13 @@
 #include <functional>
 #include <string>
 
-#include "firewall/com/hresult.h"
+#include "firewall/com/status.h"
 
 class Authorizer {
  public:
-  // S_OK when the caller may act, with the caller's user as the bus daemon knows its
-  // connection; otherwise the failure and its reason.
-  using Done = std::function<void(HRESULT result, const std::string& reason, uid_t uid)>;
+  // Success when the caller may act, else the refusal (kAccessDenied) and its reason; with
+  // the caller's user as the bus daemon knows its connection.
+  using Done = std::function<void(const Status& allowed, uid_t uid)>;
 
   virtual ~Authorizer() = default;
   // May answer at once or later, on the bus's thread; calls made meanwhile are served.

@@ -5,66 +5,54 @@
 #include <utility>
 
 #include "firewall/bus/bus_protocol.h"
-#include "firewall/com/com_runtime.h"
 #include "firewall/com/netfw_entries.h"
+#include "firewall/com/wide_text.h"
 
 namespace {
 
-HRESULT Refuse(std::string reason) {
-  SetErrorInfoText(std::move(reason));
-  return E_INVALIDARG;
-}
-
 // A name or a path as the firewall keeps it, refused when it is too long.
-HRESULT TakeText(const std::string& text, const char* what, std::u16string* out) {
+Status TakeText(const std::string& text, const char* what, std::u16string* out) {
   std::size_t characters = 0;
   for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   if (characters > bus::kMaxTextLength)
-    return Refuse(std::string(what) + " is longer than " + std::to_string(bus::kMaxTextLength) + " characters");
-  auto converted = bus::Utf16(text);
-  if (!converted) return Refuse(std::string(what) + " is not UTF-8 text");
+    return InvalidArgument(std::string(what) + " is longer than " + std::to_string(bus::kMaxTextLength) +
+                           " characters");
+  auto converted = ExactUtf16(text);
+  if (!converted) return InvalidArgument(std::string(what) + " is not UTF-8 text");
   *out = std::move(*converted);
-  return S_OK;
+  return {};
 }
 
-HRESULT TakePath(const std::string& path, AppKey* key) {
-  const HRESULT hr = TakeText(path, "the path", key);
-  if (FAILED(hr)) return hr;
-  return AcceptableImagePath(*key) ? S_OK : Refuse("the path of a program must be absolute");
+Status TakePath(const std::string& path, AppKey* key) {
+  const Status status = TakeText(path, "the path", key);
+  if (!status.ok()) return status;
+  return AcceptableImagePath(*key) ? Status() : InvalidArgument("the path of a program must be absolute");
 }
 
 // The path of a program to be added, made normal so that it can match its file.
-HRESULT TakeNewPath(const std::string& path, AppKey* key) {
-  HRESULT hr = TakePath(path, key);
-  if (FAILED(hr)) return hr;
+Status TakeNewPath(const std::string& path, AppKey* key) {
+  Status status = TakePath(path, key);
+  if (!status.ok()) return status;
   std::optional<AppKey> normal = NormalImagePath(*key);
-  if (!normal) return Refuse("the path of a program must name a file without \"..\" parts");
+  if (!normal) return InvalidArgument("the path of a program must name a file without \"..\" parts");
   *key = *std::move(normal);
-  return S_OK;
+  return {};
 }
 
-HRESULT TakeName(const std::string& name, std::u16string* out) {
-  const HRESULT hr = TakeText(name, "the name", out);
-  if (FAILED(hr)) return hr;
-  return out->empty() ? Refuse("the name must not be empty") : S_OK;
+Status TakeName(const std::string& name, std::u16string* out) {
+  const Status status = TakeText(name, "the name", out);
+  if (!status.ok()) return status;
+  return out->empty() ? InvalidArgument("the name must not be empty") : Status();
 }
 
-HRESULT TakePort(int32_t number, int32_t protocol, PortKey* key) {
+Status TakePort(int32_t number, int32_t protocol, PortKey* key) {
   *key = PortKey{number, protocol};
-  if (protocol != NET_FW_IP_PROTOCOL_TCP && protocol != NET_FW_IP_PROTOCOL_UDP)
-    return Refuse("protocol " + std::to_string(protocol) + " is neither TCP (6) nor UDP (17)");
-  if (!NetFwPort::Enforceable(*key)) return Refuse("port " + std::to_string(number) + " is outside 1 to 65535");
-  return S_OK;
+  return CheckPort(*key);
 }
 
 // For the calls answered at once: a failure becomes the error reply.
-void ThrowIfFailed(HRESULT hr) {
-  if (FAILED(hr)) throw bus::ErrorOf(hr, TakeErrorInfoText());
-}
-
-[[noreturn]] void ThrowNotFound() {
-  TakeErrorInfoText();  // why a key was refused matters no more: it names no entry
-  throw bus::ErrorOf(HRESULT_NOT_FOUND, "no such entry");
+void ThrowIfFailed(const Status& status) {
+  if (!status.ok()) throw bus::ErrorOf(status);
 }
 
 // A bound on the bytes that `record` takes in a list's reply: each UTF-16 unit is at most
@@ -79,17 +67,18 @@ std::size_t ReplySize(const EntryRecord<Key>& record) {
 // Refuses a change after which the list of `changed`'s kind would no longer fit in one
 // reply on the bus.
 template <class Key>
-HRESULT RoomFor(FirewallConfiguration& firewall, const EntryRecord<Key>& changed) {
+Status RoomFor(FirewallConfiguration& firewall, const EntryRecord<Key>& changed) {
   std::vector<EntryRecord<Key>> records;
-  const HRESULT hr = firewall.List(&records);
-  if (FAILED(hr)) return hr;
+  const Status status = firewall.List(&records);
+  if (!status.ok()) return status;
   std::size_t size = ReplySize(changed);
   for (const EntryRecord<Key>& record : records)
     if (!(record.key == changed.key)) size += ReplySize(record);
-  if (size <= bus::kMaxListBytes) return S_OK;
-  return Refuse(std::string("the list of ") + (std::is_same_v<Key, AppKey> ? "programs" : "ports") +
-                " would be longer than the bus carries in one reply (" + std::to_string(bus::kMaxListBytes >> 20) +
-                " MiB); remove entries or shorten their names first");
+  if (size <= bus::kMaxListBytes) return {};
+  return InvalidArgument(std::string("the list of ") + (std::is_same_v<Key, AppKey> ? "programs" : "ports") +
+                         " would be longer than the bus carries in one reply (" +
+                         std::to_string(bus::kMaxListBytes >> 20) +
+                         " MiB); remove entries or shorten their names first");
 }
 
 // A list's reply, refused rather than sent when it is over the bus's bound: a message past
@@ -97,15 +86,16 @@ HRESULT RoomFor(FirewallConfiguration& firewall, const EntryRecord<Key>& changed
 template <class List>
 List Bounded(List list, std::size_t bytes) {
   if (bytes > bus::kMaxListBytes)
-    throw bus::ErrorOf(E_FAIL, "the list is longer than the bus carries in one reply (" +
-                                   std::to_string(bus::kMaxListBytes >> 20) + " MiB)");
+    throw bus::ErrorOf(Failed("the list is longer than the bus carries in one reply (" +
+                              std::to_string(bus::kMaxListBytes >> 20) + " MiB)"));
   return list;
 }
 
+// An entry as a lookup answers it: whether there is one, its name and whether it is enabled.
 template <class Record>
-std::tuple<std::string, bool> Entry(const std::optional<Record>& record) {
-  if (!record) ThrowNotFound();
-  return {bus::Utf8OrReplacement(record->name), record->enabled};
+std::tuple<bool, std::string, bool> Entry(const std::optional<Record>& record) {
+  if (!record) return {false, std::string(), false};
+  return {true, Utf8OrReplacement(record->name), record->enabled};
 }
 
 }  // namespace
@@ -121,33 +111,30 @@ FirewallAdaptor::FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr
 
 FirewallAdaptor::~FirewallAdaptor() { unregisterAdaptor(); }
 
-void FirewallAdaptor::Change(sdbus::Result<>&& result, HRESULT checked, std::function<HRESULT()> change) {
+void FirewallAdaptor::Change(sdbus::Result<>&& result, const Status& checked, std::function<Status()> change) {
   auto call = std::make_shared<sdbus::Result<>>(std::move(result));
-  auto answer = [call](HRESULT hr, const std::string& reason) {
-    if (FAILED(hr))
-      call->returnError(bus::ErrorOf(hr, reason.empty() ? "the change failed" : reason));
-    else
+  auto answer = [call](const Status& status) {
+    if (status.ok())
       call->returnResults();
+    else
+      call->returnError(bus::ErrorOf(status.reason().empty() ? Status(status.kind(), "the change failed") : status));
   };
-  if (FAILED(checked)) return answer(checked, TakeErrorInfoText());
+  if (!checked.ok()) return answer(checked);
   const std::optional<std::string> sender = bus::CurrentSender(getObject());
-  if (!sender) return answer(E_ACCESSDENIED, "the caller cannot be identified");
-  m_authorizer.Check(*sender, bus::kManageAction,
-                     [answer, change = std::move(change)](HRESULT allowed, const std::string& reason, uid_t) {
-                       if (FAILED(allowed)) return answer(allowed, reason);
-                       const HRESULT hr = change();
-                       answer(hr, FAILED(hr) ? TakeErrorInfoText() : std::string());
-                     });
+  if (!sender) return answer(AccessDenied("the caller cannot be identified"));
+  m_authorizer.Check(*sender, bus::kManageAction, [answer, change = std::move(change)](const Status& allowed, uid_t) {
+    answer(allowed.ok() ? change() : allowed);
+  });
 }
 
 bool FirewallAdaptor::GetFirewallEnabled() {
-  bool on = false;
-  ThrowIfFailed(m_firewall->ReadFirewallEnabled(&on));
-  return on;
+  const Result<bool> on = m_firewall->ReadFirewallEnabled();
+  ThrowIfFailed(on.status());
+  return *on;
 }
 
 void FirewallAdaptor::SetFirewallEnabled(sdbus::Result<>&& result, bool enabled) {
-  Change(std::move(result), S_OK, [this, enabled] { return m_firewall->WriteFirewallEnabled(enabled); });
+  Change(std::move(result), {}, [this, enabled] { return m_firewall->WriteFirewallEnabled(enabled); });
 }
 
 FirewallAdaptor::Applications FirewallAdaptor::ListApplications() {
@@ -157,17 +144,17 @@ FirewallAdaptor::Applications FirewallAdaptor::ListApplications() {
   applications.reserve(records.size());
   std::size_t bytes = 0;
   for (const AppRecord& record : records) {
-    const auto& application = applications.emplace_back(bus::Utf8OrReplacement(record.key),
-                                                        bus::Utf8OrReplacement(record.name), record.enabled);
+    const auto& application =
+        applications.emplace_back(Utf8OrReplacement(record.key), Utf8OrReplacement(record.name), record.enabled);
     bytes += 32 + std::get<0>(application).size() + std::get<1>(application).size();
   }
   return Bounded(std::move(applications), bytes);
 }
 
 // A key that could never be stored names no entry: looking it up is no error.
-std::tuple<std::string, bool> FirewallAdaptor::GetApplication(const std::string& path) {
+std::tuple<bool, std::string, bool> FirewallAdaptor::GetApplication(const std::string& path) {
   AppKey key;
-  if (FAILED(TakePath(path, &key))) ThrowNotFound();
+  if (!TakePath(path, &key).ok()) return Entry(std::optional<AppRecord>());
   std::optional<AppRecord> record;
   ThrowIfFailed(m_firewall->Find(key, &record));
   return Entry(record);
@@ -176,34 +163,34 @@ std::tuple<std::string, bool> FirewallAdaptor::GetApplication(const std::string&
 void FirewallAdaptor::AddApplication(sdbus::Result<>&& result, std::string path, std::string name, bool enabled) {
   AppRecord record;
   record.enabled = enabled;
-  HRESULT checked = TakeNewPath(path, &record.key);
-  if (SUCCEEDED(checked)) checked = TakeName(name, &record.name);
+  Status checked = TakeNewPath(path, &record.key);
+  if (checked.ok()) checked = TakeName(name, &record.name);
   Change(std::move(result), checked, [this, record] {
-    const HRESULT room = RoomFor(*m_firewall, record);
-    return FAILED(room) ? room : m_firewall->Add(record);
+    const Status room = RoomFor(*m_firewall, record);
+    return !room.ok() ? room : m_firewall->Add(record);
   });
 }
 
 void FirewallAdaptor::RemoveApplication(sdbus::Result<>&& result, std::string path) {
   AppKey key;
-  const HRESULT checked = TakePath(path, &key);
+  const Status checked = TakePath(path, &key);
   Change(std::move(result), checked, [this, key] { return m_firewall->Remove(key); });
 }
 
 void FirewallAdaptor::SetApplicationName(sdbus::Result<>&& result, std::string path, std::string name) {
   AppKey key;
   std::u16string text;
-  HRESULT checked = TakePath(path, &key);
-  if (SUCCEEDED(checked)) checked = TakeName(name, &text);
+  Status checked = TakePath(path, &key);
+  if (checked.ok()) checked = TakeName(name, &text);
   Change(std::move(result), checked, [this, key, text] {
-    const HRESULT room = RoomFor(*m_firewall, AppRecord{key, text});
-    return FAILED(room) ? room : m_firewall->Update(key, EntryChange{text, {}});
+    const Status room = RoomFor(*m_firewall, AppRecord{key, text});
+    return !room.ok() ? room : m_firewall->Update(key, EntryChange{text, {}});
   });
 }
 
 void FirewallAdaptor::SetApplicationEnabled(sdbus::Result<>&& result, std::string path, bool enabled) {
   AppKey key;
-  const HRESULT checked = TakePath(path, &key);
+  const Status checked = TakePath(path, &key);
   Change(std::move(result), checked, [this, key, enabled] {
     return m_firewall->Update(key, EntryChange{{}, enabled});
   });
@@ -217,15 +204,15 @@ FirewallAdaptor::Ports FirewallAdaptor::ListPorts() {
   std::size_t bytes = 0;
   for (const PortRecord& record : records) {
     const auto& port =
-        ports.emplace_back(record.key.number, record.key.protocol, bus::Utf8OrReplacement(record.name), record.enabled);
+        ports.emplace_back(record.key.number, record.key.protocol, Utf8OrReplacement(record.name), record.enabled);
     bytes += 32 + std::get<2>(port).size();
   }
   return Bounded(std::move(ports), bytes);
 }
 
-std::tuple<std::string, bool> FirewallAdaptor::GetPort(const int32_t& number, const int32_t& protocol) {
+std::tuple<bool, std::string, bool> FirewallAdaptor::GetPort(const int32_t& number, const int32_t& protocol) {
   PortKey key;
-  if (FAILED(TakePort(number, protocol, &key))) ThrowNotFound();
+  if (!TakePort(number, protocol, &key).ok()) return Entry(std::optional<PortRecord>());
   std::optional<PortRecord> record;
   ThrowIfFailed(m_firewall->Find(key, &record));
   return Entry(record);
@@ -235,39 +222,39 @@ void FirewallAdaptor::AddPort(sdbus::Result<>&& result, int32_t number, int32_t 
                               bool enabled) {
   PortRecord record;
   record.enabled = enabled;
-  HRESULT checked = TakePort(number, protocol, &record.key);
-  if (SUCCEEDED(checked)) checked = TakeName(name, &record.name);
+  Status checked = TakePort(number, protocol, &record.key);
+  if (checked.ok()) checked = TakeName(name, &record.name);
   Change(std::move(result), checked, [this, record] {
-    const HRESULT room = RoomFor(*m_firewall, record);
-    return FAILED(room) ? room : m_firewall->Add(record);
+    const Status room = RoomFor(*m_firewall, record);
+    return !room.ok() ? room : m_firewall->Add(record);
   });
 }
 
 void FirewallAdaptor::RemovePort(sdbus::Result<>&& result, int32_t number, int32_t protocol) {
   PortKey key;
-  const HRESULT checked = TakePort(number, protocol, &key);
+  const Status checked = TakePort(number, protocol, &key);
   Change(std::move(result), checked, [this, key] { return m_firewall->Remove(key); });
 }
 
 void FirewallAdaptor::SetPortName(sdbus::Result<>&& result, int32_t number, int32_t protocol, std::string name) {
   PortKey key;
   std::u16string text;
-  HRESULT checked = TakePort(number, protocol, &key);
-  if (SUCCEEDED(checked)) checked = TakeName(name, &text);
+  Status checked = TakePort(number, protocol, &key);
+  if (checked.ok()) checked = TakeName(name, &text);
   Change(std::move(result), checked, [this, key, text] {
-    const HRESULT room = RoomFor(*m_firewall, PortRecord{key, text});
-    return FAILED(room) ? room : m_firewall->Update(key, EntryChange{text, {}});
+    const Status room = RoomFor(*m_firewall, PortRecord{key, text});
+    return !room.ok() ? room : m_firewall->Update(key, EntryChange{text, {}});
   });
 }
 
 void FirewallAdaptor::SetPortEnabled(sdbus::Result<>&& result, int32_t number, int32_t protocol, bool enabled) {
   PortKey key;
-  const HRESULT checked = TakePort(number, protocol, &key);
+  const Status checked = TakePort(number, protocol, &key);
   Change(std::move(result), checked, [this, key, enabled] {
     return m_firewall->Update(key, EntryChange{{}, enabled});
   });
 }
 
 void FirewallAdaptor::Apply(sdbus::Result<>&& result) {
-  Change(std::move(result), S_OK, [this] { return m_firewall->ApplyAll(); });
+  Change(std::move(result), {}, [this] { return m_firewall->ApplyAll(); });
 }

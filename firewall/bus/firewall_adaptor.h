@@ -27,13 +27,13 @@ class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firew
   bool GetFirewallEnabled() override;
   void SetFirewallEnabled(sdbus::Result<>&& result, bool enabled) override;
   Applications ListApplications() override;
-  std::tuple<std::string, bool> GetApplication(const std::string& path) override;
+  std::tuple<bool, std::string, bool> GetApplication(const std::string& path) override;
   void AddApplication(sdbus::Result<>&& result, std::string path, std::string name, bool enabled) override;
   void RemoveApplication(sdbus::Result<>&& result, std::string path) override;
   void SetApplicationName(sdbus::Result<>&& result, std::string path, std::string name) override;
   void SetApplicationEnabled(sdbus::Result<>&& result, std::string path, bool enabled) override;
   Ports ListPorts() override;
-  std::tuple<std::string, bool> GetPort(const int32_t& number, const int32_t& protocol) override;
+  std::tuple<bool, std::string, bool> GetPort(const int32_t& number, const int32_t& protocol) override;
   void AddPort(sdbus::Result<>&& result, int32_t number, int32_t protocol, std::string name, bool enabled) override;
   void RemovePort(sdbus::Result<>&& result, int32_t number, int32_t protocol) override;
   void SetPortName(sdbus::Result<>&& result, int32_t number, int32_t protocol, std::string name) override;
@@ -43,7 +43,7 @@ class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firew
 
   // Answers the call with `checked` when the input was refused; otherwise asks the
   // authorizer and, once allowed, makes the change and answers with its result.
-  void Change(sdbus::Result<>&& result, HRESULT checked, std::function<HRESULT()> change);
+  void Change(sdbus::Result<>&& result, const Status& checked, std::function<Status()> change);
 
   std::shared_ptr<FirewallConfiguration> m_firewall;
   Authorizer& m_authorizer;

@@ -8,34 +8,24 @@
 
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/firewall1_proxy.h"
-#include "firewall/com/com_runtime.h"
+#include "firewall/com/wide_text.h"
 
 namespace {
 
 // A change waits while polkit asks for a password.
 constexpr std::chrono::microseconds kCallTimeout = std::chrono::minutes(2);
 
-HRESULT Unsendable(const char* what) {
-  SetErrorInfoText(std::string(what) + " cannot be sent to the firewall service: it is not Unicode text without NUL");
-  return E_INVALIDARG;
-}
-
 // The text as it crosses the bus, or the failure that it cannot.
-HRESULT Send(const std::u16string& text, const char* what, std::string* out) {
-  auto utf8 = bus::Utf8(text);
-  if (!utf8) return Unsendable(what);
+Status Send(const std::u16string& text, const char* what, std::string* out) {
+  auto utf8 = ExactUtf8(text);
+  if (!utf8)
+    return InvalidArgument(std::string(what) +
+                           " cannot be sent to the firewall service: it is not Unicode text without NUL");
   *out = *std::move(utf8);
-  return S_OK;
+  return {};
 }
 
-std::u16string Received(const std::string& text) { return bus::Utf16(text).value_or(std::u16string()); }
-
-// A lookup that found no entry succeeded: the entry is left empty.
-HRESULT AbsenceIsNoFailure(HRESULT hr) {
-  if (hr != HRESULT_NOT_FOUND) return hr;
-  TakeErrorInfoText();
-  return S_OK;
-}
+std::u16string Received(const std::string& text) { return ExactUtf16(text).value_or(std::u16string()); }
 
 }  // namespace
 
@@ -57,13 +47,12 @@ FirewallBusClient::FirewallBusClient(std::unique_ptr<sdbus::IConnection> connect
 
 FirewallBusClient::~FirewallBusClient() = default;
 
-HRESULT FirewallBusClient::Connect(std::shared_ptr<FirewallBusClient>* client, FailureReport report) {
+Status FirewallBusClient::Connect(std::shared_ptr<FirewallBusClient>* client, FailureReport report) {
   std::unique_ptr<sdbus::IConnection> connection;
-  const HRESULT hr = bus::ConnectSystemBus(&connection);
-  if (FAILED(hr)) return hr;
+  if (Status status = bus::ConnectSystemBus(&connection); !status.ok()) return status;
   connection->setMethodCallTimeout(kCallTimeout);
   client->reset(new FirewallBusClient(std::move(connection), std::move(report)));
-  return S_OK;
+  return {};
 }
 
 namespace {
@@ -95,154 +84,120 @@ bool FirewallBusClient::ServiceAvailable() { return ServiceOnBus(true); }
 bool FirewallBusClient::ServiceRunning() { return ServiceOnBus(false); }
 
 template <class Call>
-HRESULT FirewallBusClient::Read(Call call) {
+Status FirewallBusClient::Read(Call call) {
   try {
-    return call();
+    call();
+    return {};
   } catch (const sdbus::Error& error) {
-    return bus::ResultOf(error);
+    return bus::StatusOf(error);
   }
 }
 
 template <class Call>
-HRESULT FirewallBusClient::Change(Call call) {
-  const HRESULT hr = Read(call);
-  if (FAILED(hr) && m_report) {
-    std::string reason = TakeErrorInfoText();
-    m_report(reason);
-    SetErrorInfoText(std::move(reason));
-  }
-  return hr;
+Status FirewallBusClient::Change(Call call) {
+  const Status status = Read(call);
+  if (!status.ok() && m_report) m_report(status.reason());
+  return status;
 }
 
-HRESULT FirewallBusClient::Ping() {
-  return Read([&] {
-    m_proxy->Ping();
-    return S_OK;
-  });
+Status FirewallBusClient::Ping() {
+  return Read([&] { m_proxy->Ping(); });
 }
 
-HRESULT FirewallBusClient::ReadFirewallEnabled(bool* on) {
-  return Read([&] {
-    *on = m_proxy->GetFirewallEnabled();
-    return S_OK;
-  });
+Result<bool> FirewallBusClient::ReadFirewallEnabled() {
+  bool on = false;
+  if (Status status = Read([&] { on = m_proxy->GetFirewallEnabled(); }); !status.ok()) return status;
+  return on;
 }
 
-HRESULT FirewallBusClient::WriteFirewallEnabled(bool on) {
-  return Change([&] {
-    m_proxy->SetFirewallEnabled(on);
-    return S_OK;
-  });
+Status FirewallBusClient::WriteFirewallEnabled(bool on) {
+  return Change([&] { m_proxy->SetFirewallEnabled(on); });
 }
 
-HRESULT FirewallBusClient::Find(const AppKey& key, std::optional<AppRecord>* entry) {
+Status FirewallBusClient::Find(const AppKey& key, std::optional<AppRecord>* entry) {
   entry->reset();
   std::string path;
-  if (const HRESULT hr = Send(key, "the path", &path); FAILED(hr)) return hr;
-  return AbsenceIsNoFailure(Read([&] {
-    const auto [name, enabled] = m_proxy->GetApplication(path);
-    *entry = AppRecord{key, Received(name), enabled};
-    return S_OK;
-  }));
+  if (const Status status = Send(key, "the path", &path); !status.ok()) return status;
+  return Read([&] {
+    const auto [found, name, enabled] = m_proxy->GetApplication(path);
+    if (found) *entry = AppRecord{key, Received(name), enabled};
+  });
 }
 
-HRESULT FirewallBusClient::Find(const PortKey& key, std::optional<PortRecord>* entry) {
+Status FirewallBusClient::Find(const PortKey& key, std::optional<PortRecord>* entry) {
   entry->reset();
-  return AbsenceIsNoFailure(Read([&] {
-    const auto [name, enabled] = m_proxy->GetPort(key.number, key.protocol);
-    *entry = PortRecord{key, Received(name), enabled};
-    return S_OK;
-  }));
+  return Read([&] {
+    const auto [found, name, enabled] = m_proxy->GetPort(key.number, key.protocol);
+    if (found) *entry = PortRecord{key, Received(name), enabled};
+  });
 }
 
-HRESULT FirewallBusClient::List(std::vector<AppRecord>* entries) {
+Status FirewallBusClient::List(std::vector<AppRecord>* entries) {
   entries->clear();
   return Read([&] {
     for (const auto& entry : m_proxy->ListApplications())
       entries->push_back(AppRecord{Received(std::get<0>(entry)), Received(std::get<1>(entry)), std::get<2>(entry)});
-    return S_OK;
   });
 }
 
-HRESULT FirewallBusClient::List(std::vector<PortRecord>* entries) {
+Status FirewallBusClient::List(std::vector<PortRecord>* entries) {
   entries->clear();
   return Read([&] {
     for (const auto& entry : m_proxy->ListPorts())
       entries->push_back(PortRecord{PortKey{std::get<0>(entry), std::get<1>(entry)}, Received(std::get<2>(entry)),
                                     std::get<3>(entry)});
-    return S_OK;
   });
 }
 
-HRESULT FirewallBusClient::Add(const AppRecord& entry) {
+Status FirewallBusClient::Add(const AppRecord& entry) {
   std::string path, name;
-  HRESULT hr = Send(entry.key, "the path", &path);
-  if (SUCCEEDED(hr)) hr = Send(entry.name, "the name", &name);
-  if (FAILED(hr)) return hr;
-  return Change([&] {
-    m_proxy->AddApplication(path, name, entry.enabled);
-    return S_OK;
-  });
+  Status status = Send(entry.key, "the path", &path);
+  if (status.ok()) status = Send(entry.name, "the name", &name);
+  if (!status.ok()) return status;
+  return Change([&] { m_proxy->AddApplication(path, name, entry.enabled); });
 }
 
-HRESULT FirewallBusClient::Add(const PortRecord& entry) {
+Status FirewallBusClient::Add(const PortRecord& entry) {
   std::string name;
-  if (const HRESULT hr = Send(entry.name, "the name", &name); FAILED(hr)) return hr;
-  return Change([&] {
-    m_proxy->AddPort(entry.key.number, entry.key.protocol, name, entry.enabled);
-    return S_OK;
-  });
+  if (const Status status = Send(entry.name, "the name", &name); !status.ok()) return status;
+  return Change([&] { m_proxy->AddPort(entry.key.number, entry.key.protocol, name, entry.enabled); });
 }
 
-HRESULT FirewallBusClient::Remove(const AppKey& key) {
+Status FirewallBusClient::Remove(const AppKey& key) {
   std::string path;
-  if (const HRESULT hr = Send(key, "the path", &path); FAILED(hr)) return hr;
-  return Change([&] {
-    m_proxy->RemoveApplication(path);
-    return S_OK;
-  });
+  if (const Status status = Send(key, "the path", &path); !status.ok()) return status;
+  return Change([&] { m_proxy->RemoveApplication(path); });
 }
 
-HRESULT FirewallBusClient::Remove(const PortKey& key) {
-  return Change([&] {
-    m_proxy->RemovePort(key.number, key.protocol);
-    return S_OK;
-  });
+Status FirewallBusClient::Remove(const PortKey& key) {
+  return Change([&] { m_proxy->RemovePort(key.number, key.protocol); });
 }
 
-HRESULT FirewallBusClient::Update(const AppKey& key, const EntryChange& change) {
+Status FirewallBusClient::Update(const AppKey& key, const EntryChange& change) {
   std::string path, name;
-  HRESULT hr = Send(key, "the path", &path);
-  if (SUCCEEDED(hr) && change.name) hr = Send(*change.name, "the name", &name);
-  if (FAILED(hr)) return hr;
+  Status status = Send(key, "the path", &path);
+  if (status.ok() && change.name) status = Send(*change.name, "the name", &name);
+  if (!status.ok()) return status;
   return Change([&] {
     if (change.name) m_proxy->SetApplicationName(path, name);
     if (change.enabled) m_proxy->SetApplicationEnabled(path, *change.enabled);
-    return S_OK;
   });
 }
 
-HRESULT FirewallBusClient::Update(const PortKey& key, const EntryChange& change) {
+Status FirewallBusClient::Update(const PortKey& key, const EntryChange& change) {
   std::string name;
   if (change.name)
-    if (const HRESULT hr = Send(*change.name, "the name", &name); FAILED(hr)) return hr;
+    if (const Status status = Send(*change.name, "the name", &name); !status.ok()) return status;
   return Change([&] {
     if (change.name) m_proxy->SetPortName(key.number, key.protocol, name);
     if (change.enabled) m_proxy->SetPortEnabled(key.number, key.protocol, *change.enabled);
-    return S_OK;
   });
 }
 
-HRESULT FirewallBusClient::ApplyAll() {
-  return Change([&] {
-    m_proxy->Apply();
-    return S_OK;
-  });
+Status FirewallBusClient::ApplyAll() {
+  return Change([&] { m_proxy->Apply(); });
 }
 
-HRESULT FirewallBusClient::Enforcement(std::string* enforcement) {
-  return Read([&] {
-    *enforcement = m_proxy->Enforcement();
-    return S_OK;
-  });
+Status FirewallBusClient::Enforcement(std::string* enforcement) {
+  return Read([&] { *enforcement = m_proxy->Enforcement(); });
 }

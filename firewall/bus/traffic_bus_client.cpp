@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "firewall/bus/bus_protocol.h"
-#include "firewall/bus/bus_status.h"
 #include "firewall/bus/firewall1_proxy.h"
 
 namespace {
@@ -59,11 +58,9 @@ TrafficBusClient::TrafficBusClient(std::unique_ptr<sdbus::IConnection> connectio
 TrafficBusClient::~TrafficBusClient() = default;
 
 Result<std::unique_ptr<TrafficBusClient>> TrafficBusClient::Connect() {
-  try {
-    return std::unique_ptr<TrafficBusClient>(new TrafficBusClient(sdbus::createSystemBusConnection()));
-  } catch (const sdbus::Error& error) {
-    return Failed("cannot reach the system bus: " + error.getMessage());
-  }
+  std::unique_ptr<sdbus::IConnection> connection;
+  if (Status status = bus::ConnectSystemBus(&connection); !status.ok()) return status;
+  return std::unique_ptr<TrafficBusClient>(new TrafficBusClient(std::move(connection)));
 }
 
 Result<std::optional<TrafficBusClient::Capture>> TrafficBusClient::OpenCapture(const std::string& address,
@@ -82,10 +79,10 @@ Result<std::optional<TrafficBusClient::Capture>> TrafficBusClient::OpenCapture(c
       if (waiting[1].revents & POLLIN) return std::optional<Capture>();
     }
   } catch (const sdbus::Error& error) {
-    return bus::StatusFromError(error);
+    return bus::StatusOf(error);
   }
   Proxy::Reply& reply = *m_proxy->reply;
-  if (reply.error) return bus::StatusFromError(*reply.error);
+  if (reply.error) return bus::StatusOf(*reply.error);
   if (reply.socket.get() < 0)
     return Failed("the capture's socket cannot be kept: " + std::string(std::strerror(reply.keepError)));
   return std::optional<Capture>(Capture{.socket = reply.socket.release(), .number = reply.capture});
@@ -96,6 +93,6 @@ Result<std::uint64_t> TrafficBusClient::DroppedDatagrams(std::uint32_t capture) 
     m_connection->setMethodCallTimeout(kCallTimeout);
     return m_proxy->GetDroppedDatagrams(capture);
   } catch (const sdbus::Error& error) {
-    return bus::StatusFromError(error);
+    return bus::StatusOf(error);
   }
 }

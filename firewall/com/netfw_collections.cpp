@@ -1,5 +1,7 @@
 // The collections of authorized applications and open ports, and the enumerator that
 // walks them.
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "firewall/com/com_ptr.h"
@@ -40,8 +42,7 @@ HRESULT ItemOf(const std::shared_ptr<FirewallConfiguration>& service, const Key&
   if (!item) return E_POINTER;
   *item = nullptr;
   std::optional<EntryRecord<Key>> record;
-  const HRESULT hr = service->Find(key, &record);
-  if (FAILED(hr)) return hr;
+  if (const Status status = service->Find(key, &record); !status.ok()) return ComResult(status);
   if (!record) return HRESULT_NOT_FOUND;
   *item = new Entry(service, std::move(*record));
   return S_OK;
@@ -52,17 +53,19 @@ HRESULT NewEnumOf(const std::shared_ptr<FirewallConfiguration>& service, IUnknow
   if (!newEnum) return E_POINTER;
   *newEnum = nullptr;
   std::vector<EntryRecord<Key>> records;
-  const HRESULT hr = service->List(&records);
-  if (FAILED(hr)) return hr;
+  if (const Status status = service->List(&records); !status.ok()) return ComResult(status);
   auto* enumerator = new VariantEnumerator;
   for (EntryRecord<Key>& record : records) enumerator->Append(new Entry(service, std::move(record)));
   *newEnum = enumerator;
   return S_OK;
 }
 
-// Reads what an entry object holds, whoever implemented it, the way Add must take it.
+// Whether `record` is one the firewall can store.
+bool Storable(const AppRecord& record) { return !record.key.empty() && !record.name.empty(); }
+bool Storable(const PortRecord& record) { return CheckPort(record.key).ok() && !record.name.empty(); }
+
+// Reads what an entry object of another implementation holds, the way Add must take it.
 HRESULT ReadEntry(INetFwAuthorizedApplication* app, AppRecord* record) {
-  if (!app) return E_POINTER;
   BSTR path = nullptr;
   BSTR name = nullptr;
   VARIANT_BOOL enabled = VARIANT_FALSE;
@@ -81,7 +84,6 @@ HRESULT ReadEntry(INetFwAuthorizedApplication* app, AppRecord* record) {
 }
 
 HRESULT ReadEntry(INetFwOpenPort* port, PortRecord* record) {
-  if (!port) return E_POINTER;
   BSTR name = nullptr;
   NET_FW_IP_PROTOCOL protocol = NET_FW_IP_PROTOCOL_TCP;
   VARIANT_BOOL enabled = VARIANT_FALSE;
@@ -94,24 +96,29 @@ HRESULT ReadEntry(INetFwOpenPort* port, PortRecord* record) {
   record->key.protocol = protocol;
   record->name.assign(name ? name : u"", SysStringLen(name));
   record->enabled = enabled != VARIANT_FALSE;
-  return NetFwPort::Enforceable(record->key) && !record->name.empty() ? S_OK : E_INVALIDARG;
+  return Storable(*record) ? S_OK : E_INVALIDARG;
 }
 
-template <class Record, class Entry>
-HRESULT AddEntry(FirewallConfiguration& service, Entry* entry) {
-  Record record;
+// An entry of this firewall's own (as a class factory makes it) hands over its record as it
+// is: each put checked its value already.
+template <class Own, class Interface>
+HRESULT AddEntry(FirewallConfiguration& service, Interface* entry) {
+  if (!entry) return E_POINTER;
+  if (const auto* own = dynamic_cast<Own*>(entry))
+    return Storable(own->Record()) ? ComResult(service.Add(own->Record())) : E_INVALIDARG;
+  std::remove_cvref_t<decltype(std::declval<Own>().Record())> record;
   const HRESULT hr = ReadEntry(entry, &record);
-  return FAILED(hr) ? hr : service.Add(record);
+  return FAILED(hr) ? hr : ComResult(service.Add(record));
 }
 
 class NetFwApps final : public ServiceObject<INetFwAuthorizedApplications> {
  public:
   using ServiceObject::ServiceObject;
 
-  HRESULT Add(INetFwAuthorizedApplication* app) override { return AddEntry<AppRecord>(*m_service, app); }
+  HRESULT Add(INetFwAuthorizedApplication* app) override { return AddEntry<NetFwApp>(*m_service, app); }
   HRESULT Remove(BSTR imageFileName) override {
     if (SysStringLen(imageFileName) == 0) return E_INVALIDARG;
-    return m_service->Remove(AppKey(imageFileName, SysStringLen(imageFileName)));
+    return ComResult(m_service->Remove(AppKey(imageFileName, SysStringLen(imageFileName))));
   }
   HRESULT Item(BSTR imageFileName, INetFwAuthorizedApplication** app) override {
     if (app) *app = nullptr;
@@ -125,9 +132,9 @@ class NetFwPorts final : public ServiceObject<INetFwOpenPorts> {
  public:
   using ServiceObject::ServiceObject;
 
-  HRESULT Add(INetFwOpenPort* port) override { return AddEntry<PortRecord>(*m_service, port); }
+  HRESULT Add(INetFwOpenPort* port) override { return AddEntry<NetFwPort>(*m_service, port); }
   HRESULT Remove(LONG portNumber, NET_FW_IP_PROTOCOL protocol) override {
-    return m_service->Remove(PortKey{portNumber, protocol});
+    return ComResult(m_service->Remove(PortKey{portNumber, protocol}));
   }
   HRESULT Item(LONG portNumber, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** port) override {
     return ItemOf<NetFwPort>(m_service, PortKey{portNumber, protocol}, port);

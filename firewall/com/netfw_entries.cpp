@@ -2,10 +2,25 @@
 
 #include <algorithm>
 
+#include "firewall/com/com_runtime.h"
+
 HRESULT CopyOut(const std::u16string& text, BSTR* out) {
   if (!out) return E_POINTER;
   *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ComResult(const Status& status) {
+  if (status.ok()) return S_OK;
+  SetErrorInfoText(status.reason());
+  switch (status.kind()) {
+    case FailureKind::kNotFound: return HRESULT_NOT_FOUND;
+    case FailureKind::kAccessDenied: return E_ACCESSDENIED;
+    case FailureKind::kInvalidArgument: return E_INVALIDARG;
+    case FailureKind::kBusy: return HRESULT_BUSY;
+    case FailureKind::kFailed: break;
+  }
+  return E_FAIL;
 }
 
 bool AcceptableImagePath(const std::u16string& path) { return !path.empty() && path.front() == u'/'; }
@@ -34,16 +49,6 @@ HRESULT NetFwApp::put_ProcessImageFileName(BSTR path) {
   return S_OK;
 }
 
-namespace {
-
-bool ValidNumber(LONG number) { return number >= 1 && number <= 65535; }
-
-bool ValidProtocol(LONG protocol) { return protocol == NET_FW_IP_PROTOCOL_TCP || protocol == NET_FW_IP_PROTOCOL_UDP; }
-
-}  // namespace
-
-bool NetFwPort::Enforceable(const PortKey& key) { return ValidNumber(key.number) && ValidProtocol(key.protocol); }
-
 HRESULT NetFwPort::get_Port(LONG* port) {
   if (!port) return E_POINTER;
   *port = m_record.key.number;
@@ -52,7 +57,7 @@ HRESULT NetFwPort::get_Port(LONG* port) {
 
 HRESULT NetFwPort::put_Port(LONG port) {
   if (Stored()) return E_ACCESSDENIED;
-  if (!ValidNumber(port)) return E_INVALIDARG;
+  if (!ValidPortNumber(port)) return E_INVALIDARG;
   m_record.key.number = port;
   return S_OK;
 }

@@ -9,11 +9,14 @@
 #include <utility>
 
 #include "firewall/com/com_object.h"
-#include "firewall/com/netfw.h"
 #include "firewall/com/firewall_configuration.h"
+#include "firewall/com/netfw.h"
 
 // Gives the caller its own COM string of `text`.
 HRESULT CopyOut(const std::u16string& text, BSTR* out);
+// The HRESULT of what the firewall reported; a failure's reason is left as the thread's
+// error text for whoever explains it.
+HRESULT ComResult(const Status& status);
 
 template <class Interface, class Key>
 class NetFwEntry : public ComObject<Interface> {
@@ -47,6 +50,10 @@ class NetFwEntry : public ComObject<Interface> {
     return S_OK;
   }
 
+ public:
+  // What the entry holds, for the collection it is added to.
+  const EntryRecord<Key>& Record() const { return m_record; }
+
  protected:
   // A stored entry's key names its row, so it cannot be changed through the entry.
   bool Stored() const { return m_service != nullptr; }
@@ -56,10 +63,8 @@ class NetFwEntry : public ComObject<Interface> {
 
  private:
   HRESULT Write(const EntryChange& change) {
-    if (m_service) {
-      const HRESULT hr = m_service->Update(m_record.key, change);
-      if (FAILED(hr)) return hr;
-    }
+    if (m_service)
+      if (const Status status = m_service->Update(m_record.key, change); !status.ok()) return ComResult(status);
     if (change.name) m_record.name = *change.name;
     if (change.enabled) m_record.enabled = *change.enabled;
     return S_OK;
@@ -77,15 +82,12 @@ class NetFwApp final : public NetFwEntry<INetFwAuthorizedApplication, AppKey> {
 class NetFwPort final : public NetFwEntry<INetFwOpenPort, PortKey> {
  public:
   // A new port is TCP and has no number until one is put.
-  NetFwPort() { m_record.key = PortKey{0, NET_FW_IP_PROTOCOL_TCP}; }
+  NetFwPort() { m_record.key = PortKey{0, kProtocolTcp}; }
   using NetFwEntry::NetFwEntry;
   HRESULT get_Port(LONG* port) override;
   HRESULT put_Port(LONG port) override;  // 1 to 65535
   HRESULT get_Protocol(NET_FW_IP_PROTOCOL* protocol) override;
   HRESULT put_Protocol(NET_FW_IP_PROTOCOL protocol) override;  // TCP or UDP
-
-  // Whether the firewall can enforce a port with this number and protocol.
-  static bool Enforceable(const PortKey& key);
 };
 
 // Whether an application's image path is one the firewall accepts.

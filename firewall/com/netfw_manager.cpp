@@ -22,13 +22,12 @@ class NetFwProfile final : public ServiceObject<INetFwProfile> {
 
   HRESULT get_FirewallEnabled(VARIANT_BOOL* enabled) override {
     if (!enabled) return E_POINTER;
-    bool on = false;
-    const HRESULT hr = m_service->ReadFirewallEnabled(&on);
-    *enabled = on ? VARIANT_TRUE : VARIANT_FALSE;
-    return hr;
+    const Result<bool> on = m_service->ReadFirewallEnabled();
+    *enabled = on.ok() && *on ? VARIANT_TRUE : VARIANT_FALSE;
+    return ComResult(on.status());
   }
   HRESULT put_FirewallEnabled(VARIANT_BOOL enabled) override {
-    return m_service->WriteFirewallEnabled(enabled != VARIANT_FALSE);
+    return ComResult(m_service->WriteFirewallEnabled(enabled != VARIANT_FALSE));
   }
   HRESULT get_AuthorizedApplications(INetFwAuthorizedApplications** apps) override {
     if (!apps) return E_POINTER;
@@ -49,7 +48,7 @@ class NetFwPolicy final : public ServiceObject<INetFwPolicy> {
   HRESULT get_CurrentProfile(INetFwProfile** profile) override {
     if (!profile) return E_POINTER;
     *profile = nullptr;
-    if (const HRESULT hr = m_service->Ping(); FAILED(hr)) return hr;
+    if (const Status status = m_service->Ping(); !status.ok()) return ComResult(status);
     *profile = new NetFwProfile(m_service);
     return S_OK;
   }
@@ -64,7 +63,7 @@ class NetFwMgr final : public ServiceObject<INetFwMgr> {
   HRESULT get_LocalPolicy(INetFwPolicy** policy) override {
     if (!policy) return E_POINTER;
     *policy = nullptr;
-    if (const HRESULT hr = m_service->Ping(); FAILED(hr)) return hr;
+    if (const Status status = m_service->Ping(); !status.ok()) return ComResult(status);
     *policy = new NetFwPolicy(m_service);
     return S_OK;
   }

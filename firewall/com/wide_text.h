@@ -1,5 +1,5 @@
 #pragma once
-// Conversion of wide (UTF-16) text to this system's single-byte code page, UTF-8.
+// Conversion between wide (UTF-16) text and this system's single-byte code page, UTF-8.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,3 +23,7 @@ std::string Utf8Text(std::u16string_view utf16);
 // UTF-8 of a text that names something outside (a file, a bus text): nothing when it holds
 // a NUL or an unpaired surrogate, which no such name can hold.
 std::optional<std::string> ExactUtf8(std::u16string_view utf16);
+// For a text the firewall already holds, on its way out: what no name can hold becomes U+FFFD.
+std::string Utf8OrReplacement(std::u16string_view utf16);
+// UTF-16 of a text from outside: nothing for bytes that are not UTF-8 or for a NUL.
+std::optional<std::u16string> ExactUtf16(std::string_view utf8);

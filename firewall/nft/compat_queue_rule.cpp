@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 
-#include "firewall/com/com_runtime.h"
 #include "firewall/nft/nft_commands.h"
 
 namespace {
@@ -56,14 +55,13 @@ void PutRule(nlmsghdr* message) {
   mnl_attr_nest_end(message, expressions);
 }
 
-HRESULT Fail(const std::string& why) {
-  SetErrorInfoText("nftables: adding the queue rule of the authorized applications: " + why);
-  return E_FAIL;
+Status Fail(const std::string& why) {
+  return Failed("nftables: adding the queue rule of the authorized applications: " + why);
 }
 
 }  // namespace
 
-HRESULT AddCompatQueueRule() {
+Status AddCompatQueueRule() {
   const std::unique_ptr<mnl_socket, SocketCloser> socket(mnl_socket_open2(NETLINK_NETFILTER, SOCK_CLOEXEC));
   if (!socket || mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) return Fail(std::strerror(errno));
   alignas(nlmsghdr) char batch[1024];
@@ -82,5 +80,5 @@ HRESULT AddCompatQueueRule() {
   if (size < 0) return Fail(std::strerror(errno));
   const int rc =
       mnl_cb_run(reply, static_cast<std::size_t>(size), 0, mnl_socket_get_portid(socket.get()), nullptr, nullptr);
-  return rc < 0 ? Fail(std::strerror(errno)) : S_OK;
+  return rc < 0 ? Fail(std::strerror(errno)) : Status();
 }

@@ -3,8 +3,8 @@
 // (nft_queue): the xtables NFQUEUE target through nft_compat, as iptables-nft writes it.
 // libnftables cannot write such a rule, so it goes to the kernel as a netlink batch of
 // its own, in the calling thread's network namespace.
-#include "firewall/com/hresult.h"
+#include "firewall/com/status.h"
 
 // Appends the rule, queue kAppQueue without "bypass", to app_queue of `inet brenvo`.
-// On failure the thread's error text says why.
-HRESULT AddCompatQueueRule();
+// A failure's reason says why.
+Status AddCompatQueueRule();

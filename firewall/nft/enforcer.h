@@ -21,23 +21,23 @@ class Enforcer {
  public:
   virtual ~Enforcer() = default;
   // Replaces all that is enforced with `state` in one atomic step.
-  virtual HRESULT Replace(const EnforcedState& state) = 0;
+  virtual Status Replace(const EnforcedState& state) = 0;
   // Turns the firewall on or off, the ports staying as they are. Opens or closes one port.
   // Both fail when the kernel does not hold what the last change left there, so that the
   // caller can Replace instead.
-  virtual HRESULT SwitchFirewall(bool on) = 0;
-  virtual HRESULT ChangePort(const PortKey& port, bool open) = 0;
+  virtual Status SwitchFirewall(bool on) = 0;
+  virtual Status ChangePort(const PortKey& port, bool open) = 0;
   // Authorizes the program at `path` (UTF-8; "" for a path that no file can have) or no
   // longer, for every new flow from now on; `anyAuthorized` says whether any program is
   // authorized after the change.
-  virtual HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) = 0;
+  virtual Status ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) = 0;
 };
 
 // The store alone: nothing reaches the kernel.
 class StoreOnlyEnforcer final : public Enforcer {
  public:
-  HRESULT Replace(const EnforcedState&) override { return S_OK; }
-  HRESULT SwitchFirewall(bool) override { return S_OK; }
-  HRESULT ChangePort(const PortKey&, bool) override { return S_OK; }
-  HRESULT ChangeApp(const std::string&, bool, bool) override { return S_OK; }
+  Status Replace(const EnforcedState&) override { return {}; }
+  Status SwitchFirewall(bool) override { return {}; }
+  Status ChangePort(const PortKey&, bool) override { return {}; }
+  Status ChangeApp(const std::string&, bool, bool) override { return {}; }
 };

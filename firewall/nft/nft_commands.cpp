@@ -19,8 +19,8 @@ json Commands(json list) { return {{"nftables", std::move(list)}}; }
 
 // The element of the port set for one port: protocol name, then port number.
 std::optional<json> Element(const PortKey& port) {
-  const char* protocol = port.protocol == 6 ? "tcp" : port.protocol == 17 ? "udp" : nullptr;
-  if (!protocol || port.number < 1 || port.number > 65535) return std::nullopt;
+  if (!CheckPort(port).ok()) return std::nullopt;
+  const char* protocol = port.protocol == kProtocolTcp ? "tcp" : "udp";
   return json{{"concat", json::array({protocol, port.number})}};
 }
 

@@ -23,27 +23,28 @@ class NftablesEnforcer final : public Enforcer {
   NftablesEnforcer(const NftablesEnforcer&) = delete;
   NftablesEnforcer& operator=(const NftablesEnforcer&) = delete;
 
-  HRESULT Replace(const EnforcedState& state) override;
-  HRESULT SwitchFirewall(bool on) override;
-  HRESULT ChangePort(const PortKey& port, bool open) override;
-  HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override;
+  Status Replace(const EnforcedState& state) override;
+  Status SwitchFirewall(bool on) override;
+  Status ChangePort(const PortKey& port, bool open) override;
+  Status ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override;
 
-  // Whether libnftables answers and this process may change the kernel firewall.
-  bool MayChangeKernelFirewall();
+  // Whether libnftables answers and this process may change the kernel firewall; the
+  // refusal says why not.
+  Status MayChangeKernelFirewall();
   // For a start without the store: keeps the table that the kernel holds, or where there is
   // none loads a closed one (see nft::ClosedTableCommand). Whether it was kept is told.
-  HRESULT HoldClosed(bool* kept);
+  Status HoldClosed(bool* kept);
 
  private:
-  HRESULT Run(const std::optional<std::string>& command, const char* doing);
+  Status Run(const std::optional<std::string>& command, const char* doing);
   // Whether the kernel has nftables' queue statement; asked once.
   bool HasQueueStatement();
   // Starts the verdicts once an application is enabled (`any`).
-  HRESULT StartVerdicts(bool any);
+  Status StartVerdicts(bool any);
   // Adds app_queue's rule through nft_compat where the table was made without one; its
   // failure counts only while an application is `needed`, as nothing reaches the queue
   // otherwise.
-  HRESULT MakeQueueRule(bool needed);
+  Status MakeQueueRule(bool needed);
 
   nft_ctx* m_ctx;
   std::optional<bool> m_queueStatement;

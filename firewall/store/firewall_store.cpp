@@ -7,8 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "firewall/com/com_runtime.h"
-
 namespace {
 
 using Use = SqliteStatement::Use;
@@ -98,9 +96,9 @@ EntryRecord<Key> ReadEntry(const Use& use) {
   return entry;
 }
 
-HRESULT StepDone(sqlite3* db, Use& use, const char* doing) {
+Status StepDone(sqlite3* db, Use& use, const char* doing) {
   const int rc = use.Step();
-  return rc == SQLITE_DONE ? S_OK : SqliteFailure(db, rc, doing);
+  return rc == SQLITE_DONE ? Status() : SqliteFailure(db, rc, doing);
 }
 
 }  // namespace
@@ -125,37 +123,37 @@ void EntryTable<Key>::Finalize() {
 }
 
 template <class Key>
-HRESULT EntryTable<Key>::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
+Status EntryTable<Key>::Find(const Key& key, std::optional<EntryRecord<Key>>* entry) {
   Use use(m_find);
   BindKey(use, key);
   const int rc = use.Step();
   if (rc == SQLITE_ROW) {
     *entry = ReadEntry<Key>(use);
-    return S_OK;
+    return {};
   }
   entry->reset();
-  return rc == SQLITE_DONE ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
+  return rc == SQLITE_DONE ? Status() : SqliteFailure(m_db, rc, "reading the firewall store");
 }
 
 template <class Key>
-HRESULT EntryTable<Key>::List(std::vector<EntryRecord<Key>>* entries) {
+Status EntryTable<Key>::List(std::vector<EntryRecord<Key>>* entries) {
   entries->clear();
   Use use(m_list);
   int rc;
   while ((rc = use.Step()) == SQLITE_ROW) entries->push_back(ReadEntry<Key>(use));
-  return rc == SQLITE_DONE ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
+  return rc == SQLITE_DONE ? Status() : SqliteFailure(m_db, rc, "reading the firewall store");
 }
 
 template <class Key>
-HRESULT EntryTable<Key>::AnyEnabled(bool* any) {
+Status EntryTable<Key>::AnyEnabled(bool* any) {
   Use use(m_anyEnabled);
   const int rc = use.Step();
   *any = rc == SQLITE_ROW && use.Int(0) != 0;
-  return rc == SQLITE_ROW ? S_OK : SqliteFailure(m_db, rc, "reading the firewall store");
+  return rc == SQLITE_ROW ? Status() : SqliteFailure(m_db, rc, "reading the firewall store");
 }
 
 template <class Key>
-HRESULT EntryTable<Key>::Put(const EntryRecord<Key>& entry) {
+Status EntryTable<Key>::Put(const EntryRecord<Key>& entry) {
   constexpr int nameIndex = TableSql<Key>::kNameIndex;
   Use use(m_put);
   BindKey(use, entry.key);
@@ -165,14 +163,14 @@ HRESULT EntryTable<Key>::Put(const EntryRecord<Key>& entry) {
 }
 
 template <class Key>
-HRESULT EntryTable<Key>::Delete(const Key& key) {
+Status EntryTable<Key>::Delete(const Key& key) {
   Use use(m_delete);
   BindKey(use, key);
   return StepDone(m_db, use, "writing the firewall store");
 }
 
 template <class Key>
-HRESULT EntryTable<Key>::Update(const Key& key, const EntryChange& change) {
+Status EntryTable<Key>::Update(const Key& key, const EntryChange& change) {
   constexpr int nameIndex = TableSql<Key>::kNameIndex;
   Use use(m_update);
   BindKey(use, key);
@@ -184,45 +182,44 @@ HRESULT EntryTable<Key>::Update(const Key& key, const EntryChange& change) {
     use.Bind(nameIndex + 1, *change.enabled ? 1 : 0);
   else
     use.BindNull(nameIndex + 1);
-  const HRESULT hr = StepDone(m_db, use, "writing the firewall store");
-  if (SUCCEEDED(hr) && sqlite3_changes(m_db) == 0) return HRESULT_NOT_FOUND;
-  return hr;
+  const Status status = StepDone(m_db, use, "writing the firewall store");
+  if (status.ok() && sqlite3_changes(m_db) == 0) return NotFound("no such entry");
+  return status;
 }
 
 template class EntryTable<AppKey>;
 template class EntryTable<PortKey>;
 
-HRESULT FirewallStore::Open(const std::string& path, std::unique_ptr<FirewallStore>* store, int busyTimeoutMs) {
+Status FirewallStore::Open(const std::string& path, std::unique_ptr<FirewallStore>* store, int busyTimeoutMs) {
   std::unique_ptr<FirewallStore> opened(new FirewallStore);
   opened->m_path = path;
   opened->m_busyTimeout = std::chrono::milliseconds(busyTimeoutMs);
-  const HRESULT hr = opened->Connect();
-  if (SUCCEEDED(hr)) *store = std::move(opened);
-  return hr;
+  const Status status = opened->Connect();
+  if (status.ok()) *store = std::move(opened);
+  return status;
 }
 
-HRESULT FirewallStore::Connect() {
+Status FirewallStore::Connect() {
   const std::string doing = "cannot open the firewall store " + m_path;
   const std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
   std::error_code error;
   if (!folder.empty()) std::filesystem::create_directories(folder, error);
   if (error) {
-    SetErrorInfoText(doing + ": cannot create its folder: " + error.message());
-    return E_ACCESSDENIED;
+    return AccessDenied(doing + ": cannot create its folder: " + error.message());
   }
   int rc =
       sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  const HRESULT hr = rc == SQLITE_OK ? Prepare() : SqliteFailure(m_db, rc, doing);
-  if (FAILED(hr)) {
+  const Status status = rc == SQLITE_OK ? Prepare() : SqliteFailure(m_db, rc, doing);
+  if (!status.ok()) {
     Disconnect();
-    return hr;
+    return status;
   }
   // The log is open now that the schema has been read: these are the files to keep to.
   m_files = IdentifyFiles();
-  return S_OK;
+  return {};
 }
 
-HRESULT FirewallStore::Prepare() {
+Status FirewallStore::Prepare() {
   const std::string doing = "cannot open the firewall store " + m_path;
   sqlite3_busy_handler(m_db, WaitWhileBusy, this);
   // The log is copied into the database by Commit, once it is known to be the log that
@@ -231,7 +228,7 @@ HRESULT FirewallStore::Prepare() {
 
   // A store of a newer build is refused before anything of it is changed (even its journal).
   int version = 0;
-  if (const HRESULT hr = ReadVersion(doing, &version); FAILED(hr)) return hr;
+  if (const Status status = ReadVersion(doing, &version); !status.ok()) return status;
 
   // The write-ahead log lets readers go on while another process writes; a full sync at
   // every commit makes each acknowledged change survive a crash or a power cut. Switching
@@ -245,8 +242,8 @@ HRESULT FirewallStore::Prepare() {
   rc = SqliteExec(m_db, "PRAGMA synchronous = FULL");
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
 
-  const HRESULT upgraded = Upgrade(doing);
-  if (FAILED(upgraded)) return upgraded;
+  const Status upgraded = Upgrade(doing);
+  if (!upgraded.ok()) return upgraded;
 
   rc = m_begin.Prepare(m_db, "BEGIN IMMEDIATE");
   if (rc == SQLITE_OK) rc = m_commit.Prepare(m_db, "COMMIT");
@@ -255,10 +252,10 @@ HRESULT FirewallStore::Prepare() {
   if (rc == SQLITE_OK) rc = m_writeEnabled.Prepare(m_db, "UPDATE settings SET firewall_enabled = ?1 WHERE id = 1");
   if (rc == SQLITE_OK) rc = m_apps.Prepare(m_db);
   if (rc == SQLITE_OK) rc = m_ports.Prepare(m_db);
-  return rc == SQLITE_OK ? S_OK : SqliteFailure(m_db, rc, doing);
+  return rc == SQLITE_OK ? Status() : SqliteFailure(m_db, rc, doing);
 }
 
-HRESULT FirewallStore::ReadVersion(const std::string& doing, int* version) {
+Status FirewallStore::ReadVersion(const std::string& doing, int* version) {
   SqliteStatement query;
   int rc = query.Prepare(m_db, "PRAGMA user_version");
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
@@ -266,31 +263,30 @@ HRESULT FirewallStore::ReadVersion(const std::string& doing, int* version) {
   rc = use.Step();
   if (rc != SQLITE_ROW) return SqliteFailure(m_db, rc, doing);
   *version = static_cast<int>(use.Int(0));
-  if (*version <= kSchemaVersion) return S_OK;
-  SetErrorInfoText(doing + ": it was written by a newer version of Brenvo (schema " + std::to_string(*version) +
-                   ", this one knows " + std::to_string(kSchemaVersion) + ")");
-  return E_FAIL;
+  if (*version <= kSchemaVersion) return {};
+  return Failed(doing + ": it was written by a newer version of Brenvo (schema " + std::to_string(*version) +
+                ", this one knows " + std::to_string(kSchemaVersion) + ")");
 }
 
 // Reads the version again and upgrades the store to this build's in one transaction, so
 // that a store upgraded halfway never exists and two processes opening it at once upgrade
 // it once.
-HRESULT FirewallStore::Upgrade(const std::string& doing) {
+Status FirewallStore::Upgrade(const std::string& doing) {
   const int rc = SqliteExec(m_db, "BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return SqliteFailure(m_db, rc, doing);
   int version = 0;
-  HRESULT hr = ReadVersion(doing, &version);
-  for (int step = version; SUCCEEDED(hr) && step < kSchemaVersion; ++step) {
+  Status status = ReadVersion(doing, &version);
+  for (int step = version; status.ok() && step < kSchemaVersion; ++step) {
     const int upgraded = SqliteExec(m_db, kUpgrades[step]);
-    if (upgraded != SQLITE_OK) hr = SqliteFailure(m_db, upgraded, doing);
+    if (upgraded != SQLITE_OK) status = SqliteFailure(m_db, upgraded, doing);
   }
   const std::string finish = version < kSchemaVersion
                                  ? "PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT"
                                  : std::string("COMMIT");
-  if (SUCCEEDED(hr))
-    if (const int done = SqliteExec(m_db, finish.c_str()); done != SQLITE_OK) hr = SqliteFailure(m_db, done, doing);
-  if (FAILED(hr)) SqliteExec(m_db, "ROLLBACK");
-  return hr;
+  if (status.ok())
+    if (const int done = SqliteExec(m_db, finish.c_str()); done != SQLITE_OK) status = SqliteFailure(m_db, done, doing);
+  if (!status.ok()) SqliteExec(m_db, "ROLLBACK");
+  return status;
 }
 
 void FirewallStore::Disconnect() {
@@ -317,8 +313,8 @@ std::array<std::optional<FirewallStore::FileId>, 2> FirewallStore::IdentifyFiles
   return files;
 }
 
-HRESULT FirewallStore::UseCurrentFiles() {
-  if (m_db && !FilesReplaced()) return S_OK;
+Status FirewallStore::UseCurrentFiles() {
+  if (m_db && !FilesReplaced()) return {};
   if (m_db) Disconnect();
   return Connect();
 }
@@ -344,35 +340,34 @@ FirewallStore::~FirewallStore() {
   if (m_db) Disconnect();
 }
 
-HRESULT FirewallStore::Begin() {
+Status FirewallStore::Begin() {
   for (int attempt = 0;; ++attempt) {
-    HRESULT hr = UseCurrentFiles();
-    if (FAILED(hr)) return hr;
+    Status status = UseCurrentFiles();
+    if (!status.ok()) return status;
     {
       Use use(m_begin);
-      hr = StepDone(m_db, use, "beginning a change of the firewall store");
+      status = StepDone(m_db, use, "beginning a change of the firewall store");
     }
     // The files may have been replaced while this process waited for the write lock.
-    if (FAILED(hr) || attempt == 1 || !FilesReplaced()) return hr;
+    if (!status.ok() || attempt == 1 || !FilesReplaced()) return status;
     Rollback();
   }
 }
 
-HRESULT FirewallStore::Commit() {
-  HRESULT hr;
+Status FirewallStore::Commit() {
+  Status status;
   {
     Use use(m_commit);
-    hr = StepDone(m_db, use, "committing a change of the firewall store");
+    status = StepDone(m_db, use, "committing a change of the firewall store");
   }
-  if (FAILED(hr)) return hr;
+  if (!status.ok()) return status;
   if (FilesReplaced()) {
-    SetErrorInfoText("committing a change of the firewall store " + m_path +
-                     ": its files were replaced meanwhile; the change may be lost");
-    return E_FAIL;
+    return Failed("committing a change of the firewall store " + m_path +
+                  ": its files were replaced meanwhile; the change may be lost");
   }
   if (m_logFrames >= kCheckpointFrames)
     sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-  return S_OK;
+  return {};
 }
 
 void FirewallStore::Rollback() {
@@ -380,19 +375,20 @@ void FirewallStore::Rollback() {
     Use use(m_rollback);
     use.Step();
   }
-  // Whatever failed, the next change starts from the files that other processes read.
-  UseCurrentFiles();
+  // Whatever failed, the next change starts from the files that other processes read; where
+  // they cannot be opened now, that change tries again and tells why.
+  (void)UseCurrentFiles();
 }
 
-HRESULT FirewallStore::ReadFirewallEnabled(bool* on) {
+Status FirewallStore::ReadFirewallEnabled(bool* on) {
   Use use(m_readEnabled);
   const int rc = use.Step();
   if (rc != SQLITE_ROW) return SqliteFailure(m_db, rc, "reading the firewall store");
   *on = use.Int(0) != 0;
-  return S_OK;
+  return {};
 }
 
-HRESULT FirewallStore::WriteFirewallEnabled(bool on) {
+Status FirewallStore::WriteFirewallEnabled(bool on) {
   Use use(m_writeEnabled);
   use.Bind(1, on ? 1 : 0);
   return StepDone(m_db, use, "writing the firewall store");

@@ -20,16 +20,16 @@ class EntryTable {
   int Prepare(sqlite3* db);
   void Finalize();
 
-  HRESULT Find(const Key& key, std::optional<EntryRecord<Key>>* entry);
-  HRESULT List(std::vector<EntryRecord<Key>>* entries);
+  Status Find(const Key& key, std::optional<EntryRecord<Key>>* entry);
+  Status List(std::vector<EntryRecord<Key>>* entries);
   // Whether any entry is enabled.
-  HRESULT AnyEnabled(bool* any);
+  Status AnyEnabled(bool* any);
   // Inserts the entry, or replaces the one with the same key where it stands.
-  HRESULT Put(const EntryRecord<Key>& entry);
+  Status Put(const EntryRecord<Key>& entry);
   // Succeeds whether or not the key was there.
-  HRESULT Delete(const Key& key);
-  // HRESULT_NOT_FOUND when no entry has the key.
-  HRESULT Update(const Key& key, const EntryChange& change);
+  Status Delete(const Key& key);
+  // Fails with kNotFound when no entry has the key.
+  Status Update(const Key& key, const EntryChange& change);
 
  private:
   sqlite3* m_db = nullptr;
@@ -44,24 +44,24 @@ class EntryTable {
 class FirewallStore {
  public:
   // Opens the store at `path`, creating its folder and the database (firewall off) when
-  // they do not exist. On failure the thread's error text names the path and the cause.
+  // they do not exist. A failure's reason names the path and the cause.
   // A change waits up to `busyTimeoutMs` for another process's change to end.
-  static HRESULT Open(const std::string& path, std::unique_ptr<FirewallStore>* store,
-                      int busyTimeoutMs = kDefaultBusyTimeoutMs);
+  static Status Open(const std::string& path, std::unique_ptr<FirewallStore>* store,
+                     int busyTimeoutMs = kDefaultBusyTimeoutMs);
   static constexpr int kDefaultBusyTimeoutMs = 5000;
   ~FirewallStore();
 
   // One change is one transaction, begun with the write lock taken, so that changes of
   // several processes are serialised (waiting up to the busy timeout) and never lost.
-  HRESULT Begin();
+  Status Begin();
   // Fails when the store's files were replaced while the change was written: it may be lost.
-  HRESULT Commit();
+  Status Commit();
   void Rollback();
   // Before a read outside a change: connects again when the store's files were replaced.
-  HRESULT UseCurrentFiles();
+  Status UseCurrentFiles();
 
-  HRESULT ReadFirewallEnabled(bool* on);
-  HRESULT WriteFirewallEnabled(bool on);
+  Status ReadFirewallEnabled(bool* on);
+  Status WriteFirewallEnabled(bool on);
 
   template <class Key>
   EntryTable<Key>& Table() {
@@ -80,11 +80,11 @@ class FirewallStore {
   };
 
   FirewallStore() = default;
-  HRESULT Connect();
-  HRESULT Prepare();
-  // The store's schema version; E_FAIL, with the reason, for one newer than this build's.
-  HRESULT ReadVersion(const std::string& doing, int* version);
-  HRESULT Upgrade(const std::string& doing);
+  Status Connect();
+  Status Prepare();
+  // The store's schema version; a failure for one newer than this build's.
+  Status ReadVersion(const std::string& doing, int* version);
+  Status Upgrade(const std::string& doing);
   void Disconnect();
   std::array<std::optional<FileId>, 2> IdentifyFiles() const;
   bool FilesReplaced() const { return IdentifyFiles() != m_files; }

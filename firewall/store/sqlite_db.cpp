@@ -2,15 +2,12 @@
 
 #include <cstring>
 
-#include "firewall/com/com_runtime.h"
-
-HRESULT SqliteFailure(sqlite3* db, int rc, std::string_view doing) {
+Status SqliteFailure(sqlite3* db, int rc, std::string_view doing) {
   std::string text(doing);
   text += ": ";
   text += db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  SetErrorInfoText(std::move(text));
   const int primary = rc & 0xFF;
-  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? HRESULT_BUSY : E_FAIL;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? Busy(std::move(text)) : Failed(std::move(text));
 }
 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(m_stmt); }

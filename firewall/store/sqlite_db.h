@@ -1,18 +1,17 @@
 #pragma once
 // A thin layer over SQLite: an owned connection, prepared statements that reset
-// themselves after each use, and results turned into HRESULTs with an explanation.
+// themselves after each use, and results turned into failures with an explanation.
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "firewall/com/hresult.h"
+#include "firewall/com/status.h"
 
-// Turns a SQLite result into an HRESULT, leaving the database's message as the thread's
-// error text: HRESULT_BUSY when another process held the lock past the busy timeout,
-// E_FAIL otherwise.
-HRESULT SqliteFailure(sqlite3* db, int rc, std::string_view doing);
+// Turns a SQLite result into a failure with the database's message as its reason: kBusy
+// when another process held the lock past the busy timeout, kFailed otherwise.
+Status SqliteFailure(sqlite3* db, int rc, std::string_view doing);
 
 class SqliteStatement {
  public:

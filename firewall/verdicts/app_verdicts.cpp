@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "firewall/com/com_runtime.h"
 #include "firewall/verdicts/app_queue.h"
 
 namespace {
@@ -47,10 +46,7 @@ nlmsghdr* PutQueueMessage(char* at, std::uint8_t type, std::uint16_t flags) {
   return message;
 }
 
-HRESULT Refused(const std::string& why) {
-  SetErrorInfoText("the verdicts on authorized applications: " + why);
-  return E_FAIL;
-}
+Status Refused(const std::string& why) { return Failed("the verdicts on authorized applications: " + why); }
 
 }  // namespace
 
@@ -73,12 +69,12 @@ AppVerdicts::~AppVerdicts() {
   if (m_stop >= 0) close(m_stop);
 }
 
-HRESULT AppVerdicts::Serve() {
-  if (m_thread.joinable()) return S_OK;
+Status AppVerdicts::Serve() {
+  if (m_thread.joinable()) return {};
   if (!m_owner.Ready()) return Refused("the kernel's socket diagnostics (NETLINK_SOCK_DIAG) cannot be asked");
   if (!m_queue) {
-    const HRESULT hr = Bind();
-    if (FAILED(hr)) return hr;
+    const Status status = Bind();
+    if (!status.ok()) return status;
   }
   m_stop = eventfd(0, EFD_CLOEXEC);
   if (m_stop < 0) return Refused(std::strerror(errno));
@@ -88,16 +84,16 @@ HRESULT AppVerdicts::Serve() {
   pthread_sigmask(SIG_BLOCK, &all, &before);
   m_thread = std::thread(&AppVerdicts::Run, this);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return S_OK;
+  return {};
 }
 
-HRESULT AppVerdicts::Bind() {
+Status AppVerdicts::Bind() {
   m_queue = mnl_socket_open2(NETLINK_NETFILTER, SOCK_CLOEXEC);
   if (!m_queue || mnl_socket_bind(m_queue, 0, MNL_SOCKET_AUTOPID) < 0) {
-    const HRESULT hr = Refused(std::string("netfilter's netlink: ") + std::strerror(errno));
+    const Status status = Refused(std::string("netfilter's netlink: ") + std::strerror(errno));
     if (m_queue) mnl_socket_close(m_queue);
     m_queue = nullptr;
-    return hr;
+    return status;
   }
   const int fd = mnl_socket_get_fd(m_queue);
   // A full socket loses packets, and so drops them, rather than failing the reads.
@@ -119,7 +115,7 @@ HRESULT AppVerdicts::Bind() {
   if (size >= 0) size = mnl_socket_recvfrom(m_queue, m_received.data(), m_received.size());
   if (size >= 0 && mnl_cb_run(m_received.data(), static_cast<std::size_t>(size), 0, mnl_socket_get_portid(m_queue),
                               nullptr, nullptr) >= 0)
-    return S_OK;
+    return {};
   const int error = errno;
   mnl_socket_close(m_queue);
   m_queue = nullptr;

@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "firewall/com/hresult.h"
+#include "firewall/com/status.h"
 #include "firewall/verdicts/authorized_paths.h"
 #include "firewall/verdicts/inbound_flow.h"
 #include "firewall/verdicts/socket_holders.h"
@@ -38,9 +38,9 @@ class AppVerdicts {
   AppVerdicts& operator=(const AppVerdicts&) = delete;
 
   // Starts reading the queue in the calling thread's network namespace, unless it is read
-  // already. Fails, with the reason as the thread's error text, where the queue cannot be
+  // already. Fails, with the reason, where the queue cannot be
   // read: another process reads it, or this one may not.
-  HRESULT Serve();
+  Status Serve();
   // The authorized paths from the next verdict on: all of them, or one more or less.
   void SetAuthorizedPaths(const std::vector<std::string>& paths);
   void Authorize(const std::string& path, bool authorized);
@@ -55,7 +55,7 @@ class AppVerdicts {
   std::uint64_t Generation() { return m_holders.Generation(); }
 
  private:
-  HRESULT Bind();
+  Status Bind();
   void Run();
   // Answers what is queued by now, up to a round of packets.
   void AnswerQueued();

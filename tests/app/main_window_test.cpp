@@ -54,7 +54,7 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(m_dir.isValid());
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(m_dir.path());
-    ASSERT_EQ(RegisterLocalFirewall({DatabasePath(), "store"}), S_OK);
+    ASSERT_TRUE(RegisterLocalFirewall({DatabasePath(), "store"}).ok());
   }
   void TearDown() override {
     RevokeFirewallClasses();
@@ -187,7 +187,8 @@ TEST_F(MainWindowTest, TheAboutBoxSaysWhatBecomesOfTheRulesAndEveryLineHoldsItsT
       auto* line = qobject_cast<QLabel*>(about->GetDlgItem(IDC_ABOUT_RULES));
       ASSERT_NE(line, nullptr);
       rules = line->text();
-      for (const FirewallBackend backend : {FirewallBackend::kStore, FirewallBackend::kNftables, FirewallBackend::kService}) {
+      for (const FirewallBackend backend :
+           {FirewallBackend::kStore, FirewallBackend::kNftables, FirewallBackend::kService}) {
         const QString text = QString::fromStdString(RulesText(backend));
         EXPECT_TRUE(ends(line, text)) << text.toStdString();
       }
@@ -303,7 +304,7 @@ TEST_F(MainWindowTest, PagesExistBeforeTheFirewallIsOpened) {
 
 TEST_F(MainWindowTest, AnUnopenableStoreShowsTheMessageAndEndsWithStatusOne) {
   RevokeFirewallClasses();
-  ASSERT_EQ(RegisterLocalFirewall({"/proc/brenvo/cannot/exist.db", "store"}), S_OK);
+  ASSERT_TRUE(RegisterLocalFirewall({"/proc/brenvo/cannot/exist.db", "store"}).ok());
   TestableMainWindow window;
   window.DoModal();
   EXPECT_EQ(window.exitStatus, 1);

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "firewall/bus/bus_status.h"
+#include "firewall/bus/bus_protocol.h"
 #include "monitor/datagram_batch.h"
 #include "monitor/descriptor_source.h"
 #include "monitor/service_source.h"
@@ -30,7 +30,7 @@ using monitor_test::Script;
 const std::uint32_t kAddress = inet_addr("10.1.2.3");
 
 // A failure of the service as the window gets it, and the Winsock error its traffic page shows.
-Status AcrossTheBus(const Status& failure) { return bus::StatusFromError(bus::ErrorFromStatus(failure)); }
+Status AcrossTheBus(const Status& failure) { return bus::StatusOf(bus::ErrorOf(failure)); }
 int PageError(const Status& failure) { return ws::WinsockError(AcrossTheBus(failure)); }
 
 std::vector<std::uint8_t> Datagram(std::size_t size, std::uint8_t fill) {
@@ -209,13 +209,13 @@ TEST_F(CaptureServerTest, RefusalsReachThePageAsItsWinsockErrorsAndStartNothing)
 // Errors that the bus makes itself, not the service: the page shows a refusal where the bus
 // refused the call, and a network that is down otherwise, with the bus's words.
 TEST(CaptureErrorsTest, ErrorsOfTheBusItselfReachThePage) {
-  const Status refused = bus::StatusFromError(sdbus::Error("org.freedesktop.DBus.Error.AccessDenied", "rejected"));
+  const Status refused = bus::StatusOf(sdbus::Error("org.freedesktop.DBus.Error.AccessDenied", "rejected"));
   EXPECT_EQ(ws::WinsockError(refused), ws::WSAEACCES);
   EXPECT_NE(refused.reason().find("rejected"), std::string::npos);
-  const Status absent = bus::StatusFromError(sdbus::Error("org.freedesktop.DBus.Error.ServiceUnknown", ""));
+  const Status absent = bus::StatusOf(sdbus::Error("org.freedesktop.DBus.Error.ServiceUnknown", ""));
   EXPECT_EQ(ws::WinsockError(absent), ws::WSAENETDOWN);
   EXPECT_NE(absent.reason().find("ServiceUnknown"), std::string::npos);
-  const Status unknownKind = bus::StatusFromError(sdbus::Error("org.brenvo.Firewall1.Error.Unheard", "why"));
+  const Status unknownKind = bus::StatusOf(sdbus::Error("org.brenvo.Firewall1.Error.Unheard", "why"));
   EXPECT_EQ(unknownKind.kind(), FailureKind::kFailed);
 }
 

@@ -17,11 +17,11 @@
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/nft/enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/enforcer.h"
 #include "tests/firewall/store_client.h"
-#include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ class StoreFirewallTest : public ::testing::Test {
   void TearDown() override { RevokeFirewallClasses(); }
 
   void Register(int busyTimeoutMs) {
-    ASSERT_EQ(RegisterLocalFirewall(m_path, std::make_shared<StoreOnlyEnforcer>(), busyTimeoutMs), S_OK);
+    ASSERT_TRUE(RegisterLocalFirewall(m_path, std::make_shared<StoreOnlyEnforcer>(), busyTimeoutMs).ok());
   }
 
   // A main window's firewall as at start: profile opened.
@@ -145,7 +145,7 @@ TEST_F(StoreFirewallTest, AStoreThatCannotBeOpenedEndsTheProgramWithItsReason) {
 
   // A folder that cannot be made: its parent is a file.
   const std::string unreachable = m_path + "/below-a-file/firewall.db";
-  ASSERT_EQ(RegisterLocalFirewall(unreachable, std::make_shared<StoreOnlyEnforcer>()), S_OK);
+  ASSERT_TRUE(RegisterLocalFirewall(unreachable, std::make_shared<StoreOnlyEnforcer>()).ok());
   TestFirewall second;
   testing::internal::CaptureStderr();
   second.InitFirewallProfile();

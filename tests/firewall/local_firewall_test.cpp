@@ -7,6 +7,7 @@
 
 #include "firewall/local_firewall.h"
 #include "tests/firewall/recording_enforcer.h"
+#include "tests/support/status_kind.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -24,14 +25,14 @@ class LocalFirewallTest : public ::testing::Test {
   void Reopen() {
     m_service.reset();
     std::unique_ptr<FirewallStore> store;
-    ASSERT_EQ(FirewallStore::Open(m_path, &store, 100), S_OK);
+    ASSERT_TRUE(FirewallStore::Open(m_path, &store, 100).ok());
     m_service = std::make_unique<LocalFirewall>(std::move(store), m_enforcer);
   }
   // The calls made since the last look.
   Calls TakeCalls() { return std::exchange(m_enforcer->calls, {}); }
   std::optional<PortRecord> Find(LONG number, LONG protocol) {
     std::optional<PortRecord> port;
-    EXPECT_EQ(m_service->Find(PortKey{number, protocol}, &port), S_OK);
+    EXPECT_TRUE(m_service->Find(PortKey{number, protocol}, &port).ok());
     return port;
   }
 
@@ -42,121 +43,121 @@ class LocalFirewallTest : public ::testing::Test {
 };
 
 TEST_F(LocalFirewallTest, PortChangesReachTheKernelWhetherTheFirewallIsOnOrOff) {
-  EXPECT_EQ(m_service->Add(Port(80, 6)), S_OK);
+  EXPECT_TRUE(m_service->Add(Port(80, 6)).ok());
   EXPECT_EQ(TakeCalls(), Calls{"open 80/6"});
-  EXPECT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
+  EXPECT_TRUE(m_service->WriteFirewallEnabled(true).ok());
   EXPECT_EQ(TakeCalls(), Calls{"switch on"});
 
-  EXPECT_EQ(m_service->Add(Port(53, 17)), S_OK);
-  EXPECT_EQ(m_service->Add(Port(53, 17)), S_OK);  // replaced, still open: nothing to do
-  EXPECT_EQ(m_service->Add(Port(22, 6, false)), S_OK);
+  EXPECT_TRUE(m_service->Add(Port(53, 17)).ok());
+  EXPECT_TRUE(m_service->Add(Port(53, 17)).ok());  // replaced, still open: nothing to do
+  EXPECT_TRUE(m_service->Add(Port(22, 6, false)).ok());
   EXPECT_EQ(TakeCalls(), Calls{"open 53/17"});
 
-  EXPECT_EQ(m_service->Update(PortKey{80, 6}, EntryChange{u"renamed", std::nullopt}), S_OK);
-  EXPECT_EQ(m_service->Update(PortKey{80, 6}, EntryChange{std::nullopt, false}), S_OK);
-  EXPECT_EQ(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, true}), S_OK);
+  EXPECT_TRUE(m_service->Update(PortKey{80, 6}, EntryChange{u"renamed", std::nullopt}).ok());
+  EXPECT_TRUE(m_service->Update(PortKey{80, 6}, EntryChange{std::nullopt, false}).ok());
+  EXPECT_TRUE(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, true}).ok());
   EXPECT_EQ(TakeCalls(), (Calls{"close 80/6", "open 22/6"}));
   EXPECT_EQ(Find(80, 6)->name, u"renamed");
   EXPECT_FALSE(Find(80, 6)->enabled);
 
-  EXPECT_EQ(m_service->Remove(PortKey{80, 6}), S_OK);  // disabled: already closed
-  EXPECT_EQ(m_service->Remove(PortKey{22, 6}), S_OK);
-  EXPECT_EQ(m_service->Remove(PortKey{9, 6}), S_OK);  // absent
-  EXPECT_EQ(m_service->Update(PortKey{9, 6}, EntryChange{std::nullopt, true}), HRESULT_NOT_FOUND);
+  EXPECT_TRUE(m_service->Remove(PortKey{80, 6}).ok());  // disabled: already closed
+  EXPECT_TRUE(m_service->Remove(PortKey{22, 6}).ok());
+  EXPECT_TRUE(m_service->Remove(PortKey{9, 6}).ok());  // absent
+  EXPECT_EQ(KindOf(m_service->Update(PortKey{9, 6}, EntryChange{std::nullopt, true})), FailureKind::kNotFound);
   EXPECT_EQ(TakeCalls(), Calls{"close 22/6"});
 
-  EXPECT_EQ(m_service->WriteFirewallEnabled(false), S_OK);
-  EXPECT_EQ(m_service->Add(Port(443, 6)), S_OK);
+  EXPECT_TRUE(m_service->WriteFirewallEnabled(false).ok());
+  EXPECT_TRUE(m_service->Add(Port(443, 6)).ok());
   EXPECT_EQ(TakeCalls(), (Calls{"switch off", "open 443/6"}));
-  EXPECT_EQ(m_service->ApplyAll(), S_OK);
+  EXPECT_TRUE(m_service->ApplyAll().ok());
   EXPECT_EQ(TakeCalls(), Calls{"replace off 53/17 443/6"});
 }
 
 TEST_F(LocalFirewallTest, EnablingOrDisablingAnApplicationReachesTheKernel) {
-  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/a", u"a", true}), S_OK);
-  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/b", u"b", false}), S_OK);  // disabled: nothing to do
-  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/a", u"renamed", true}), S_OK);
-  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{u"again", std::nullopt}), S_OK);
-  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{std::nullopt, false}), S_OK);
+  EXPECT_TRUE(m_service->Add(AppRecord{u"/usr/bin/a", u"a", true}).ok());
+  EXPECT_TRUE(m_service->Add(AppRecord{u"/usr/bin/b", u"b", false}).ok());  // disabled: nothing to do
+  EXPECT_TRUE(m_service->Add(AppRecord{u"/usr/bin/a", u"renamed", true}).ok());
+  EXPECT_TRUE(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{u"again", std::nullopt}).ok());
+  EXPECT_TRUE(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{std::nullopt, false}).ok());
   EXPECT_EQ(TakeCalls(), (Calls{"authorize /usr/bin/a", "unauthorize /usr/bin/a (none left)"}));
 
-  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/b"), EntryChange{std::nullopt, true}), S_OK);
-  EXPECT_EQ(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{std::nullopt, true}), S_OK);
-  EXPECT_EQ(m_service->Remove(AppKey(u"/usr/bin/a")), S_OK);
+  EXPECT_TRUE(m_service->Update(AppKey(u"/usr/bin/b"), EntryChange{std::nullopt, true}).ok());
+  EXPECT_TRUE(m_service->Update(AppKey(u"/usr/bin/a"), EntryChange{std::nullopt, true}).ok());
+  EXPECT_TRUE(m_service->Remove(AppKey(u"/usr/bin/a")).ok());
   EXPECT_EQ(TakeCalls(), (Calls{"authorize /usr/bin/b", "authorize /usr/bin/a", "unauthorize /usr/bin/a"}));
 
   // A path that no file can have is stored, and authorizes nothing.
-  EXPECT_EQ(m_service->Add(AppRecord{std::u16string(u"/usr/bin/b\0x", 12), u"nul", true}), S_OK);
-  EXPECT_EQ(m_service->Add(AppRecord{u"/usr/bin/\xD800", u"surrogate", true}), S_OK);
-  EXPECT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
-  EXPECT_EQ(m_service->ApplyAll(), S_OK);
+  EXPECT_TRUE(m_service->Add(AppRecord{std::u16string(u"/usr/bin/b\0x", 12), u"nul", true}).ok());
+  EXPECT_TRUE(m_service->Add(AppRecord{u"/usr/bin/\xD800", u"surrogate", true}).ok());
+  EXPECT_TRUE(m_service->WriteFirewallEnabled(true).ok());
+  EXPECT_TRUE(m_service->ApplyAll().ok());
   EXPECT_EQ(TakeCalls(), (Calls{"authorize ", "authorize ", "switch on", "replace on /usr/bin/b"}));
 
   // Refused by the kernel and again when rebuilt: not kept.
   m_enforcer->refuseChange = 1;
   m_enforcer->refuseReplace = 1;
-  EXPECT_TRUE(FAILED(m_service->Remove(AppKey(u"/usr/bin/b"))));
+  EXPECT_FALSE(m_service->Remove(AppKey(u"/usr/bin/b")).ok());
   EXPECT_EQ(TakeCalls(), (Calls{"unauthorize /usr/bin/b", "replace on"}));
   std::optional<AppRecord> kept;
-  EXPECT_EQ(m_service->Find(AppKey(u"/usr/bin/b"), &kept), S_OK);
+  EXPECT_TRUE(m_service->Find(AppKey(u"/usr/bin/b"), &kept).ok());
   EXPECT_TRUE(kept && kept->enabled);
 }
 
 TEST_F(LocalFirewallTest, AChangeTheKernelRefusesIsNotKept) {
-  ASSERT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
-  ASSERT_EQ(m_service->Add(Port(22, 6)), S_OK);
+  ASSERT_TRUE(m_service->WriteFirewallEnabled(true).ok());
+  ASSERT_TRUE(m_service->Add(Port(22, 6)).ok());
   TakeCalls();
   m_enforcer->refuseChange = 1;
   m_enforcer->refuseReplace = 1;
-  EXPECT_TRUE(FAILED(m_service->Add(Port(80, 6))));
-  EXPECT_EQ(TakeErrorInfoText(), "refused by the test");
+  const Status refused = m_service->Add(Port(80, 6));
+  EXPECT_EQ(KindOf(refused), FailureKind::kFailed);
+  EXPECT_EQ(refused.reason(), "refused by the test");
   EXPECT_EQ(TakeCalls(), (Calls{"open 80/6", "replace on 22/6 80/6"}));
   EXPECT_FALSE(Find(80, 6));
 
   m_enforcer->refuseChange = 1;
   m_enforcer->refuseReplace = 1;
-  EXPECT_TRUE(FAILED(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, false})));
+  EXPECT_FALSE(m_service->Update(PortKey{22, 6}, EntryChange{std::nullopt, false}).ok());
   EXPECT_TRUE(Find(22, 6)->enabled);
   m_enforcer->refuseChange = 1;
   m_enforcer->refuseReplace = 1;
-  EXPECT_TRUE(FAILED(m_service->WriteFirewallEnabled(false)));
-  bool on = false;
-  EXPECT_EQ(m_service->ReadFirewallEnabled(&on), S_OK);
-  EXPECT_TRUE(on);
+  EXPECT_FALSE(m_service->WriteFirewallEnabled(false).ok());
+  const Result<bool> on = m_service->ReadFirewallEnabled();
+  ASSERT_TRUE(on.ok());
+  EXPECT_TRUE(*on);
   Reopen();  // nothing of the refused changes reached the file either
   EXPECT_FALSE(Find(80, 6));
   EXPECT_TRUE(Find(22, 6)->enabled);
 }
 
 TEST_F(LocalFirewallTest, AKernelThatLostTheTableGetsItBackAtTheNextChange) {
-  ASSERT_EQ(m_service->WriteFirewallEnabled(true), S_OK);
-  ASSERT_EQ(m_service->Add(Port(22, 6)), S_OK);
+  ASSERT_TRUE(m_service->WriteFirewallEnabled(true).ok());
+  ASSERT_TRUE(m_service->Add(Port(22, 6)).ok());
   TakeCalls();
   m_enforcer->refuseChange = 1;
-  EXPECT_EQ(m_service->Add(Port(8080, 6)), S_OK);
+  EXPECT_TRUE(m_service->Add(Port(8080, 6)).ok());
   EXPECT_EQ(TakeCalls(), (Calls{"open 8080/6", "replace on 22/6 8080/6"}));
-  EXPECT_EQ(TakeErrorInfoText(), "");
-  EXPECT_EQ(m_service->ApplyAll(), S_OK);
+  EXPECT_TRUE(m_service->ApplyAll().ok());
   EXPECT_EQ(TakeCalls(), Calls{"replace on 22/6 8080/6"});
 }
 
 TEST_F(LocalFirewallTest, TheStoreKeepsEntriesVerbatimInOrderAcrossReopening) {
   const std::u16string odd{u'a', u'\0', u'\xDFFF', u'"', u'\n'};
-  ASSERT_EQ(m_service->Add(AppRecord{u"/b" + odd, odd, false}), S_OK);
-  ASSERT_EQ(m_service->Add(AppRecord{u"/a", u"first", true}), S_OK);
-  ASSERT_EQ(m_service->Add(AppRecord{u"/b" + odd, u"replaced", true}), S_OK);
-  ASSERT_EQ(m_service->Remove(AppKey(u"/absent")), S_OK);
+  ASSERT_TRUE(m_service->Add(AppRecord{u"/b" + odd, odd, false}).ok());
+  ASSERT_TRUE(m_service->Add(AppRecord{u"/a", u"first", true}).ok());
+  ASSERT_TRUE(m_service->Add(AppRecord{u"/b" + odd, u"replaced", true}).ok());
+  ASSERT_TRUE(m_service->Remove(AppKey(u"/absent")).ok());
   Reopen();
   std::vector<AppRecord> apps;
-  ASSERT_EQ(m_service->List(&apps), S_OK);
+  ASSERT_TRUE(m_service->List(&apps).ok());
   ASSERT_EQ(apps.size(), 2u);
   EXPECT_EQ(apps[0].key, u"/b" + odd);
   EXPECT_EQ(apps[0].name, u"replaced");
   EXPECT_TRUE(apps[0].enabled);
   EXPECT_EQ(apps[1].key, u"/a");
-  ASSERT_EQ(m_service->Update(AppKey(u"/a"), EntryChange{odd, std::nullopt}), S_OK);
+  ASSERT_TRUE(m_service->Update(AppKey(u"/a"), EntryChange{odd, std::nullopt}).ok());
   std::optional<AppRecord> app;
-  ASSERT_EQ(m_service->Find(AppKey(u"/a"), &app), S_OK);
+  ASSERT_TRUE(m_service->Find(AppKey(u"/a"), &app).ok());
   EXPECT_EQ(app->name, odd);
   EXPECT_TRUE(app->enabled);
 }
@@ -183,25 +184,26 @@ TEST_F(LocalFirewallTest, AStoreOfTheFirstVersionOpensWithEveryRule) {
   sqlite3_close(db);
 
   std::unique_ptr<FirewallStore> store;
-  ASSERT_EQ(FirewallStore::Open(path, &store), S_OK) << TakeErrorInfoText();
+  const Status opened = FirewallStore::Open(path, &store);
+  ASSERT_TRUE(opened.ok()) << opened.reason();
   LocalFirewall service(std::move(store), m_enforcer);
-  bool on = false;
-  ASSERT_EQ(service.ReadFirewallEnabled(&on), S_OK);
-  EXPECT_TRUE(on);
+  const Result<bool> on = service.ReadFirewallEnabled();
+  ASSERT_TRUE(on.ok());
+  EXPECT_TRUE(*on);
   std::vector<AppRecord> apps;
-  ASSERT_EQ(service.List(&apps), S_OK);
+  ASSERT_TRUE(service.List(&apps).ok());
   ASSERT_EQ(apps.size(), 1u);
   EXPECT_EQ(apps[0].key, (std::u16string{u'/', u'a', u'\xD800'}));
   EXPECT_EQ(apps[0].name, u"A");
   EXPECT_FALSE(apps[0].enabled);
   std::vector<PortRecord> ports;
-  ASSERT_EQ(service.List(&ports), S_OK);
+  ASSERT_TRUE(service.List(&ports).ok());
   ASSERT_EQ(ports.size(), 2u);
   EXPECT_EQ(ports[0].key, (PortKey{8080, 6}));
   EXPECT_EQ(ports[0].name, u"web .");
   EXPECT_EQ(ports[1].key, (PortKey{53, 17}));
   EXPECT_FALSE(ports[1].enabled);
-  EXPECT_EQ(service.Add(Port(22, 6)), S_OK);
+  EXPECT_TRUE(service.Add(Port(22, 6)).ok());
 }
 
 TEST_F(LocalFirewallTest, AStoreFromANewerVersionIsLeftUntouched) {
@@ -217,8 +219,9 @@ TEST_F(LocalFirewallTest, AStoreFromANewerVersionIsLeftUntouched) {
   };
   const std::string before = bytes();
   std::unique_ptr<FirewallStore> store;
-  EXPECT_EQ(FirewallStore::Open(m_path, &store), E_FAIL);
-  EXPECT_NE(TakeErrorInfoText().find("newer version of Brenvo (schema 2, this one knows 1)"), std::string::npos);
+  const Status refused = FirewallStore::Open(m_path, &store);
+  EXPECT_EQ(KindOf(refused), FailureKind::kFailed);
+  EXPECT_NE(refused.reason().find("newer version of Brenvo (schema 2, this one knows 1)"), std::string::npos);
   EXPECT_EQ(store, nullptr);
   EXPECT_EQ(bytes(), before);
 }
@@ -227,11 +230,12 @@ TEST_F(LocalFirewallTest, AChangeWaitsForAnotherProcessOnlyUntilTheBusyTimeout) 
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  EXPECT_EQ(m_service->Add(Port(80, 6)), HRESULT_BUSY);
-  EXPECT_NE(TakeErrorInfoText().find("locked"), std::string::npos);
+  const Status busy = m_service->Add(Port(80, 6));
+  EXPECT_EQ(KindOf(busy), FailureKind::kBusy);
+  EXPECT_NE(busy.reason().find("locked"), std::string::npos);
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  EXPECT_EQ(m_service->Add(Port(80, 6)), S_OK);
+  EXPECT_TRUE(m_service->Add(Port(80, 6)).ok());
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "firewall/com/com_runtime.h"
 #include "firewall/nft/enforcer.h"
 
 class RecordingEnforcer final : public Enforcer {
@@ -12,17 +11,17 @@ class RecordingEnforcer final : public Enforcer {
   int refuseReplace = 0;  // how many of the next calls to refuse
   int refuseChange = 0;   // switches, single ports and the applications
 
-  HRESULT Replace(const EnforcedState& state) override {
+  Status Replace(const EnforcedState& state) override {
     std::string call = state.firewallOn ? "replace on" : "replace off";
     for (const PortKey& port : state.openPorts) call += " " + Key(port);
     for (const std::string& path : state.authorizedPaths) call += " " + path;
     return Record(call, refuseReplace);
   }
-  HRESULT SwitchFirewall(bool on) override { return Record(on ? "switch on" : "switch off", refuseChange); }
-  HRESULT ChangePort(const PortKey& port, bool open) override {
+  Status SwitchFirewall(bool on) override { return Record(on ? "switch on" : "switch off", refuseChange); }
+  Status ChangePort(const PortKey& port, bool open) override {
     return Record((open ? "open " : "close ") + Key(port), refuseChange);
   }
-  HRESULT ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override {
+  Status ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) override {
     return Record((authorized ? "authorize " : "unauthorize ") + path + (anyAuthorized ? "" : " (none left)"),
                   refuseChange);
   }
@@ -31,11 +30,10 @@ class RecordingEnforcer final : public Enforcer {
   static std::string Key(const PortKey& port) {
     return std::to_string(port.number) + "/" + std::to_string(port.protocol);
   }
-  HRESULT Record(std::string call, int& refuse) {
+  Status Record(std::string call, int& refuse) {
     calls.push_back(std::move(call));
-    if (refuse == 0) return S_OK;
+    if (refuse == 0) return {};
     --refuse;
-    SetErrorInfoText("refused by the test");
-    return E_FAIL;
+    return Failed("refused by the test");
   }
 };

@@ -7,15 +7,15 @@
 #include <memory>
 
 #include "firewall/com/com_runtime.h"
-#include "firewall/nft/enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/enforcer.h"
 #include "tests/firewall/test_firewall.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || (std::strcmp(argv[2], "has") != 0 && std::strcmp(argv[2], "add") != 0)) return 2;
   const bool add = std::strcmp(argv[2], "add") == 0;
   CoInitialize(nullptr);
-  if (FAILED(RegisterLocalFirewall(argv[1], std::make_shared<StoreOnlyEnforcer>()))) return 2;
+  if (!RegisterLocalFirewall(argv[1], std::make_shared<StoreOnlyEnforcer>()).ok()) return 2;
   TestFirewall firewall;
   if (firewall.InitFirewallProfile() != FW_OK) return 2;
   for (int i = 3; i < argc; ++i) {

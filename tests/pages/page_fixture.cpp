@@ -4,8 +4,8 @@
 #include <QTest>
 
 #include "firewall/com/com_runtime.h"
-#include "firewall/nft/enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/enforcer.h"
 #include "framework/header_ctrl.h"
 #include "resources/resource.h"
 
@@ -20,9 +20,9 @@ template <class Key>
 std::vector<EntryRecord<Key>> ReadStore(const std::string& path) {
   std::unique_ptr<FirewallStore> store;
   std::vector<EntryRecord<Key>> entries;
-  EXPECT_EQ(FirewallStore::Open(path, &store), S_OK);
+  EXPECT_TRUE(FirewallStore::Open(path, &store).ok());
   if (store) {
-    EXPECT_EQ(store->Table<Key>().List(&entries), S_OK);
+    EXPECT_TRUE((store->Table<Key>().List(&entries)).ok());
   }
   return entries;
 }
@@ -30,10 +30,10 @@ std::vector<EntryRecord<Key>> ReadStore(const std::string& path) {
 template <class Key>
 void WriteStore(const std::string& path, const EntryRecord<Key>& entry) {
   std::unique_ptr<FirewallStore> store;
-  ASSERT_EQ(FirewallStore::Open(path, &store), S_OK);
-  ASSERT_EQ(store->Begin(), S_OK);
-  ASSERT_EQ(store->Table<Key>().Put(entry), S_OK);
-  ASSERT_EQ(store->Commit(), S_OK);
+  ASSERT_TRUE(FirewallStore::Open(path, &store).ok());
+  ASSERT_TRUE(store->Begin().ok());
+  ASSERT_TRUE((store->Table<Key>().Put(entry)).ok());
+  ASSERT_TRUE(store->Commit().ok());
 }
 
 }  // namespace
@@ -60,9 +60,9 @@ HostWindow::~HostWindow() { ReleaseFirewallProfile(); }
 void HostWindow::ShowFirewallUnavailable() { ADD_FAILURE() << "the test store did not open"; }
 
 StoreLock::StoreLock(const std::string& path) {
-  EXPECT_EQ(FirewallStore::Open(path, &m_store), S_OK);
+  EXPECT_TRUE(FirewallStore::Open(path, &m_store).ok());
   if (m_store) {
-    EXPECT_EQ(m_store->Begin(), S_OK);
+    EXPECT_TRUE(m_store->Begin().ok());
   }
 }
 
@@ -72,7 +72,7 @@ StoreLock::~StoreLock() {
 
 void PageTest::SetUp() {
   ASSERT_TRUE(m_dir.isValid());
-  ASSERT_EQ(RegisterLocalFirewall(DatabasePath(), std::make_shared<StoreOnlyEnforcer>(), kBusyTimeoutMs), S_OK);
+  ASSERT_TRUE(RegisterLocalFirewall(DatabasePath(), std::make_shared<StoreOnlyEnforcer>(), kBusyTimeoutMs).ok());
 }
 
 void PageTest::TearDown() {

@@ -16,10 +16,10 @@
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/firewall_adaptor.h"
 #include "firewall/bus/firewall_bus_client.h"
-#include "firewall/com/com_runtime.h"
 #include "firewall/local_firewall.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/private_bus.h"
+#include "tests/support/status_kind.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -27,12 +27,12 @@ namespace {
 class HoldingAuthorizer final : public Authorizer {
  public:
   void Check(const std::string&, const std::string& action, Done done) override {
-    if (allowAll) return done(S_OK, "", 0);
+    if (allowAll) return done(Status(), 0);
     asked.push_back(action);
     m_waiting.push_back(std::move(done));
   }
-  void Answer(HRESULT result, const std::string& reason) {
-    for (Done& done : std::exchange(m_waiting, {})) done(result, reason, 0);
+  void Answer(const Status& allowed) {
+    for (Done& done : std::exchange(m_waiting, {})) done(allowed, 0);
   }
   std::size_t Waiting() const { return m_waiting.size(); }
 
@@ -112,10 +112,10 @@ class FirewallAdaptorTest : public ::testing::Test {
   void SetUp() override {
     if (!m_bus.Failure().empty()) GTEST_SKIP() << m_bus.Failure();
     std::unique_ptr<FirewallStore> store;
-    ASSERT_EQ(FirewallStore::Open(m_dir.File("firewall.db"), &store), S_OK);
+    ASSERT_TRUE(FirewallStore::Open(m_dir.File("firewall.db"), &store).ok());
     m_server = std::make_unique<Server>(
         std::make_shared<LocalFirewall>(std::move(store), std::make_shared<StoreOnlyEnforcer>()));
-    ASSERT_EQ(FirewallBusClient::Connect(&m_client), S_OK);
+    ASSERT_TRUE(FirewallBusClient::Connect(&m_client).ok());
   }
 
   std::size_t Waiting() {
@@ -131,23 +131,23 @@ class FirewallAdaptorTest : public ::testing::Test {
 TEST_F(FirewallAdaptorTest, AChangeWaitingForItsAuthorizationHoldsUpNoOne) {
   auto change = std::async(std::launch::async, [] {
     std::shared_ptr<FirewallBusClient> waiting;
-    EXPECT_EQ(FirewallBusClient::Connect(&waiting), S_OK);
+    EXPECT_TRUE(FirewallBusClient::Connect(&waiting).ok());
     return waiting->Add(PortRecord{{8080, 6}, u"web", true});
   });
   while (Waiting() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   // Meanwhile another client is served, and sees nothing of the change yet.
   std::vector<PortRecord> ports;
-  EXPECT_EQ(m_client->List(&ports), S_OK);
+  EXPECT_TRUE(m_client->List(&ports).ok());
   EXPECT_TRUE(ports.empty());
-  bool on = true;
-  EXPECT_EQ(m_client->ReadFirewallEnabled(&on), S_OK);
-  EXPECT_FALSE(on);
+  const Result<bool> on = m_client->ReadFirewallEnabled();
+  ASSERT_TRUE(on.ok());
+  EXPECT_FALSE(*on);
   EXPECT_EQ(change.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
 
-  m_server->Run([this] { m_server->authorizer.Answer(S_OK, ""); });
-  EXPECT_EQ(change.get(), S_OK);
-  EXPECT_EQ(m_client->List(&ports), S_OK);
+  m_server->Run([this] { m_server->authorizer.Answer(Status()); });
+  EXPECT_TRUE(change.get().ok());
+  EXPECT_TRUE(m_client->List(&ports).ok());
   ASSERT_EQ(ports.size(), 1u);
   EXPECT_EQ(ports[0].name, u"web");
   EXPECT_EQ(m_server->Run([this] { return m_server->authorizer.asked; }),
@@ -155,27 +155,36 @@ TEST_F(FirewallAdaptorTest, AChangeWaitingForItsAuthorizationHoldsUpNoOne) {
 }
 
 TEST_F(FirewallAdaptorTest, ARefusalReachesTheCallerWithItsReasonAndChangesNothing) {
-  auto change = std::async(std::launch::async, [this] {
-    const HRESULT hr = m_client->WriteFirewallEnabled(true);
-    return std::make_pair(hr, TakeErrorInfoText());
-  });
+  auto change = std::async(std::launch::async, [this] { return m_client->WriteFirewallEnabled(true); });
   while (Waiting() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  m_server->Run([this] { m_server->authorizer.Answer(E_ACCESSDENIED, "uid 1000 may not"); });
-  EXPECT_EQ(change.get(), std::make_pair(E_ACCESSDENIED, std::string("uid 1000 may not")));
-  bool on = true;
-  EXPECT_EQ(m_client->ReadFirewallEnabled(&on), S_OK);
-  EXPECT_FALSE(on);
+  m_server->Run([this] { m_server->authorizer.Answer(AccessDenied("uid 1000 may not")); });
+  const Status refused = change.get();
+  EXPECT_EQ(KindOf(refused), FailureKind::kAccessDenied);
+  EXPECT_EQ(refused.reason(), "uid 1000 may not");
+  const Result<bool> on = m_client->ReadFirewallEnabled();
+  ASSERT_TRUE(on.ok());
+  EXPECT_FALSE(*on);
 }
 
 TEST_F(FirewallAdaptorTest, InputOutOfBoundsIsRefusedBeforeAnyoneIsAsked) {
-  EXPECT_EQ(m_client->Add(PortRecord{{8080, 6}, std::u16string(4097, u'x'), true}), E_INVALIDARG);
-  EXPECT_NE(TakeErrorInfoText().find("longer than 4096 characters"), std::string::npos);
-  EXPECT_EQ(m_client->Add(AppRecord{u"/" + std::u16string(4096, u'p'), u"p", true}), E_INVALIDARG);
-  EXPECT_EQ(m_client->Add(AppRecord{u"bin/relative", u"p", true}), E_INVALIDARG);
-  EXPECT_EQ(m_client->Update(PortKey{80, 33}, EntryChange{u"x", {}}), E_INVALIDARG);
-  EXPECT_EQ(m_client->Add(PortRecord{{8080, 6}, u"", true}), E_INVALIDARG);
-  EXPECT_EQ(m_client->Add(PortRecord{{8080, 6}, std::u16string{u'a', u'\xD800'}, true}), E_INVALIDARG);
-  TakeErrorInfoText();
+  const Status tooLong = m_client->Add(PortRecord{{8080, 6}, std::u16string(4097, u'x'), true});
+  EXPECT_EQ(KindOf(tooLong), FailureKind::kInvalidArgument);
+  EXPECT_NE(tooLong.reason().find("longer than 4096 characters"), std::string::npos);
+  EXPECT_EQ(KindOf(m_client->Add(AppRecord{u"/" + std::u16string(4096, u'p'), u"p", true})),
+            FailureKind::kInvalidArgument);
+  EXPECT_EQ(KindOf(m_client->Add(AppRecord{u"bin/relative", u"p", true})), FailureKind::kInvalidArgument);
+  EXPECT_EQ(KindOf(m_client->Update(PortKey{80, 33}, EntryChange{u"x", {}})), FailureKind::kInvalidArgument);
+  EXPECT_EQ(KindOf(m_client->Add(PortRecord{{8080, 6}, u"", true})), FailureKind::kInvalidArgument);
+  EXPECT_EQ(KindOf(m_client->Add(PortRecord{{8080, 6}, std::u16string{u'a', u'\xD800'}, true})),
+            FailureKind::kInvalidArgument);
+  // A lookup that finds nothing is no failure, even of a key that could never be stored.
+  std::optional<PortRecord> port;
+  std::optional<AppRecord> app;
+  EXPECT_TRUE(m_client->Find(PortKey{8080, 6}, &port).ok());
+  EXPECT_FALSE(port);
+  EXPECT_TRUE(m_client->Find(PortKey{0, 7}, &port).ok());
+  EXPECT_TRUE(m_client->Find(AppKey(u"bin/relative"), &app).ok());
+  EXPECT_FALSE(port || app);
   EXPECT_EQ(Waiting(), 0u);
   EXPECT_TRUE(m_server->Run([this] { return m_server->authorizer.asked; }).empty());
 }
@@ -187,20 +196,19 @@ TEST_F(FirewallAdaptorTest, NoListOutgrowsOneReply) {
   std::u16string longest;
   for (int i = 0; i < 4096; ++i) longest += u"\U0001F525";
   LONG port = 1;
-  HRESULT hr = S_OK;
-  for (; port < 2000 && SUCCEEDED(hr); ++port) hr = m_client->Add(PortRecord{{port, 6}, longest, true});
-  EXPECT_EQ(hr, E_INVALIDARG);
-  EXPECT_NE(TakeErrorInfoText().find("longer than the bus carries in one reply"), std::string::npos);
+  Status added;
+  for (; port < 2000 && added.ok(); ++port) added = m_client->Add(PortRecord{{port, 6}, longest, true});
+  EXPECT_EQ(KindOf(added), FailureKind::kInvalidArgument);
+  EXPECT_NE(added.reason().find("longer than the bus carries in one reply"), std::string::npos);
   EXPECT_GT(port, 500);
   std::vector<PortRecord> ports;
-  ASSERT_EQ(m_client->List(&ports), S_OK);
+  ASSERT_TRUE(m_client->List(&ports).ok());
   EXPECT_EQ(ports.size(), static_cast<std::size_t>(port - 2));
   // Renaming an entry to a longer name needs room too; shorter names make room.
-  EXPECT_EQ(m_client->Add(AppRecord{u"/usr/bin/a", u"a", true}), S_OK);
-  EXPECT_EQ(m_client->Update(PortKey{1, 6}, EntryChange{u"short", {}}), S_OK);
-  EXPECT_EQ(m_client->Add(PortRecord{{port - 1, 6}, longest, true}), S_OK);
-  bool on = true;
-  EXPECT_EQ(m_client->ReadFirewallEnabled(&on), S_OK);
+  EXPECT_TRUE(m_client->Add(AppRecord{u"/usr/bin/a", u"a", true}).ok());
+  EXPECT_TRUE(m_client->Update(PortKey{1, 6}, EntryChange{u"short", {}}).ok());
+  EXPECT_TRUE(m_client->Add(PortRecord{{port - 1, 6}, longest, true}).ok());
+  EXPECT_TRUE(m_client->ReadFirewallEnabled().ok());
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
+#include "firewall/com/firewall_configuration.h"
 #include "firewall/com/netfw.h"
 #include "firewall/local_registration.h"
 #include "tests/firewall/recording_enforcer.h"
+#include "tests/support/status_kind.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -33,7 +35,7 @@ class ObjectModelTest : public ::testing::Test {
   void SetUp() override {
     CoInitialize(nullptr);
     m_objects = ComObjectsInUse();
-    ASSERT_EQ(RegisterLocalFirewall(m_dir.File("firewall.db"), m_enforcer), S_OK);
+    ASSERT_TRUE(RegisterLocalFirewall(m_dir.File("firewall.db"), m_enforcer).ok());
     auto manager = Create<INetFwMgr>(CLSID_NetFwMgr);
     ComPtr<INetFwPolicy> policy;
     ASSERT_EQ(manager->get_LocalPolicy(policy.ReleaseAndGetAddressOf()), S_OK);
@@ -189,20 +191,89 @@ TEST_F(ObjectModelTest, TheFactoriesRefuseAggregation) {
   }
 }
 
+// A configuration whose every call fails as the test says; it answers pings.
+class FailingConfiguration final : public FirewallConfiguration {
+ public:
+  Status failure;
+
+  Status Ping() override { return {}; }
+  Result<bool> ReadFirewallEnabled() override { return failure; }
+  Status WriteFirewallEnabled(bool) override { return failure; }
+  Status Find(const AppKey&, std::optional<AppRecord>*) override { return failure; }
+  Status Find(const PortKey&, std::optional<PortRecord>*) override { return failure; }
+  Status List(std::vector<AppRecord>*) override { return failure; }
+  Status List(std::vector<PortRecord>*) override { return failure; }
+  Status Add(const AppRecord&) override { return failure; }
+  Status Add(const PortRecord&) override { return failure; }
+  Status Remove(const AppKey&) override { return failure; }
+  Status Remove(const PortKey&) override { return failure; }
+  Status Update(const AppKey&, const EntryChange&) override { return failure; }
+  Status Update(const PortKey&, const EntryChange&) override { return failure; }
+  Status ApplyAll() override { return failure; }
+};
+
+TEST(ComResultTest, EachKindOfFailureIsItsHresultWithTheReasonAsTheErrorText) {
+  CoInitialize(nullptr);
+  auto configuration = std::make_shared<FailingConfiguration>();
+  Status opening = Busy("the store is locked");
+  ASSERT_TRUE(RegisterFirewallClasses([&]() -> Result<std::shared_ptr<FirewallConfiguration>> {
+                if (!opening.ok()) return opening;
+                return std::shared_ptr<FirewallConfiguration>(configuration);
+              }).ok());
+  ComPtr<INetFwMgr> manager;
+  EXPECT_EQ(CoCreateInstance(CLSID_NetFwMgr, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwMgr,
+                             manager.ReleaseAndGetVoidAddress()),
+            HRESULT_BUSY);
+  EXPECT_EQ(TakeErrorInfoText(), "the store is locked");
+
+  opening = Status();
+  manager = Create<INetFwMgr>(CLSID_NetFwMgr);
+  ComPtr<INetFwPolicy> policy;
+  ComPtr<INetFwProfile> profile;
+  ComPtr<INetFwOpenPorts> ports;
+  ASSERT_EQ(manager->get_LocalPolicy(policy.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(policy->get_CurrentProfile(profile.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(profile->get_GloballyOpenPorts(ports.ReleaseAndGetAddressOf()), S_OK);
+  const struct {
+    FailureKind kind;
+    HRESULT hr;
+  } cases[] = {{FailureKind::kNotFound, HRESULT_NOT_FOUND},
+               {FailureKind::kAccessDenied, E_ACCESSDENIED},
+               {FailureKind::kInvalidArgument, E_INVALIDARG},
+               {FailureKind::kBusy, HRESULT_BUSY},
+               {FailureKind::kFailed, E_FAIL}};
+  for (const auto& c : cases) {
+    configuration->failure = Status(c.kind, "why " + std::to_string(c.hr));
+    VARIANT_BOOL on = VARIANT_TRUE;
+    EXPECT_EQ(profile->get_FirewallEnabled(&on), c.hr);
+    EXPECT_EQ(on, VARIANT_FALSE);
+    EXPECT_EQ(TakeErrorInfoText(), "why " + std::to_string(c.hr));
+    EXPECT_EQ(ports->Remove(80, NET_FW_IP_PROTOCOL_TCP), c.hr);
+    EXPECT_EQ(TakeErrorInfoText(), "why " + std::to_string(c.hr));
+  }
+  // A success leaves the text of an earlier failure alone, for whoever has not taken it yet.
+  SetErrorInfoText("earlier");
+  configuration->failure = Status();
+  EXPECT_EQ(ports->Remove(80, NET_FW_IP_PROTOCOL_TCP), S_OK);
+  EXPECT_EQ(TakeErrorInfoText(), "earlier");
+  RevokeFirewallClasses();
+}
+
 TEST(ServiceConfigurationTest, BackendsAreChosenByNameAndDescribed) {
   BackendChoice choice;
-  EXPECT_EQ(ChooseBackend("iptables", &choice), E_INVALIDARG);
-  EXPECT_NE(TakeErrorInfoText().find("iptables"), std::string::npos);
-  ASSERT_EQ(ChooseBackend("store", &choice), S_OK);
+  const Status unknown = ChooseBackend("iptables", &choice);
+  EXPECT_EQ(KindOf(unknown), FailureKind::kInvalidArgument);
+  EXPECT_NE(unknown.reason().find("iptables"), std::string::npos);
+  ASSERT_TRUE(ChooseBackend("store", &choice).ok());
   EXPECT_NE(dynamic_cast<StoreOnlyEnforcer*>(CreateEnforcer(&choice).get()), nullptr);
   EXPECT_EQ(choice.Description().rfind("store (chosen)", 0), 0u);
-  ASSERT_EQ(ChooseBackend("nftables", &choice), S_OK);
+  ASSERT_TRUE(ChooseBackend("nftables", &choice).ok());
   EXPECT_EQ(choice.Description().rfind("nftables (chosen)", 0), 0u);
-  EXPECT_EQ(RegisterLocalFirewall(FirewallSettings{"", "pf"}), E_INVALIDARG);
+  EXPECT_EQ(KindOf(RegisterLocalFirewall(FirewallSettings{"", "pf"})), FailureKind::kInvalidArgument);
   // The service is reached over the bus; this process cannot hold it.
-  ASSERT_EQ(ChooseBackend("service", &choice), S_OK);
+  ASSERT_TRUE(ChooseBackend("service", &choice).ok());
   EXPECT_EQ(RulesText(choice.backend), "Rules: enforced by brenvod");
-  EXPECT_EQ(RegisterLocalFirewall(FirewallSettings{"", "service"}), E_INVALIDARG);
+  EXPECT_EQ(KindOf(RegisterLocalFirewall(FirewallSettings{"", "service"})), FailureKind::kInvalidArgument);
 }
 
 TEST(ServiceConfigurationTest, TheDefaultStoreDependsOnWhoRunsBrenvo) {

@@ -59,4 +59,21 @@ TEST(WideTextTest, ACountedSourceIsConvertedWithoutTerminator) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, buffer, sizeof buffer, nullptr, nullptr), 0);
 }
 
+TEST(WideTextTest, ExactConversionsTakeOnlyUnicodeTextWithoutNul) {
+  EXPECT_EQ(ExactUtf16("port \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\xA5"), u"port \u00e9 \u20ac \U0001F525");
+  for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80", "a\xFF"}) {
+    EXPECT_FALSE(ExactUtf16(bad)) << bad;
+  }
+  EXPECT_FALSE(ExactUtf16(std::string("a\0b", 3)));
+
+  EXPECT_EQ(ExactUtf8(u"port \u00e9 \U0001F525"), "port \xC3\xA9 \xF0\x9F\x94\xA5");
+  EXPECT_FALSE(ExactUtf8(std::u16string{u'a', u'\xD800'}));
+  EXPECT_FALSE(ExactUtf8(std::u16string{u'\xDC00', u'a'}));
+  EXPECT_FALSE(ExactUtf8(std::u16string{u'a', u'\0'}));
+  // What the firewall already holds is shown, the characters that cannot cross replaced.
+  EXPECT_EQ(Utf8OrReplacement(std::u16string{u'a', u'\0', u'\xD800', u'b'}),
+            "a\xEF\xBF\xBD\xEF\xBF\xBD"
+            "b");
+}
+
 }  // namespace

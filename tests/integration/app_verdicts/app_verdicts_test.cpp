@@ -25,9 +25,9 @@
 #include <sstream>
 
 #include "firewall/com/com_runtime.h"
-#include "firewall/verdicts/app_verdicts.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/verdicts/app_verdicts.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/echo_process.h"
 #include "tests/integration/support/netns.h"
@@ -51,10 +51,10 @@ class AppVerdictsTest : public ::testing::Test {
     m_inA = std::make_unique<InNamespace>(m_netns->A());
     ASSERT_TRUE(m_inA->Entered());
     auto enforcer = std::make_shared<NftablesEnforcer>(true);
-    if (!enforcer->MayChangeKernelFirewall())
-      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << TakeErrorInfoText();
+    if (const Status may = enforcer->MayChangeKernelFirewall(); !may.ok())
+      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << may.reason();
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterLocalFirewall(m_dir.File("firewall.db"), enforcer), S_OK);
+    ASSERT_TRUE(RegisterLocalFirewall(m_dir.File("firewall.db"), enforcer).ok());
     m_firewall = std::make_unique<TestFirewall>();
     ASSERT_EQ(m_firewall->InitFirewallProfile(), FW_OK);
     ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);

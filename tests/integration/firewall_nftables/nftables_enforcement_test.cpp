@@ -21,13 +21,13 @@
 
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/local_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
 #include "tests/firewall/hostile_texts.h"
-#include "tests/support/temp_dir.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/sockets.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -67,11 +67,11 @@ class NftablesEnforcementTest : public ::testing::Test {
     m_inA = std::make_unique<InNamespace>(m_netns->A());
     ASSERT_TRUE(m_inA->Entered());
     m_enforcer = std::make_shared<NftablesEnforcer>();
-    if (!m_enforcer->MayChangeKernelFirewall())
-      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << TakeErrorInfoText();
+    if (const Status may = m_enforcer->MayChangeKernelFirewall(); !may.ok())
+      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << may.reason();
     m_shell = std::make_unique<NftShell>();
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterLocalFirewall(m_db, m_enforcer), S_OK);
+    ASSERT_TRUE(RegisterLocalFirewall(m_db, m_enforcer).ok());
     Start();
   }
   void TearDown() override {
@@ -290,11 +290,11 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
 
   const FirewallSettings config{m_db, "nftables"};
   m_shell->Run("delete table inet brenvo");
-  EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
+  EXPECT_TRUE(ApplyFirewallConfiguration(config).ok());
   EXPECT_EQ(Elements(), open);
   ASSERT_EQ(m_firewall->SwitchFirewallOff(), FW_OK);
   m_shell->Run("delete table inet brenvo");
-  EXPECT_EQ(ApplyFirewallConfiguration(config), S_OK);
+  EXPECT_TRUE(ApplyFirewallConfiguration(config).ok());
   EXPECT_FALSE(Hooked());
   EXPECT_EQ(Elements(), open);
 }
@@ -360,7 +360,7 @@ TEST_F(NftablesEnforcementTest, AChangeTheKernelRefusesLeavesTheStoreAsItWas) {
   if (child == 0) {
     // libnftables also prints the refusal on standard error; the codes are what counts.
     freopen("/dev/null", "w", stderr);
-    RegisterLocalFirewall(m_db, std::make_shared<NftablesEnforcer>());
+    if (!RegisterLocalFirewall(m_db, std::make_shared<NftablesEnforcer>()).ok()) _exit(100);
     TestFirewall firewall;
     if (firewall.InitFirewallProfile() != FW_OK || !DropNetAdmin()) _exit(100);
     int wrong = 0;

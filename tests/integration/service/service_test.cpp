@@ -27,6 +27,7 @@
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/service/world_test.h"
 #include "tests/integration/support/sockets.h"
+#include "tests/support/status_kind.h"
 
 namespace {
 
@@ -241,7 +242,7 @@ class ServiceProfileTest : public ServiceTest {
     ServiceTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     CoInitialize(nullptr);
-    ASSERT_EQ(RegisterFirewall(FirewallSettings{"", "service"}, {}), S_OK);
+    ASSERT_TRUE(RegisterFirewall(FirewallSettings{"", "service"}, {}).ok());
   }
 };
 
@@ -392,17 +393,19 @@ TEST_F(ServiceProfileTest, HostileTextIsStoredVerbatimAndOutOfBoundsInputIsRefus
   EXPECT_EQ(firewall.AddApp((u"/" + std::u16string(4096, u'p')).c_str(), u"long"), FW_E_ADD_TO_COLLECTION);
   EXPECT_EQ(firewall.AddPort(65536, NET_FW_IP_PROTOCOL_TCP, u"too high"), FW_E_SET_PORT_NUMBER);
   std::shared_ptr<FirewallBusClient> client;
-  ASSERT_EQ(FirewallBusClient::Connect(&client), S_OK);
-  EXPECT_EQ(client->Add(PortRecord{{65536, 6}, u"too high", true}), E_INVALIDARG);
-  EXPECT_NE(TakeErrorInfoText().find("outside 1 to 65535"), std::string::npos);
-  EXPECT_EQ(client->Add(PortRecord{{0, 6}, u"zero", true}), E_INVALIDARG);
-  EXPECT_EQ(client->Add(PortRecord{{80, 7}, u"seven", true}), E_INVALIDARG);
-  EXPECT_NE(TakeErrorInfoText().find("neither TCP (6) nor UDP (17)"), std::string::npos);
-  EXPECT_EQ(client->Add(AppRecord{u"relative/path", u"x", true}), E_INVALIDARG);
+  ASSERT_TRUE(FirewallBusClient::Connect(&client).ok());
+  const Status tooHigh = client->Add(PortRecord{{65536, 6}, u"too high", true});
+  EXPECT_EQ(KindOf(tooHigh), FailureKind::kInvalidArgument);
+  EXPECT_NE(tooHigh.reason().find("outside 1 to 65535"), std::string::npos);
+  EXPECT_EQ(KindOf(client->Add(PortRecord{{0, 6}, u"zero", true})), FailureKind::kInvalidArgument);
+  const Status seven = client->Add(PortRecord{{80, 7}, u"seven", true});
+  EXPECT_EQ(KindOf(seven), FailureKind::kInvalidArgument);
+  EXPECT_NE(seven.reason().find("neither TCP (6) nor UDP (17)"), std::string::npos);
+  EXPECT_EQ(KindOf(client->Add(AppRecord{u"relative/path", u"x", true})), FailureKind::kInvalidArgument);
   std::optional<PortRecord> missing;
-  EXPECT_EQ(client->Find(PortKey{22001, 6}, &missing), S_OK);
+  EXPECT_TRUE(client->Find(PortKey{22001, 6}, &missing).ok());
   EXPECT_FALSE(missing);
-  EXPECT_EQ(client->Update(PortKey{22001, 6}, EntryChange{{}, false}), HRESULT_NOT_FOUND);
+  EXPECT_EQ(KindOf(client->Update(PortKey{22001, 6}, EntryChange{{}, false})), FailureKind::kNotFound);
 }
 
 }  // namespace
