@@ -64,23 +64,6 @@ std::size_t ReplySize(const EntryRecord<Key>& record) {
   return size;
 }
 
-// Refuses a change after which the list of `changed`'s kind would no longer fit in one
-// reply on the bus.
-template <class Key>
-Status RoomFor(FirewallConfiguration& firewall, const EntryRecord<Key>& changed) {
-  std::vector<EntryRecord<Key>> records;
-  const Status status = firewall.List(&records);
-  if (!status.ok()) return status;
-  std::size_t size = ReplySize(changed);
-  for (const EntryRecord<Key>& record : records)
-    if (!(record.key == changed.key)) size += ReplySize(record);
-  if (size <= bus::kMaxListBytes) return {};
-  return InvalidArgument(std::string("the list of ") + (std::is_same_v<Key, AppKey> ? "programs" : "ports") +
-                         " would be longer than the bus carries in one reply (" +
-                         std::to_string(bus::kMaxListBytes >> 20) +
-                         " MiB); remove entries or shorten their names first");
-}
-
 // A list's reply, refused rather than sent when it is over the bus's bound: a message past
 // the bus's limit would cost the service its connection.
 template <class List>
@@ -110,6 +93,31 @@ FirewallAdaptor::FirewallAdaptor(sdbus::IConnection& connection, std::shared_ptr
 }
 
 FirewallAdaptor::~FirewallAdaptor() { unregisterAdaptor(); }
+
+template <class Key>
+Status FirewallAdaptor::RoomFor(const EntryRecord<Key>& changed) {
+  // Counted in full past three quarters of the limit: an entry added behind the service's
+  // back (another process on the same store) is then seen before the list outgrows a reply.
+  constexpr std::size_t kCountAgainAbove = bus::kMaxListBytes / 4 * 3;
+  constexpr bool kApplications = std::is_same_v<Key, AppKey>;
+  std::optional<std::size_t>& bound = kApplications ? m_applicationsBytes : m_portsBytes;
+  const std::size_t added = ReplySize(changed);
+  if (!bound || *bound + added > kCountAgainAbove) {
+    std::vector<EntryRecord<Key>> records;
+    const Status status = m_firewall->List(&records);
+    if (!status.ok()) return status;
+    bound = 0;
+    for (const EntryRecord<Key>& record : records)
+      if (!(record.key == changed.key)) *bound += ReplySize(record);
+  }
+  if (*bound + added > bus::kMaxListBytes)
+    return InvalidArgument(std::string("the list of ") + (kApplications ? "programs" : "ports") +
+                           " would be longer than the bus carries in one reply (" +
+                           std::to_string(bus::kMaxListBytes >> 20) +
+                           " MiB); remove entries or shorten their names first");
+  *bound += added;
+  return {};
+}
 
 void FirewallAdaptor::Change(sdbus::Result<>&& result, const Status& checked, std::function<Status()> change) {
   auto call = std::make_shared<sdbus::Result<>>(std::move(result));
@@ -166,7 +174,7 @@ void FirewallAdaptor::AddApplication(sdbus::Result<>&& result, std::string path,
   Status checked = TakeNewPath(path, &record.key);
   if (checked.ok()) checked = TakeName(name, &record.name);
   Change(std::move(result), checked, [this, record] {
-    const Status room = RoomFor(*m_firewall, record);
+    const Status room = RoomFor(record);
     return !room.ok() ? room : m_firewall->Add(record);
   });
 }
@@ -183,7 +191,7 @@ void FirewallAdaptor::SetApplicationName(sdbus::Result<>&& result, std::string p
   Status checked = TakePath(path, &key);
   if (checked.ok()) checked = TakeName(name, &text);
   Change(std::move(result), checked, [this, key, text] {
-    const Status room = RoomFor(*m_firewall, AppRecord{key, text});
+    const Status room = RoomFor(AppRecord{key, text});
     return !room.ok() ? room : m_firewall->Update(key, EntryChange{text, {}});
   });
 }
@@ -225,7 +233,7 @@ void FirewallAdaptor::AddPort(sdbus::Result<>&& result, int32_t number, int32_t 
   Status checked = TakePort(number, protocol, &record.key);
   if (checked.ok()) checked = TakeName(name, &record.name);
   Change(std::move(result), checked, [this, record] {
-    const Status room = RoomFor(*m_firewall, record);
+    const Status room = RoomFor(record);
     return !room.ok() ? room : m_firewall->Add(record);
   });
 }
@@ -242,7 +250,7 @@ void FirewallAdaptor::SetPortName(sdbus::Result<>&& result, int32_t number, int3
   Status checked = TakePort(number, protocol, &key);
   if (checked.ok()) checked = TakeName(name, &text);
   Change(std::move(result), checked, [this, key, text] {
-    const Status room = RoomFor(*m_firewall, PortRecord{key, text});
+    const Status room = RoomFor(PortRecord{key, text});
     return !room.ok() ? room : m_firewall->Update(key, EntryChange{text, {}});
   });
 }

@@ -4,6 +4,7 @@
 // input checked first so that nothing out of bounds is ever asked for.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "firewall/bus/authorizer.h"
@@ -44,8 +45,16 @@ class FirewallAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Firew
   // Answers the call with `checked` when the input was refused; otherwise asks the
   // authorizer and, once allowed, makes the change and answers with its result.
   void Change(sdbus::Result<>&& result, const Status& checked, std::function<Status()> change);
+  // Refuses a change after which the list of `changed`'s kind would no longer fit in one
+  // reply on the bus.
+  template <class Key>
+  Status RoomFor(const EntryRecord<Key>& changed);
 
   std::shared_ptr<FirewallConfiguration> m_firewall;
+  // A bound on the bytes of each list's reply, so that a change need not list them all:
+  // counted in full when first needed and whenever it comes near the limit, and raised by
+  // every change in between (what a removal or a shorter name frees is not taken off).
+  std::optional<std::size_t> m_applicationsBytes, m_portsBytes;
   Authorizer& m_authorizer;
   std::string m_enforcement;
 };

@@ -13,6 +13,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -237,7 +238,9 @@ bool ServiceWorld::NameOwned(const std::string& name) const {
 }
 
 bool ServiceWorld::StartService(const std::string& netns, const std::vector<std::string>& extraArgs) {
-  std::vector<std::string> argv{BRENVOD_PATH, "--db", StorePath()};
+  std::vector<std::string> argv{BRENVOD_PATH};
+  if (std::find(extraArgs.begin(), extraArgs.end(), "--db") == extraArgs.end())
+    argv.insert(argv.end(), {"--db", StorePath()});
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   const std::string log = m_dir + "/service.log";
   m_service = Start(argv, log, 0, netns);

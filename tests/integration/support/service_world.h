@@ -34,9 +34,9 @@ class ServiceWorld {
   const std::string& Dir() const { return m_dir; }
   std::string StorePath() const { return m_dir + "/firewall.db"; }
 
-  // Starts brenvod on the world's store, in network namespace `netns` ("" for this one), and
-  // waits until it owns its bus name. False, with the service's output as the failure, when
-  // it does not come up.
+  // Starts brenvod on the world's store (or the one a --db among `extraArgs` names), in
+  // network namespace `netns` ("" for this one), and waits until it owns its bus name.
+  // False, with the service's output as the failure, when it does not come up.
   bool StartService(const std::string& netns, const std::vector<std::string>& extraArgs = {});
   // Ends the service with `signal` and waits for it.
   void StopService(int signal);
