@@ -1,8 +1,8 @@
 #include "monitor/pcap_source.h"
 
-#include "net/link_layer.h"
 #include "monitor/local_addresses.h"
 #include "monitor/winsock.h"
+#include "net/link_layer.h"
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>

@@ -306,6 +306,73 @@ void StallAttempt(const NetnsPair& netns, const BenchDir& dir) {
               fresh.Percentile(0.99), fresh.Percentile(1), fresh.Percentile(1) <= 3000 ? "" : "  OVER BUDGET");
 }
 
+// Lets the servers in by their ports (false) or by this program's path (true).
+using LetIn = std::function<void(bool byPath)>;
+
+// The first packet of new connections let in by port and by path; the times by port.
+Samples FirstPackets(const NetnsPair& netns, const LetIn& letInByPath) {
+  std::printf("\nfirst packet of a new connection, 2,000 connections each\n%-34s %11s %11s\n", "let in by", "median ms",
+              "p99 ms");
+  Samples byPort, byPath;
+  for (const bool path : {false, true}) {
+    letInByPath(path);
+    Samples warming;  // the socket's holders become known
+    TimeConnections(netns.B(), kLatencyPort, 50, &warming);
+    TimeConnections(netns.B(), kLatencyPort, 2000, path ? &byPath : &byPort);
+  }
+  const double medianAdded = byPath.Percentile(0.5) - byPort.Percentile(0.5);
+  const double p99Added = byPath.Percentile(0.99) - byPort.Percentile(0.99);
+  std::printf("%-34s %11.3f %11.3f\n", "an open port", byPort.Percentile(0.5), byPort.Percentile(0.99));
+  std::printf("%-34s %11.3f %11.3f\n", "this program's path (a verdict)", byPath.Percentile(0.5),
+              byPath.Percentile(0.99));
+  std::printf("%-34s %11.3f %11.3f   budget 1 ms / 5 ms%s\n", "added by the verdict", medianAdded, p99Added,
+              medianAdded <= 1 && p99Added <= 5 ? "" : "  OVER BUDGET");
+  return byPort;
+}
+
+void FirstSight(const NetnsPair& netns, Samples byPort) {
+  // A socket no verdict has seen: its holders are looked for in /proc, past the crowd.
+  Samples firstSight;
+  for (int i = 0; i < 200; ++i) {
+    const Server fresh(kFreshPorts + i, false);
+    TimeConnections(netns.B(), kFreshPorts + i, 1, &firstSight);
+  }
+  const double firstAdded = firstSight.Percentile(0.5) - byPort.Percentile(0.5);
+  std::printf("%-34s %11.3f %11.3f   (200 sockets, one scan of /proc each)\n", "a socket seen the first time",
+              firstSight.Percentile(0.5), firstSight.Percentile(0.99));
+  std::printf("%-34s %11.3f %11.3f   budget 5 ms (median)%s\n", "added by its first verdict", firstAdded,
+              firstSight.Percentile(0.99) - byPort.Percentile(0.99), firstAdded <= 5 ? "" : "  OVER BUDGET");
+}
+
+void ConnectionRates(const NetnsPair& netns, const LetIn& letInByPath) {
+  std::printf("\nnew connections per second, 64 at a time for 3 s\n");
+  letInByPath(false);
+  const double portRate = ConnectionsPerSecond(netns.B(), kLatencyPort, 64, 3);
+  letInByPath(true);
+  const double pathRate = ConnectionsPerSecond(netns.B(), kLatencyPort, 64, 3);
+  std::printf("%-34s %11.0f\n", "an open port", portRate);
+  std::printf("%-34s %11.0f   budget 5,000 verdicts/s%s\n", "this program's path (a verdict)", pathRate,
+              pathRate >= 5000 ? "" : "  UNDER BUDGET");
+}
+
+void EstablishedTraffic(const NetnsPair& netns, const LetIn& letInByPath) {
+  std::printf("\nestablished traffic, one connection sending for 2 s, MB/s (median of 5 runs)\n");
+  Samples rates[2];
+  for (int run = 0; run < 5; ++run) {
+    for (const bool path : {false, true}) {
+      letInByPath(path);
+      rates[path].Add(Throughput(netns.B(), kStreamPort, 2));
+    }
+  }
+  const double difference = rates[1].Percentile(0.5) / rates[0].Percentile(0.5) - 1;
+  std::printf("%-34s %11.0f   (lowest %.0f, highest %.0f)\n", "an open port", rates[0].Percentile(0.5),
+              rates[0].Percentile(0), rates[0].Percentile(1));
+  std::printf("%-34s %11.0f   (lowest %.0f, highest %.0f)\n", "this program's path", rates[1].Percentile(0.5),
+              rates[1].Percentile(0), rates[1].Percentile(1));
+  std::printf("%-34s %+10.1f%%   budget: within the spread of the runs\n", "difference of the medians",
+              difference * 100);
+}
+
 }  // namespace
 
 int main() {
@@ -337,8 +404,7 @@ int main() {
   FailUnless(firewall->WriteFirewallEnabled(true), "opening the firewall");
   const AppRecord self{Wide(std::filesystem::canonical("/proc/self/exe")), u"this benchmark", true};
   const std::vector<PortRecord> ports = {{{kLatencyPort, 6}, u"latency", true}, {{kStreamPort, 6}, u"stream", true}};
-  // Lets the servers in by their ports (false) or by this program's path (true).
-  const auto letInByPath = [&](bool byPath) {
+  const LetIn letInByPath = [&](bool byPath) {
     for (const PortRecord& port : ports)
       FailUnless(byPath ? firewall->Remove(port.key) : firewall->Add(port), "changing a port");
     FailUnless(byPath ? firewall->Add(self) : firewall->Remove(self.key), "changing the program");
@@ -346,61 +412,9 @@ int main() {
 
   const Server latency(kLatencyPort, false);
   const Server stream(kStreamPort, true);
-
-  std::printf("\nfirst packet of a new connection, 2,000 connections each\n%-34s %11s %11s\n", "let in by", "median ms",
-              "p99 ms");
-  Samples byPort, byPath;
-  for (const bool path : {false, true}) {
-    letInByPath(path);
-    Samples warming;  // the socket's holders become known
-    TimeConnections(netns.B(), kLatencyPort, 50, &warming);
-    TimeConnections(netns.B(), kLatencyPort, 2000, path ? &byPath : &byPort);
-  }
-  const double medianAdded = byPath.Percentile(0.5) - byPort.Percentile(0.5);
-  const double p99Added = byPath.Percentile(0.99) - byPort.Percentile(0.99);
-  std::printf("%-34s %11.3f %11.3f\n", "an open port", byPort.Percentile(0.5), byPort.Percentile(0.99));
-  std::printf("%-34s %11.3f %11.3f\n", "this program's path (a verdict)", byPath.Percentile(0.5),
-              byPath.Percentile(0.99));
-  std::printf("%-34s %11.3f %11.3f   budget 1 ms / 5 ms%s\n", "added by the verdict", medianAdded, p99Added,
-              medianAdded <= 1 && p99Added <= 5 ? "" : "  OVER BUDGET");
-
-  // A socket no verdict has seen: its holders are looked for in /proc, past the crowd.
-  Samples firstSight;
-  for (int i = 0; i < 200; ++i) {
-    const Server fresh(kFreshPorts + i, false);
-    TimeConnections(netns.B(), kFreshPorts + i, 1, &firstSight);
-  }
-  const double firstAdded = firstSight.Percentile(0.5) - byPort.Percentile(0.5);
-  std::printf("%-34s %11.3f %11.3f   (200 sockets, one scan of /proc each)\n", "a socket seen the first time",
-              firstSight.Percentile(0.5), firstSight.Percentile(0.99));
-  std::printf("%-34s %11.3f %11.3f   budget 5 ms (median)%s\n", "added by its first verdict", firstAdded,
-              firstSight.Percentile(0.99) - byPort.Percentile(0.99), firstAdded <= 5 ? "" : "  OVER BUDGET");
-
-  std::printf("\nnew connections per second, 64 at a time for 3 s\n");
-  letInByPath(false);
-  const double portRate = ConnectionsPerSecond(netns.B(), kLatencyPort, 64, 3);
-  letInByPath(true);
-  const double pathRate = ConnectionsPerSecond(netns.B(), kLatencyPort, 64, 3);
-  std::printf("%-34s %11.0f\n", "an open port", portRate);
-  std::printf("%-34s %11.0f   budget 5,000 verdicts/s%s\n", "this program's path (a verdict)", pathRate,
-              pathRate >= 5000 ? "" : "  UNDER BUDGET");
-
-  std::printf("\nestablished traffic, one connection sending for 2 s, MB/s (median of 5 runs)\n");
-  Samples rates[2];
-  for (int run = 0; run < 5; ++run) {
-    for (const bool path : {false, true}) {
-      letInByPath(path);
-      rates[path].Add(Throughput(netns.B(), kStreamPort, 2));
-    }
-  }
-  const double difference = rates[1].Percentile(0.5) / rates[0].Percentile(0.5) - 1;
-  std::printf("%-34s %11.0f   (lowest %.0f, highest %.0f)\n", "an open port", rates[0].Percentile(0.5),
-              rates[0].Percentile(0), rates[0].Percentile(1));
-  std::printf("%-34s %11.0f   (lowest %.0f, highest %.0f)\n", "this program's path", rates[1].Percentile(0.5),
-              rates[1].Percentile(0), rates[1].Percentile(1));
-  std::printf("%-34s %+10.1f%%   budget: within the spread of the runs\n", "difference of the medians",
-              difference * 100);
-
+  FirstSight(netns, FirstPackets(netns, letInByPath));
+  ConnectionRates(netns, letInByPath);
+  EstablishedTraffic(netns, letInByPath);
   StallAttempt(netns, dir);
   return 0;
 }

@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "bench/line_floor/line_floor.h"
-#include "bench/monitor_program/program_runs.h"
 #include "bench/monitor_pipeline/traffic_bench.h"
+#include "bench/monitor_program/program_runs.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/service_world.h"
 #include "tools/packet_builder.h"
@@ -178,8 +178,8 @@ class ServiceProgramBench {
  private:
   // Sends a segment to port 1 until the window logs it; how many lines the probes left.
   std::uint64_t Probe(LineCounter& lines) {
-    const std::vector<std::uint8_t> probe = tools::EthernetFrame(tools::TcpDatagram(
-        {NetnsPair::kAddressB, NetnsPair::kAddressA, 1, 1, 0, 0, tools::kSyn, 0, 0}));
+    const std::vector<std::uint8_t> probe = tools::EthernetFrame(
+        tools::TcpDatagram({NetnsPair::kAddressB, NetnsPair::kAddressA, 1, 1, 0, 0, tools::kSyn, 0, 0}));
     const std::span<const std::uint8_t> frame(probe);
     for (const auto until = Clock::now() + 30s; Clock::now() < until;) {
       m_sender.Send({&frame, 1});
@@ -257,8 +257,9 @@ int main(int argc, char** argv) {
   }
   const TrafficBench traffic(argc, argv, tools::kRealisticTraffic, NetnsPair::kAddressA);
   const fs::path reference = traffic.dir / "reference.log";
-  if (std::system((std::string(BRENVO_OWN_FLOOR) + " " + traffic.file + " " + reference.string() + " 2>/dev/null")
-                      .c_str()) != 0) {
+  if (std::system(
+          (std::string(BRENVO_OWN_FLOOR) + " " + traffic.file + " " + reference.string() + " 2>/dev/null").c_str()) !=
+      0) {
     std::printf("error: our own floor failed\n");
     return 1;
   }

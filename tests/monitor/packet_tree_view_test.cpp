@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QScrollBar>
 #include <QApplication>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTest>
 

@@ -276,7 +276,11 @@ TEST_F(LiveCaptureTest, ABurstOfSegmentsReachesTheLogWhole) {
   ASSERT_TRUE(WaitUntilCapturing(*monitor, raw, kAddressB, kAddressA));
   constexpr int kBurst = 2000;
   for (std::uint32_t i = 0; i < kBurst; ++i)
-    SendRaw(raw, {.srcAddress = kAddressB, .dstAddress = kAddressA, .srcPort = 40001, .dstPort = 7000, .seq = i,
+    SendRaw(raw, {.srcAddress = kAddressB,
+                  .dstAddress = kAddressA,
+                  .srcPort = 40001,
+                  .dstPort = 7000,
+                  .seq = i,
                   .flags = tools::kAck});
   ::close(raw);
   const std::string burst = R"(.*\{40001-7000\}.*)";
