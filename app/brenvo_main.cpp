@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "app/options.h"
-#include "firewall/bus_registration.h"
+#include "firewall/open_firewall.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/local_registration.h"
 #include "framework/win_app.h"

@@ -15,12 +15,9 @@
 
 #include "cli/output_text.h"
 #include "firewall/bus/firewall_bus_client.h"
-#include "firewall/bus_registration.h"
 #include "firewall/com/netfw_entries.h"
 #include "firewall/com/wide_text.h"
-#include "firewall/local_firewall.h"
-#include "firewall/local_registration.h"
-#include "firewall/nft/enforcer.h"
+#include "firewall/open_firewall.h"
 #include "resources/version.h"
 
 namespace {
@@ -77,32 +74,22 @@ int Refused(const std::string& doing, const Status& failure) {
   return kRefused;
 }
 
-// The firewall this command works on, and how it is enforced (where `enforcement` is given).
-// A command that only reads (`readOnly`) leaves the kernel as it is, whatever the backend.
-Status OpenFirewall(const Command& command, bool readOnly, std::shared_ptr<FirewallConfiguration>* firewall,
-                    std::string* enforcement) {
-  BackendChoice choice;
-  // A store named on the command line is worked on here, and only there unless nftables is
-  // asked for.
+// The firewall this command works on. A store named on the command line is worked on here,
+// and only there unless nftables is asked for. A command that only reads (`readOnly`) leaves
+// the kernel as it is, whatever the backend.
+Result<OpenedFirewall> Open(const Command& command, bool readOnly) {
   const std::string backend = command.database.empty() || !command.backend.empty() ? command.backend : "store";
-  Status status = ChooseFirewallBackend(backend, &choice);
-  if (!status.ok()) return status;
-  if (choice.backend == FirewallBackend::kService) {
-    std::shared_ptr<FirewallBusClient> client;
-    status = FirewallBusClient::Connect(&client);
-    // Asked of the service only where it is shown: a change is then one call on the bus.
-    if (status.ok() && enforcement) status = client->Enforcement(enforcement);
-    if (status.ok() && enforcement) *enforcement += ", by the service brenvod";
-    *firewall = client;
-    return status;
-  }
-  std::shared_ptr<LocalFirewall> service;
-  const std::shared_ptr<Enforcer> enforcer = readOnly ? std::make_shared<StoreOnlyEnforcer>() : CreateEnforcer(&choice);
-  if (enforcement) *enforcement = choice.Description();
-  const std::string database = command.database.empty() ? DefaultDatabasePath() : command.database;
-  status = OpenLocalFirewall(database, enforcer, &service);
-  *firewall = service;
-  return status;
+  return OpenFirewall({command.database, backend}, readOnly ? FirewallUse::kReads : FirewallUse::kChanges);
+}
+
+// How `opened` is enforced. Asked of the service only where it is shown: a change is then one
+// call on the bus.
+Result<std::string> Enforcement(const OpenedFirewall& opened) {
+  if (opened.choice.backend != FirewallBackend::kService) return opened.choice.Description();
+  std::string enforcement;
+  const Status asked = dynamic_cast<FirewallBusClient&>(*opened.configuration).Enforcement(&enforcement);
+  if (!asked.ok()) return asked;
+  return enforcement + ", by the service brenvod";
 }
 
 std::optional<std::u16string> Text(const std::string& argument) { return ExactUtf16(argument); }
@@ -297,8 +284,7 @@ std::optional<Command> Parse(int argc, char** argv, int* status) {
   if (command.backend.empty())
     if (const char* backend = std::getenv("BRENVO_FIREWALL"); backend && !command.database.size())
       command.backend = backend;
-  if (!command.backend.empty() && command.backend != "service" && command.backend != "nftables" &&
-      command.backend != "store") {
+  if (!ParseBackend(command.backend).ok()) {
     *status = Usage("--firewall takes service, nftables or store, not " + command.backend);
     return std::nullopt;
   }
@@ -322,21 +308,23 @@ int main(int argc, char** argv) {
   const std::vector<std::string>& words = command->words;
   const std::string& first = words[0];
 
-  std::shared_ptr<FirewallConfiguration> firewall;
-  std::string enforcement;
   const bool readOnly = first == "status" || (words.size() == 2 && words[1] == "list");
-  if (const Status opened = OpenFirewall(*command, readOnly, &firewall, first == "status" ? &enforcement : nullptr);
-      !opened.ok())
-    return Refused("opening the firewall", opened);
-  if (first == "status") return PrintStatus(*firewall, enforcement, command->json);
+  const Result<OpenedFirewall> opened = Open(*command, readOnly);
+  if (!opened.ok()) return Refused("opening the firewall", opened.status());
+  FirewallConfiguration& firewall = *opened->configuration;
+  if (first == "status") {
+    const Result<std::string> enforcement = Enforcement(*opened);
+    if (!enforcement.ok()) return Refused("opening the firewall", enforcement.status());
+    return PrintStatus(firewall, *enforcement, command->json);
+  }
   if (first == "on" || first == "off") {
-    const Status turned = firewall->WriteFirewallEnabled(first == "on");
+    const Status turned = firewall.WriteFirewallEnabled(first == "on");
     return turned.ok() ? 0 : Refused("turning the firewall " + first, turned);
   }
   if (first == "apply") {
-    const Status applied = firewall->ApplyAll();
+    const Status applied = firewall.ApplyAll();
     return applied.ok() ? 0 : Refused("applying the store", applied);
   }
-  if (first == "apps") return Apps(*firewall, words, command->json);
-  return Ports(*firewall, words, command->json);
+  if (first == "apps") return Apps(firewall, words, command->json);
+  return Ports(firewall, words, command->json);
 }

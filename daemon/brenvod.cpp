@@ -21,10 +21,8 @@
 #include "daemon/traffic_adaptor.h"
 #include "firewall/bus/bus_protocol.h"
 #include "firewall/bus/firewall_adaptor.h"
-#include "firewall/local_firewall.h"
-#include "firewall/local_registration.h"
-#include "firewall/nft/enforcer.h"
 #include "firewall/nft/nftables_enforcer.h"
+#include "firewall/open_firewall.h"
 #include "resources/version.h"
 
 namespace {
@@ -64,7 +62,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Settings* settings) {
     return path.empty() ? std::string("a path, not nothing") : std::string();
   });
   app.add_option("--firewall", settings->backend)->check([](const std::string& backend) {
-    return backend == "nftables" || backend == "store" ? std::string() : "nftables or store, not " + backend;
+    const Result<std::optional<FirewallBackend>> named = ParseBackend(backend);
+    const bool held = named.ok() && *named && **named != FirewallBackend::kService;
+    return held ? std::string() : "nftables or store, not " + backend;
   });
   try {
     app.parse(argc, argv);
@@ -87,7 +87,7 @@ int BlockedSignals() {
 }
 
 // Serves the bus until SIGTERM or SIGINT.
-void Serve(sdbus::IConnection& bus, int signals, LocalFirewall& firewall) {
+void Serve(sdbus::IConnection& bus, int signals, FirewallConfiguration& firewall) {
   for (;;) {
     while (bus.processPendingRequest()) {
     }
@@ -105,23 +105,20 @@ void Serve(sdbus::IConnection& bus, int signals, LocalFirewall& firewall) {
 
 // Opens the store and makes the kernel hold it. Where that fails the kernel is left closed,
 // never open: a table already there is kept, or a closed one is loaded.
-std::shared_ptr<LocalFirewall> OpenFirewall(const Settings& settings) {
-  std::shared_ptr<NftablesEnforcer> nftables;
-  std::shared_ptr<Enforcer> enforcer = std::make_shared<StoreOnlyEnforcer>();
-  if (settings.backend == "nftables") enforcer = nftables = std::make_shared<NftablesEnforcer>(!settings.applyOnly);
-  std::shared_ptr<LocalFirewall> firewall;
-  const Status opened = OpenLocalFirewall(settings.database, enforcer, &firewall);
-  if (opened.ok()) return firewall;
-  std::fprintf(stderr, "brenvod: the store %s: %s\n", settings.database.c_str(), opened.reason().c_str());
-  if (!nftables) return nullptr;
+std::optional<OpenedFirewall> Open(const Settings& settings) {
+  const FirewallUse use = settings.applyOnly ? FirewallUse::kChanges : FirewallUse::kStays;
+  Result<OpenedFirewall> opened = OpenFirewallHere({settings.database, settings.backend}, use);
+  if (opened.ok()) return *std::move(opened);
+  std::fprintf(stderr, "brenvod: the store %s: %s\n", settings.database.c_str(), opened.status().reason().c_str());
+  if (settings.backend != "nftables") return std::nullopt;
   bool kept = false;
-  if (const Status closed = nftables->HoldClosed(&kept); !closed.ok())
+  if (const Status closed = NftablesEnforcer().HoldClosed(&kept); !closed.ok())
     std::fprintf(stderr, "brenvod: the kernel's table could not be closed either: %s\n", closed.reason().c_str());
   else
     std::fprintf(stderr, "brenvod: %s\n",
                  kept ? "the kernel keeps the table inet brenvo as it was"
                       : "the kernel holds a closed table inet brenvo: nothing new comes in");
-  return nullptr;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -131,15 +128,13 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = ParseCommandLine(argc, argv, &settings)) return *status;
   const int signals = BlockedSignals();
 
-  const std::shared_ptr<LocalFirewall> firewall = OpenFirewall(settings);
-  if (!firewall) return 1;
+  const std::optional<OpenedFirewall> opened = Open(settings);
+  if (!opened) return 1;
   if (settings.applyOnly) return 0;
-  BackendChoice choice;
-  (void)ChooseBackend(settings.backend, &choice);  // a name the command line checked
   try {
     const auto bus = sdbus::createSystemBusConnection();
     PolkitAuthorizer authorizer(*bus);
-    FirewallAdaptor adaptor(*bus, firewall, authorizer, settings.backend);
+    FirewallAdaptor adaptor(*bus, opened->configuration, authorizer, settings.backend);
     CaptureServer captures;
     if (!captures.Failure().empty()) {
       std::fprintf(stderr, "brenvod: %s\n", captures.Failure().c_str());
@@ -148,9 +143,9 @@ int main(int argc, char** argv) {
     TrafficAdaptor traffic(*bus, captures, authorizer);
     bus->requestName(bus::kServiceName);
     std::fprintf(stderr, "brenvod: serving %s on the system bus; store %s; %s\n", bus::kServiceName,
-                 settings.database.c_str(), choice.Description().c_str());
+                 settings.database.c_str(), opened->choice.Description().c_str());
     sd_notify(0, "READY=1");
-    Serve(*bus, signals, *firewall);
+    Serve(*bus, signals, *opened->configuration);
     sd_notify(0, "STOPPING=1");
     bus->releaseName(bus::kServiceName);
   } catch (const sdbus::Error& error) {

@@ -27,17 +27,20 @@ std::string BackendChoice::Description() const {
   return "store (" + how + "): the configuration is kept, nothing is enforced in the kernel";
 }
 
+Result<std::optional<FirewallBackend>> ParseBackend(const std::string& name) {
+  if (name.empty()) return std::optional<FirewallBackend>();
+  if (name == "store") return std::optional(FirewallBackend::kStore);
+  if (name == "nftables") return std::optional(FirewallBackend::kNftables);
+  if (name == "service") return std::optional(FirewallBackend::kService);
+  return InvalidArgument("unknown firewall backend \"" + name + "\" (use service, nftables or store)");
+}
+
 Status ChooseBackend(const std::string& name, BackendChoice* choice) {
-  if (name == "store" || name == "nftables" || name == "service") {
-    *choice = {name == "store"      ? FirewallBackend::kStore
-               : name == "nftables" ? FirewallBackend::kNftables
-                                    : FirewallBackend::kService,
-               false, ""};
-    return {};
-  }
-  if (!name.empty())
-    return InvalidArgument("unknown firewall backend \"" + name + "\" (use service, nftables or store)");
-  if (MayChangeKernelFirewall())
+  const Result<std::optional<FirewallBackend>> named = ParseBackend(name);
+  if (!named.ok()) return named.status();
+  if (*named)
+    *choice = {**named, false, ""};
+  else if (MayChangeKernelFirewall())
     *choice = {FirewallBackend::kNftables, true, "this process may change the kernel firewall"};
   else
     *choice = {FirewallBackend::kStore, true, "this process may not change the kernel firewall"};

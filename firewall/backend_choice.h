@@ -3,6 +3,7 @@
 // told by --help, on standard error when the automatic choice falls back to the store,
 // and in the About box.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "firewall/com/status.h"
@@ -21,6 +22,10 @@ struct BackendChoice {
   // One line: the backend, how it was chosen, what it does with the configuration.
   std::string Description() const;
 };
+
+// The backend `name` names: "store", "nftables" or "service"; nothing for "", which leaves
+// the choice to the machine. Refuses any other name (kInvalidArgument).
+Result<std::optional<FirewallBackend>> ParseBackend(const std::string& name);
 
 // Takes the backend named "store", "nftables" or "service", or chooses one of the first two
 // when `name` is empty: nftables where this process may change the kernel firewall (it has

@@ -55,17 +55,6 @@ OpenConfiguration OpenInProcess(const std::string& databasePath, std::shared_ptr
   };
 }
 
-// The backends this process can hold itself: the service is reached over the bus.
-Status ChooseInProcessBackend(const std::string& name, BackendChoice* choice) {
-  const Status status = ChooseBackend(name, choice);
-  if (!status.ok() || choice->backend != FirewallBackend::kService) return status;
-  return InvalidArgument("the firewall service is reached over the system bus, not opened here");
-}
-
-std::string ResolvedPath(const FirewallSettings& config) {
-  return config.databasePath.empty() ? DefaultDatabasePath() : config.databasePath;
-}
-
 }  // namespace
 
 Status OpenLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
@@ -86,15 +75,6 @@ std::string DefaultDatabasePath() {
   if (state && state[0] == '/') return std::string(state) + "/brenvo/firewall.db";
   const char* home = std::getenv("HOME");
   return std::string(home ? home : "") + "/.local/state/brenvo/firewall.db";
-}
-
-Status RegisterLocalFirewall(const FirewallSettings& config) {
-  BackendChoice choice;
-  Status status = ChooseInProcessBackend(config.backend, &choice);
-  if (!status.ok()) return status;
-  // The window holds the firewall while it is open, and answers for the authorized
-  // applications as long.
-  return RegisterFirewallClasses(OpenInProcess(ResolvedPath(config), CreateEnforcer(&choice, true)), choice);
 }
 
 Status RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer, int busyTimeoutMs) {
@@ -121,11 +101,3 @@ void RevokeFirewallClasses() {
 }
 
 std::optional<BackendChoice> RegisteredBackend() { return g_backend; }
-
-Status ApplyFirewallConfiguration(const FirewallSettings& config) {
-  BackendChoice choice;
-  Status status = ChooseInProcessBackend(config.backend, &choice);
-  std::shared_ptr<LocalFirewall> service;
-  if (status.ok()) status = OpenLocalFirewall(ResolvedPath(config), CreateEnforcer(&choice), &service);
-  return status;
-}

@@ -30,12 +30,10 @@ Status OpenLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforc
                          int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
 
 // Registers the factories of CLSID_NetFwMgr, CLSID_NetFwAuthorizedApplication and
-// CLSID_NetFwOpenPort, in place of any earlier registration. Creating the manager opens
-// the store (creating it, firewall off, if needed) and applies it to the kernel; when
-// either fails, creation fails and the thread's error text says why. Fails itself only
-// for a backend name this process cannot hold ("service" is reached over the bus).
-Status RegisterLocalFirewall(const FirewallSettings& config);
-// The same over a given enforcer and busy timeout.
+// CLSID_NetFwOpenPort, in place of any earlier registration, over the store at
+// `databasePath` and `enforcer`. Creating the manager opens the store (creating it, firewall
+// off, if needed) and applies it to the kernel; when either fails, creation fails and the
+// thread's error text says why. (RegisterFirewall chooses the backend from the settings.)
 Status RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<Enforcer> enforcer,
                              int busyTimeoutMs = FirewallStore::kDefaultBusyTimeoutMs);
 // Registers the same three classes over whatever configuration `open` gives: creating the
@@ -43,9 +41,6 @@ Status RegisterLocalFirewall(const std::string& databasePath, std::shared_ptr<En
 using OpenConfiguration = std::function<Result<std::shared_ptr<FirewallConfiguration>>()>;
 Status RegisterFirewallClasses(const OpenConfiguration& open, std::optional<BackendChoice> choice = {});
 void RevokeFirewallClasses();
-
-// Applies the stored configuration to the kernel in one atomic step (for `brenvo --apply`).
-Status ApplyFirewallConfiguration(const FirewallSettings& config);
 
 // The backend that the last registration took, and why; nothing after a registration over
 // a given enforcer or a revocation.

@@ -5,6 +5,7 @@
 #include "bench/firewall_store/latency.h"
 #include "firewall/local_registration.h"
 #include "firewall/nft/nftables_enforcer.h"
+#include "firewall/open_firewall.h"
 #include "tests/integration/support/netns.h"
 
 int main() {
@@ -40,7 +41,7 @@ int main() {
         Samples reapply;
         const FirewallSettings config{dir.Database(), "nftables"};
         for (int i = 0; i < 10; ++i)
-          reapply.Time([&] { return ApplyFirewallConfiguration(config).ok() ? FW_OK : FW_E_PROFILE_STATE; });
+          reapply.Time([&] { return ApplyFirewall(config).ok() ? FW_OK : FW_E_PROFILE_STATE; });
         PrintRow("re-apply (--apply)", entries, reapply, 250);
       }
     }

@@ -10,7 +10,7 @@
 #include <signal.h>
 
 #include "bench/firewall_store/latency.h"
-#include "firewall/bus_registration.h"
+#include "firewall/open_firewall.h"
 #include "firewall/nft/nftables_enforcer.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/service_world.h"

@@ -18,7 +18,7 @@
 #include "firewall/com/com_object.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
-#include "firewall/local_registration.h"
+#include "firewall/open_firewall.h"
 #include "framework/menu.h"
 #include "framework/win_app.h"
 #include "monitor/sniffer_dlg.h"
@@ -54,7 +54,7 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(m_dir.isValid());
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(m_dir.path());
-    ASSERT_TRUE(RegisterLocalFirewall({DatabasePath(), "store"}).ok());
+    ASSERT_TRUE(RegisterFirewall({DatabasePath(), "store"}).ok());
   }
   void TearDown() override {
     RevokeFirewallClasses();
@@ -304,7 +304,7 @@ TEST_F(MainWindowTest, PagesExistBeforeTheFirewallIsOpened) {
 
 TEST_F(MainWindowTest, AnUnopenableStoreShowsTheMessageAndEndsWithStatusOne) {
   RevokeFirewallClasses();
-  ASSERT_TRUE(RegisterLocalFirewall({"/proc/brenvo/cannot/exist.db", "store"}).ok());
+  ASSERT_TRUE(RegisterFirewall({"/proc/brenvo/cannot/exist.db", "store"}).ok());
   TestableMainWindow window;
   window.DoModal();
   EXPECT_EQ(window.exitStatus, 1);

@@ -23,6 +23,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/local_registration.h"
 #include "firewall/nft/nftables_enforcer.h"
+#include "firewall/open_firewall.h"
 #include "tests/firewall/hostile_texts.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/support/netns.h"
@@ -290,11 +291,11 @@ TEST_F(NftablesEnforcementTest, TheStoreIsAppliedAgainAtStartAndAfterDrift) {
 
   const FirewallSettings config{m_db, "nftables"};
   m_shell->Run("delete table inet brenvo");
-  EXPECT_TRUE(ApplyFirewallConfiguration(config).ok());
+  EXPECT_TRUE(ApplyFirewall(config).ok());
   EXPECT_EQ(Elements(), open);
   ASSERT_EQ(m_firewall->SwitchFirewallOff(), FW_OK);
   m_shell->Run("delete table inet brenvo");
-  EXPECT_TRUE(ApplyFirewallConfiguration(config).ok());
+  EXPECT_TRUE(ApplyFirewall(config).ok());
   EXPECT_FALSE(Hooked());
   EXPECT_EQ(Elements(), open);
 }

@@ -18,7 +18,7 @@
 #include <set>
 #include <thread>
 
-#include "firewall/bus_registration.h"
+#include "firewall/open_firewall.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/entry_listing.h"
