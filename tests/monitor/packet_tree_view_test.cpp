@@ -121,7 +121,7 @@ TEST_F(PacketTreeViewWorld, RowsFollowExpandedItemsAndTheTopItemStaysWhileTheOld
   ExpectRowsInPlace(view);
 }
 
-TEST_F(PacketTreeViewWorld, MouseAndKeysOpenCloseMoveAndScroll) {
+TEST_F(PacketTreeViewWorld, TheMouseOpensAndCloses) {
   Show(PacketTreeModel::kDefaultLimit, 50);
   const QModelIndex first = model->index(0, 0), third = model->index(2, 0);
   const QModelIndex ipHeader = model->index(0, 0, third), tcpHeader = model->index(1, 0, third);
@@ -142,8 +142,14 @@ TEST_F(PacketTreeViewWorld, MouseAndKeysOpenCloseMoveAndScroll) {
   EXPECT_EQ(view.currentIndex(), first);
   QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, Centre(third));
   EXPECT_FALSE(view.isExpanded(third));
+}
 
-  // Keys: Right opens, then goes in; Left closes, then goes out; + and - open and close.
+TEST_F(PacketTreeViewWorld, KeysOpenCloseMoveAndScroll) {
+  Show(PacketTreeModel::kDefaultLimit, 50);
+  const QModelIndex first = model->index(0, 0), third = model->index(2, 0);
+  const QModelIndex ipHeader = model->index(0, 0, third), tcpHeader = model->index(1, 0, third);
+
+  // Right opens, then goes in; Left closes, then goes out; + and - open and close.
   view.setFocus();
   view.setCurrentIndex(third);
   const auto key = [&](Qt::Key k) { QTest::keyClick(&view, k); };
