@@ -15,23 +15,13 @@
 #include <string>
 
 #include "firewall/nft/nft_commands.h"
+#include "firewall/verdicts/nfnetlink_message.h"
 
 namespace {
 
 struct SocketCloser {
   void operator()(mnl_socket* socket) const { mnl_socket_close(socket); }
 };
-
-nlmsghdr* PutMessage(char* at, std::uint16_t type, std::uint16_t flags, std::uint8_t family, std::uint16_t resource) {
-  nlmsghdr* message = mnl_nlmsg_put_header(at);
-  message->nlmsg_type = type;
-  message->nlmsg_flags = NLM_F_REQUEST | flags;
-  auto* header = static_cast<nfgenmsg*>(mnl_nlmsg_put_extra_header(message, sizeof(nfgenmsg)));
-  header->nfgen_family = family;
-  header->version = NFNETLINK_V0;
-  header->res_id = htobe16(resource);
-  return message;
-}
 
 void PutRule(nlmsghdr* message) {
   mnl_attr_put_strz(message, NFTA_RULE_TABLE, "brenvo");
@@ -66,12 +56,12 @@ Status AddCompatQueueRule() {
   if (!socket || mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) return Fail(std::strerror(errno));
   alignas(nlmsghdr) char batch[1024];
   char* end = batch;
-  end += PutMessage(end, NFNL_MSG_BATCH_BEGIN, 0, AF_UNSPEC, NFNL_SUBSYS_NFTABLES)->nlmsg_len;
-  nlmsghdr* rule = PutMessage(end, NFNL_SUBSYS_NFTABLES << 8 | NFT_MSG_NEWRULE, NLM_F_CREATE | NLM_F_APPEND | NLM_F_ACK,
-                              NFPROTO_INET, 0);
+  end += PutNfnetlinkMessage(end, NFNL_MSG_BATCH_BEGIN, 0, AF_UNSPEC, NFNL_SUBSYS_NFTABLES)->nlmsg_len;
+  nlmsghdr* rule = PutNfnetlinkMessage(end, NFNL_SUBSYS_NFTABLES << 8 | NFT_MSG_NEWRULE,
+                                       NLM_F_CREATE | NLM_F_APPEND | NLM_F_ACK, NFPROTO_INET, 0);
   PutRule(rule);
   end += rule->nlmsg_len;
-  end += PutMessage(end, NFNL_MSG_BATCH_END, 0, AF_UNSPEC, NFNL_SUBSYS_NFTABLES)->nlmsg_len;
+  end += PutNfnetlinkMessage(end, NFNL_MSG_BATCH_END, 0, AF_UNSPEC, NFNL_SUBSYS_NFTABLES)->nlmsg_len;
   if (mnl_socket_sendto(socket.get(), batch, static_cast<std::size_t>(end - batch)) < 0)
     return Fail(std::strerror(errno));
   // The rule asked for an acknowledgement: its error, or 0.

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "firewall/verdicts/app_queue.h"
+#include "firewall/verdicts/nfnetlink_message.h"
 
 namespace {
 
@@ -36,14 +37,7 @@ constexpr std::size_t kAnswerSize = MNL_ALIGN(sizeof(nlmsghdr)) + MNL_ALIGN(size
                                     MNL_ALIGN(sizeof(nlattr)) + MNL_ALIGN(sizeof(nfqnl_msg_verdict_hdr));
 
 nlmsghdr* PutQueueMessage(char* at, std::uint8_t type, std::uint16_t flags) {
-  nlmsghdr* message = mnl_nlmsg_put_header(at);
-  message->nlmsg_type = NFNL_SUBSYS_QUEUE << 8 | type;
-  message->nlmsg_flags = NLM_F_REQUEST | flags;
-  auto* header = static_cast<nfgenmsg*>(mnl_nlmsg_put_extra_header(message, sizeof(nfgenmsg)));
-  header->nfgen_family = AF_UNSPEC;
-  header->version = NFNETLINK_V0;
-  header->res_id = htons(kAppQueue);
-  return message;
+  return PutNfnetlinkMessage(at, NFNL_SUBSYS_QUEUE << 8 | type, flags, AF_UNSPEC, kAppQueue);
 }
 
 Status Refused(const std::string& why) { return Failed("the verdicts on authorized applications: " + why); }
