@@ -163,12 +163,22 @@ TEST(SocketOwnerTest, HoldersAreFoundApartCheckedBeforeUseAndLookedForAgainWhenA
   EXPECT_EQ(Pids(holders.Holders(socket, 0)), std::vector<pid_t>{});
 }
 
-TEST(SocketOwnerTest, ASocketIsLookedForAmongItsUsersProcessesUnlessAskedToLookEverywhere) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a socket to another user";
+// A holders' finder, and a TCP socket of this process's on loopback.
+class SocketHoldersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fd = Bound(SOCK_STREAM, "127.0.0.1", 0);
+    ASSERT_GE(fd, 0);
+    socket = {Inode(fd), 0};
+  }
+
   SocketHolders holders;
-  const int fd = Bound(SOCK_STREAM, "127.0.0.1", 0);
-  ASSERT_GE(fd, 0);
-  const ReceivingSocket socket{Inode(fd), 0};
+  int fd = -1;
+  ReceivingSocket socket;
+};
+
+TEST_F(SocketHoldersTest, ASocketIsLookedForAmongItsUsersProcessesUnlessAskedToLookEverywhere) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a socket to another user";
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   // Handed to a process of another user that may be looked into, as a service started by
@@ -219,13 +229,9 @@ TEST(SocketOwnerTest, AProcessRunsItsFileUntilTheFileIsGoneAndATracedOneIsTold) 
   EXPECT_TRUE(holders.Traced(child));  // gone: nothing to trust
 }
 
-TEST(SocketOwnerTest, NoUserCanMakeTheHoldersOfAnothersSocketsBeForgotten) {
+TEST_F(SocketHoldersTest, NoUserCanMakeTheHoldersOfAnothersSocketsBeForgotten) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to make sockets of another user";
-  SocketHolders holders;
-  const int fd = Bound(SOCK_STREAM, "127.0.0.1", 0);
-  ASSERT_GE(fd, 0);
-  const ReceivingSocket mine{Inode(fd), 0};
-  ASSERT_EQ(Published(holders, mine, 0), std::vector<pid_t>{getpid()});
+  ASSERT_EQ(Published(holders, socket, 0), std::vector<pid_t>{getpid()});
   // Another user's sockets, more than are remembered for one user, each asked about.
   int inodes[2];
   ASSERT_EQ(pipe(inodes), 0);
@@ -235,7 +241,7 @@ TEST(SocketOwnerTest, NoUserCanMakeTheHoldersOfAnothersSocketsBeForgotten) {
     const rlimit room{kMany + 64, kMany + 64};
     if (setrlimit(RLIMIT_NOFILE, &room) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(1);
     for (int i = 0; i < kMany; ++i) {
-      const std::uint64_t inode = Inode(socket(AF_INET, SOCK_DGRAM, 0));
+      const std::uint64_t inode = Inode(::socket(AF_INET, SOCK_DGRAM, 0));
       write(inodes[1], &inode, sizeof inode);
     }
     pause();
@@ -246,9 +252,9 @@ TEST(SocketOwnerTest, NoUserCanMakeTheHoldersOfAnothersSocketsBeForgotten) {
   for (std::uint64_t inode; theirs.size() < kMany && read(inodes[0], &inode, sizeof inode) == sizeof inode;)
     theirs.push_back({inode, 65534});
   ASSERT_EQ(theirs.size(), std::size_t{kMany});
-  for (const ReceivingSocket& socket : theirs) holders.Holders(socket, 0);
+  for (const ReceivingSocket& other : theirs) holders.Holders(other, 0);
   EXPECT_EQ(Published(holders, theirs.back(), 0), std::vector<pid_t>{child});
-  EXPECT_EQ(Pids(holders.Holders(mine, 0)), std::vector<pid_t>{getpid()});
+  EXPECT_EQ(Pids(holders.Holders(socket, 0)), std::vector<pid_t>{getpid()});
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   close(fd);

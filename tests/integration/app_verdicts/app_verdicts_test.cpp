@@ -75,10 +75,7 @@ class AppVerdictsTest : public ::testing::Test {
     EXPECT_TRUE(server->Serving()) << path << " on " << address << " port " << port;
     return server;
   }
-  bool TcpFromB(const char* address, int port) {
-    const InNamespace inB(m_netns->B());
-    return Fd(ConnectTcp(address, port)).fd >= 0;
-  }
+  bool TcpFromB(const char* address, int port) { return TcpFrom(m_netns->B(), address, port); }
   bool UdpFromB(const char* address, int port) {
     const InNamespace inB(m_netns->B());
     return UdpAnswered(address, port);

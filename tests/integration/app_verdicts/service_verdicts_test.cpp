@@ -57,10 +57,7 @@ class ServiceVerdictsTest : public WorldTest {
   // of /proc on a busy machine, and for the SYN sent again after a second should the first
   // have come while the service was starting: a short time-out only tells a drop quickly.
   static constexpr int kGetsThroughMs = 3000;
-  bool TcpFromB(int port, int timeoutMs = kProbeTimeoutMs) {
-    const InNamespace inB(m_netns->B());
-    return Fd(ConnectTcp(kA, port, timeoutMs)).fd >= 0;
-  }
+  bool TcpFromB(int port, int timeoutMs = kProbeTimeoutMs) { return TcpFrom(m_netns->B(), kA, port, timeoutMs); }
 
   std::string m_program;
 };

@@ -90,11 +90,7 @@ class NftablesEnforcementTest : public ::testing::Test {
     ASSERT_EQ(m_firewall->InitFirewallProfile(), FW_OK);
   }
 
-  bool TcpFromB(int port) {
-    InNamespace inB(m_netns->B());
-    const Fd fd(ConnectTcp(NetnsPair::kAddressA, port));
-    return fd.fd >= 0;
-  }
+  bool TcpFromB(int port) { return TcpFrom(m_netns->B(), NetnsPair::kAddressA, port); }
   bool UdpFromB(int port, int server) {
     {
       InNamespace inB(m_netns->B());

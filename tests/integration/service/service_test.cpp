@@ -18,11 +18,11 @@
 #include <set>
 #include <thread>
 
-#include "firewall/open_firewall.h"
 #include "firewall/com/com_ptr.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/entry_listing.h"
 #include "firewall/local_registration.h"
+#include "firewall/open_firewall.h"
 #include "tests/firewall/hostile_texts.h"
 #include "tests/firewall/test_firewall.h"
 #include "tests/integration/service/world_test.h"
@@ -74,11 +74,7 @@ class ServiceTest : public WorldTest {
     }
     return listing;
   }
-  bool TcpFromB(int port) {
-    InNamespace inB(m_netns->B());
-    const Fd fd(ConnectTcp(NetnsPair::kAddressA, port));
-    return fd.fd >= 0;
-  }
+  bool TcpFromB(int port) { return TcpFrom(m_netns->B(), NetnsPair::kAddressA, port); }
   // Runs a program as root in namespace A, where the service keeps its table.
   Result RunInA(const std::vector<std::string>& argv) const {
     const std::string log = m_world->Dir() + "/run-in-a.log";

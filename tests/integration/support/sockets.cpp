@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "tests/integration/support/netns.h"
+
 Fd::~Fd() {
   if (fd >= 0) close(fd);
 }
@@ -81,4 +83,9 @@ int UdpServer(int port) {
   const sockaddr_in at = Address("0.0.0.0", port);
   bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
   return fd;
+}
+
+bool TcpFrom(const std::string& netns, const char* ip, int port, int timeoutMs) {
+  const InNamespace inside(netns);
+  return Fd(ConnectTcp(ip, port, timeoutMs)).fd >= 0;
 }

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <string>
 
 inline constexpr int kProbeTimeoutMs = 300;
 
@@ -22,6 +23,8 @@ sockaddr_in Address(const char* ip, int port);
 bool Readable(int fd);
 // Opens a TCP connection to an IPv4 or IPv6 address; -1 when it does not get through in time.
 int ConnectTcp(const char* ip, int port, int timeoutMs = kProbeTimeoutMs);
+// Whether a TCP connection from network namespace `netns` to an address gets through in time.
+bool TcpFrom(const std::string& netns, const char* ip, int port, int timeoutMs = kProbeTimeoutMs);
 // Whether a UDP datagram to an IPv4 or IPv6 address is answered within the probe time-out.
 bool UdpAnswered(const char* ip, int port);
 // A TCP server listening, and a UDP socket bound, on every address at `port`.
