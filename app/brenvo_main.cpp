@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "app/options.h"
-#include "firewall/open_firewall.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/local_registration.h"
+#include "firewall/open_firewall.h"
 #include "framework/win_app.h"
 #include "monitor/service_source.h"
 #include "monitor/sniffer_dlg.h"

@@ -28,15 +28,15 @@ void TrafficAdaptor::OpenCapture(sdbus::Result<sdbus::UnixFd, uint32_t>&& result
     return fail(InvalidArgument("\"" + address + "\" is not a dotted IPv4 address"));
   const std::optional<std::string> sender = bus::CurrentSender(getObject());
   if (!sender) return fail(AccessDenied("the caller cannot be identified"));
-  m_authorizer.Check(*sender, bus::kViewTrafficAction,
-                     [this, call, fail, client = *sender, address, parsed](const Status& allowed, uid_t uid) {
-                       if (!allowed.ok()) return fail(allowed);
-                       const Result<CaptureServer::Opened> opened = m_captures.Open(client, uid, parsed.s_addr);
-                       if (!opened.ok())
-                         return fail(Status(opened.status().kind(),
-                                            "cannot capture " + address + ": " + opened.status().reason()));
-                       call->returnResults(sdbus::UnixFd(opened->socket, sdbus::adopt_fd), opened->capture);
-                     });
+  m_authorizer.Check(
+      *sender, bus::kViewTrafficAction,
+      [this, call, fail, client = *sender, address, parsed](const Status& allowed, uid_t uid) {
+        if (!allowed.ok()) return fail(allowed);
+        const Result<CaptureServer::Opened> opened = m_captures.Open(client, uid, parsed.s_addr);
+        if (!opened.ok())
+          return fail(Status(opened.status().kind(), "cannot capture " + address + ": " + opened.status().reason()));
+        call->returnResults(sdbus::UnixFd(opened->socket, sdbus::adopt_fd), opened->capture);
+      });
 }
 
 uint64_t TrafficAdaptor::GetDroppedDatagrams(const uint32_t& capture) {

@@ -10,8 +10,8 @@
 #include <signal.h>
 
 #include "bench/firewall_store/latency.h"
-#include "firewall/open_firewall.h"
 #include "firewall/nft/nftables_enforcer.h"
+#include "firewall/open_firewall.h"
 #include "tests/integration/support/netns.h"
 #include "tests/integration/support/service_world.h"
 

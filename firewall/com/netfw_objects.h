@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "firewall/com/com_object.h"
-#include "firewall/com/netfw.h"
 #include "firewall/com/firewall_configuration.h"
+#include "firewall/com/netfw.h"
 
 // The manager over an open service; policy, profile and collections hang from it.
 HRESULT CreateNetFwMgr(std::shared_ptr<FirewallConfiguration> service, REFIID riid, void** object);

@@ -36,8 +36,8 @@ inline Status Failed(std::string reason) { return {FailureKind::kFailed, std::mo
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : m_value(std::move(value)) {}             // NOLINT: implicit by design
-  Result(Status failure) : m_status(std::move(failure)) {}   // NOLINT: of a failure only
+  Result(T value) : m_value(std::move(value)) {}            // NOLINT: implicit by design
+  Result(Status failure) : m_status(std::move(failure)) {}  // NOLINT: of a failure only
 
   bool ok() const { return m_value.has_value(); }
   explicit operator bool() const { return ok(); }

@@ -46,8 +46,8 @@ TEST(Ipv6Test, TheTransportIsFoundPastTheExtensionHeaders) {
 
   // Hop-by-hop options, a first fragment, authentication (12 bytes), then UDP.
   const Bytes authentication = {IPPROTO_UDP, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  const Bytes extended =
-      tools::Ipv6Packet(IPPROTO_HOPOPTS, Joined({Options(IPPROTO_FRAGMENT), Fragment(IPPROTO_AH, 0), authentication, kUdpHeader}));
+  const Bytes extended = tools::Ipv6Packet(
+      IPPROTO_HOPOPTS, Joined({Options(IPPROTO_FRAGMENT), Fragment(IPPROTO_AH, 0), authentication, kUdpHeader}));
   const auto behind = net::ParseIpv6(extended);
   ASSERT_TRUE(behind);
   EXPECT_EQ(behind->protocol, IPPROTO_UDP);
@@ -64,7 +64,8 @@ TEST(Ipv6Test, TheTransportIsFoundPastTheExtensionHeaders) {
   }
 
   // A later fragment says where it lies; what follows is not a header then.
-  const auto later = net::ParseIpv6(tools::Ipv6Packet(IPPROTO_FRAGMENT, Joined({Fragment(IPPROTO_UDP, 1), kUdpHeader})));
+  const auto later =
+      net::ParseIpv6(tools::Ipv6Packet(IPPROTO_FRAGMENT, Joined({Fragment(IPPROTO_UDP, 1), kUdpHeader})));
   ASSERT_TRUE(later);
   EXPECT_EQ(later->fragmentOffset, 1);
   // What is not an extension header is the protocol, whatever it is.
@@ -86,7 +87,7 @@ TEST(Ipv6Test, MalformedPacketsGiveNothing) {
       tools::Ipv6Packet(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),    // options past the end
       tools::Ipv6Packet(IPPROTO_DSTOPTS, {IPPROTO_DSTOPTS, 0, 0, 0, 0, 0, 0, 0}),  // options until the end
       tools::Ipv6Packet(IPPROTO_ROUTING, {IPPROTO_UDP, 0, 0, 0}),                  // cut inside the extension header
-      tools::Ipv6Packet(IPPROTO_AH, {IPPROTO_UDP, 1, 0, 0, 0, 0, 0, 0}),           // authentication runs 4 bytes past the end
+      tools::Ipv6Packet(IPPROTO_AH, {IPPROTO_UDP, 1, 0, 0, 0, 0, 0, 0}),  // authentication runs 4 bytes past the end
       tools::Ipv6Packet(IPPROTO_DSTOPTS, OptionsChain(net::Ipv6Header::kMostExtensionHeaders + 1)),
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_FALSE(net::ParseIpv6(cases[i])) << "case " << i;

@@ -59,9 +59,9 @@ TEST(InboundFlowTest, WhatHoldsNoPortsOfTcpOrUdpIsNoFlow) {
       laterFragment,
       badHeaderLength,
       headerPastTheEnd,
-      tools::Ipv4Datagram(1, "10.0.0.2", "10.0.0.1", 8),  // ICMP
-      {0x55, 0, 0, 0},                                    // IP version 5
-      tools::Ipv6Packet(IPPROTO_UDP, {0xCF, 0x08, 0x00}),              // cut inside the ports
+      tools::Ipv4Datagram(1, "10.0.0.2", "10.0.0.1", 8),   // ICMP
+      {0x55, 0, 0, 0},                                     // IP version 5
+      tools::Ipv6Packet(IPPROTO_UDP, {0xCF, 0x08, 0x00}),  // cut inside the ports
       tools::Ipv6Packet(IPPROTO_ICMPV6, kUdpHeader),
       tools::Ipv6Packet(IPPROTO_FRAGMENT, {IPPROTO_UDP, 0, 0x00, 0x08, 0, 0, 0, 7}),  // a later fragment
       tools::Ipv6Packet(IPPROTO_HOPOPTS, {IPPROTO_UDP, 200, 0, 0, 0, 0, 0, 0}),       // options past the end
