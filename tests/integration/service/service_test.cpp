@@ -242,9 +242,10 @@ class ServiceProfileTest : public ServiceTest {
   }
 };
 
-// A local user's connection that outlives its process: once the process's pid is root's,
-// the connection must still be the user's.
-TEST_F(ServiceTest, AConnectionIsItsUsersWhoeverTakesItsPidLater) {
+// A hostile client gets no more than its user may have: a connection that outlives its
+// process is still its user's once the process's pid is root's, and captures are bounded
+// per user and end with their connection.
+TEST_F(ServiceTest, AHostileClientGetsNoMoreThanItsUser) {
   ASSERT_EQ(Ctl(0, {"on"}).status, 0);
   const std::string go = m_world->Home(kDenied) + "/go", answer = m_world->Home(kDenied) + "/answer";
   const Result started = m_world->Run(kDenied, {HOSTILE_CLIENT_PATH, "reused-pid", go, answer});
@@ -268,11 +269,9 @@ TEST_F(ServiceTest, AConnectionIsItsUsersWhoeverTakesItsPidLater) {
   const std::string said((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(said, "org.brenvo.Firewall1.Error.AccessDenied");
   EXPECT_NE(KernelTable().find("chain input"), std::string::npos);
-}
 
-// A user holds at most 4 captures however many connections it opens, and a capture ends
-// with its connection even while the user keeps the socket.
-TEST_F(ServiceTest, CapturesAreCountedPerUserAndEndWithTheirConnection) {
+  // A user holds at most 4 captures however many connections it opens, and a capture ends
+  // with its connection even while the user keeps the socket.
   const Result captures = m_world->Run(kAllowed, {HOSTILE_CLIENT_PATH, "captures", NetnsPair::kAddressA});
   EXPECT_EQ(captures.out, "opened 4\nended 4\n") << captures.err;
 }
