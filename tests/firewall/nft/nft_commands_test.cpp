@@ -180,8 +180,8 @@ TEST(NftCommandsTest, TheDropLogCopiesTheFirstPacketOfNewFlowsAtALimitedRate) {
   const json commands = CommandsOf(nft::DropLogCommand());
   ASSERT_EQ(commands.size(), 3u);
   EXPECT_EQ(commands[0], json({{"flush", {{"chain", chain}}}}));  // filled anew, never twice
-  EXPECT_EQ(RulesOf(commands, "drop_log"), (std::vector<json>{json::array({syn, newState, limit, log}),
-                                                              json::array({udp, newState, limit, log})}));
+  EXPECT_EQ(RulesOf(commands, "drop_log"),
+            (std::vector<json>{json::array({syn, newState, limit, log}), json::array({udp, newState, limit, log})}));
   // Nothing in it accepts, drops or jumps: the input chain's policy decides as before.
   EXPECT_EQ(nft::DropLogCommand().find("accept"), std::string::npos);
   EXPECT_EQ(nft::DropLogCommand().find("drop\""), std::string::npos);
