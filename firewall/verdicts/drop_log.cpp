@@ -46,7 +46,12 @@ void Drain(int eventFd) {
 }  // namespace
 
 DropLog::DropLog(BlockedFlows& blocked, const std::string& proc)
-    : m_blocked(blocked), m_proc(proc), m_holders(proc), m_received(MNL_SOCKET_BUFFER_SIZE) {}
+    : m_blocked(blocked),
+      m_proc(proc),
+      m_holders(proc),
+      m_stop(eventfd(0, EFD_CLOEXEC)),
+      m_refused(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_received(MNL_SOCKET_BUFFER_SIZE) {}
 
 DropLog::~DropLog() {
   if (m_thread.joinable()) {
@@ -61,20 +66,16 @@ DropLog::~DropLog() {
 Status DropLog::Serve() {
   if (m_thread.joinable()) return {};
   if (!m_owner.Ready()) return Unreadable("the kernel's socket diagnostics (NETLINK_SOCK_DIAG) cannot be asked");
-  if (!m_group) {
-    const Status status = Bind();
-    if (!status.ok()) return status;
-  }
-  if (m_stop < 0) m_stop = eventfd(0, EFD_CLOEXEC);
-  if (m_refused < 0) m_refused = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (m_stop < 0 || m_refused < 0) return Unreadable(std::strerror(errno));
+  if (m_stop < 0 || m_refused < 0) return Unreadable("no event descriptors to wait on");
+  // Without the group the verdicts' refusals are still recorded.
+  const Status bound = Bind();
   // Signals stay with the threads that expect them.
   sigset_t all, before;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &before);
   m_thread = std::thread(&DropLog::Run, this);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return {};
+  return bound;
 }
 
 Status DropLog::Bind() {
@@ -123,11 +124,12 @@ void DropLog::Refused(const InboundFlow& flow, bool listening, pid_t pid, uid_t 
     if (m_refusals.size() >= kMostPending) return;
     m_refusals.push_back({flow, {listening, "", pid, owner}});
   }
-  if (m_refused >= 0) Wake(m_refused);
+  Wake(m_refused);
 }
 
 void DropLog::Run() {
-  pollfd waiting[4] = {{mnl_socket_get_fd(m_group), POLLIN, 0},
+  // Without the group, poll passes over its place.
+  pollfd waiting[4] = {{m_group ? mnl_socket_get_fd(m_group) : -1, POLLIN, 0},
                        {m_stop, POLLIN, 0},
                        {m_holders.Published(), POLLIN, 0},
                        {m_refused, POLLIN, 0}};

@@ -37,13 +37,15 @@ class DropLog {
   DropLog(const DropLog&) = delete;
   DropLog& operator=(const DropLog&) = delete;
 
-  // Starts reading the group in the calling thread's network namespace, unless it is read
-  // already. Fails, with the reason, where it cannot be read.
+  // Starts the thread, reading the group in the calling thread's network namespace, unless
+  // it runs already. Fails, with the reason, where the group cannot be read (the thread
+  // then records the refusals alone) or the sockets cannot be asked for (it does not start).
   Status Serve();
 
   // A flow that the verdicts dropped, held by process `pid` (0: none known) on a socket of
   // user `owner`; `listening` false where no socket would have received it. Any thread;
   // it costs a lock and a write, and is forgotten when too many wait already.
+  // Kept until Serve() starts the thread.
   void Refused(const InboundFlow& flow, bool listening, pid_t pid, uid_t owner);
 
  private:
@@ -74,8 +76,8 @@ class DropLog {
   SocketOwner m_owner;
   SocketHolders m_holders;
   mnl_socket* m_group = nullptr;
-  int m_stop = -1;     // an eventfd that wakes the thread to end
-  int m_refused = -1;  // an eventfd that wakes it for refusals
+  const int m_stop;     // an eventfd that wakes the thread to end
+  const int m_refused;  // an eventfd that wakes it for refusals
   std::thread m_thread;
   std::vector<char> m_received;
   std::deque<Pending> m_pending;

@@ -110,9 +110,9 @@ class BlockedFlowsTest : public ::testing::Test {
   }
 
   std::string Program(const std::string& name) const { return m_dir.File(name + "/echo"); }
-  bool TcpFromB(int port) {
+  bool TcpFromB(int port, const char* address = kA) {
     const InNamespace inB(m_netns->B());
-    return Fd(ConnectTcp(kA, port)).fd >= 0;
+    return Fd(ConnectTcp(address, port)).fd >= 0;
   }
   // The entry for TCP to `port` once `done` holds of it, or a default one after 10 s.
   BlockedFlow WaitFor(int port, const std::function<bool(const BlockedFlow&)>& done) {
@@ -147,6 +147,8 @@ TEST_F(BlockedFlowsTest, ClosedPortsAndUnauthorizedListenersAreRecordedAndAuthor
   EXPECT_FALSE(TcpFromB(7101));
   EXPECT_GT(WaitFor(7101, [&](const BlockedFlow& flow) { return flow.count > closed.count; }).count, closed.count);
   EXPECT_EQ(EntriesFor(7101), 1u);
+  EXPECT_FALSE(TcpFromB(7105, NetnsPair::kAddress6A));
+  EXPECT_EQ(WaitFor(7105, [](const BlockedFlow& flow) { return flow.count >= 1; }).family, AF_INET6);
 
   // No program authorized: the copy of the drop tells of it.
   const NobodyEcho unlisted(Program("other"), 7102);
