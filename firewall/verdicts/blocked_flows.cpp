@@ -9,7 +9,8 @@ constexpr auto kSignalEvery = std::chrono::minutes(1);
 }  // namespace
 
 std::size_t BlockedFlows::KeyHash::operator()(const Key& key) const {
-  const std::size_t numbers = std::size_t{key.listening} << 24 | std::size_t{key.protocol} << 16 | key.localPort;
+  const std::size_t numbers =
+      std::size_t{key.uid} << 25 | std::size_t{key.listening} << 24 | std::size_t{key.protocol} << 16 | key.localPort;
   return std::hash<std::string>()(key.program) ^ std::hash<std::size_t>()(numbers);
 }
 
@@ -18,10 +19,11 @@ BlockedFlows::BlockedFlows(Clock clock) : m_clock(std::move(clock)) {}
 bool BlockedFlows::Record(const InboundFlow& flow, const BlockedHolder& holder) {
   const auto now = m_clock();
   BlockedFlow signalled;
+  Listener listener;
   bool signal = false;
   {
     const std::lock_guard lock(m_mutex);
-    Key key{holder.listening, holder.program, flow.protocol, flow.localPort};
+    Key key{holder.listening, holder.program, holder.uid, flow.protocol, flow.localPort};
     const auto known = m_index.find(key);
     if (known != m_index.end()) {
       m_entries.splice(m_entries.begin(), m_entries, known->second);
@@ -50,11 +52,17 @@ bool BlockedFlows::Record(const InboundFlow& flow, const BlockedHolder& holder) 
     signal = signal || now - entry.signalled >= kSignalEvery || now < entry.signalled;
     if (signal) {
       entry.signalled = now;
-      if (m_listener) signalled = blocked;
+      listener = m_listener;
+      if (listener) signalled = blocked;
     }
   }
-  if (signal && m_listener) m_listener(signalled);
+  if (listener) listener(signalled);
   return signal;
+}
+
+void BlockedFlows::SetListener(Listener listener) {
+  const std::lock_guard lock(m_mutex);
+  m_listener = std::move(listener);
 }
 
 std::vector<BlockedFlow> BlockedFlows::List() const {

@@ -1,13 +1,11 @@
 #pragma once
 // The record of recent blocked inbound flows: at most kMostBlocked entries, one per program,
-// protocol and local port, each with how often and when it was blocked, who held the socket
+// user, protocol and local port, each with how often and when it was blocked, who held the socket
 // that would have received it, and where the last one came from. When full, the entry
 // blocked longest ago leaves. Thread-safe; each Record costs the same however full it is.
 //
-// The bus side is expected to hold the service's one BlockedFlows (see
-// NftablesEnforcer::Blocked()), emit a signal for each Record that returns true (the
-// reporters call Record; a Listener set once forwards those to the bus thread), and answer a
-// list method from List(), keeping to a caller's own uid where it may not see every block.
+// The service's bus side (and the window that enforces by itself) listens for the blocks to
+// be signalled, and lists the rest; see NftablesEnforcer::Blocked().
 #include <sys/types.h>
 
 #include <array>
@@ -20,32 +18,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "firewall/com/blocked_flow.h"
 #include "firewall/verdicts/inbound_flow.h"
 
 inline constexpr std::size_t kMostBlocked = 1000;
-
-// Who held the socket that would have received a blocked flow.
-struct BlockedHolder {
-  bool listening = false;  // a socket would have received it; when not, the rest is empty
-  std::string program;     // the holder's executable; "" where nothing listened or unknown
-  pid_t pid = 0;           // 0 where unknown
-  uid_t uid = 0;           // the holder's, else the socket's owner
-  bool operator==(const BlockedHolder& other) const = default;
-};
-
-struct BlockedFlow {
-  BlockedHolder holder;
-  std::uint8_t protocol = 0;  // IPPROTO_TCP or IPPROTO_UDP
-  std::uint16_t localPort = 0;
-  std::uint64_t count = 0;
-  std::chrono::system_clock::time_point first;
-  std::chrono::system_clock::time_point last;
-  // The last one's remote end: AF_INET or AF_INET6, the address in network order (an IPv4
-  // one in the first four bytes), the port in host order.
-  int family = 0;
-  std::array<std::uint8_t, 16> remoteAddress{};
-  std::uint16_t remotePort = 0;
-};
 
 class BlockedFlows {
  public:
@@ -62,13 +38,14 @@ class BlockedFlows {
   bool Record(const InboundFlow& flow, const BlockedHolder& holder);
   // Every entry, the one blocked most recently first.
   std::vector<BlockedFlow> List() const;
-  // Set once, before anything reports.
-  void SetListener(Listener listener) { m_listener = std::move(listener); }
+  // Replaces the listener; from when this returns, blocks go to the new one only.
+  void SetListener(Listener listener);
 
  private:
   struct Key {
     bool listening;
     std::string program;
+    uid_t uid;
     std::uint8_t protocol;
     std::uint16_t localPort;
     bool operator==(const Key& other) const = default;
@@ -83,8 +60,8 @@ class BlockedFlows {
   };
 
   const Clock m_clock;
-  Listener m_listener;
   mutable std::mutex m_mutex;  // guards what follows
+  Listener m_listener;
   std::list<Entry> m_entries;  // the one blocked most recently first
   std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> m_index;
 };

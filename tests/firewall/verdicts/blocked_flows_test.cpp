@@ -30,20 +30,21 @@ class BlockedFlowsTest : public ::testing::Test {
   BlockedFlows m_blocked{[this] { return m_now; }};
 };
 
-TEST_F(BlockedFlowsTest, BlocksMergeByProgramProtocolAndPortAndSignalAtMostOnceAMinute) {
+TEST_F(BlockedFlowsTest, BlocksMergeByProgramUserProtocolAndPortAndSignalAtMostOnceAMinute) {
   std::vector<BlockedFlow> heard;
   m_blocked.SetListener([&](const BlockedFlow& flow) { heard.push_back(flow); });
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 80), kServer));
   m_now += 30s;
   EXPECT_FALSE(m_blocked.Record(Flow(IPPROTO_TCP, 80, 3), {true, "/usr/bin/server", 43, 1000}));
-  // Another protocol, port, program, or nothing listening: entries of their own.
+  // Another protocol, port, program, user, or nothing listening: entries of their own.
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_UDP, 80), kServer));
+  EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 80), {true, "/usr/bin/server", 45, 1001}));
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 81), kServer));
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 80), {true, "/usr/bin/other", 44, 1000}));
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 80), kNobody));
   // A holder whose program is not known is not one where nothing listened.
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 80), {true, "", 0, 1000}));
-  EXPECT_EQ(heard.size(), 6u);
+  EXPECT_EQ(heard.size(), 7u);
 
   m_now += 29s;  // 59 s after the first signal
   EXPECT_FALSE(m_blocked.Record(Flow(IPPROTO_TCP, 80), kServer));
@@ -55,16 +56,16 @@ TEST_F(BlockedFlowsTest, BlocksMergeByProgramProtocolAndPortAndSignalAtMostOnceA
   EXPECT_TRUE(m_blocked.Record(Flow(IPPROTO_TCP, 80), kServer));
 
   const std::vector<BlockedFlow> list = m_blocked.List();
-  ASSERT_EQ(list.size(), 6u);
+  ASSERT_EQ(list.size(), 7u);
   const BlockedFlow& server = list.front();
   EXPECT_EQ(server.holder, kServer);
   EXPECT_EQ(server.count, 6u);
   EXPECT_EQ(server.first, Time(1000h));
   EXPECT_EQ(server.last, m_now);
   EXPECT_EQ(server.remoteAddress[3], 2);
-  EXPECT_EQ(heard.size(), 8u);
+  EXPECT_EQ(heard.size(), 9u);
   EXPECT_EQ(heard.back().count, 6u);
-  EXPECT_EQ(heard[6].remoteAddress[3], 4);  // the one that was signalled, as it was then
+  EXPECT_EQ(heard[7].remoteAddress[3], 4);  // the one that was signalled, as it was then
 }
 
 TEST_F(BlockedFlowsTest, TheRecordIsBoundedAndTheEntryBlockedLongestAgoLeavesFirst) {
