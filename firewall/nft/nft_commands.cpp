@@ -53,6 +53,7 @@ void AppendChain(json& commands) {
       "==", {{"concat", {{{"meta", {{"key", "l4proto"}}}}, {{"payload", {{"protocol", "th"}, {"field", "dport"}}}}}}},
       "@open_ports"));
   commands.push_back(Rule("input", {{{"jump", {{"target", "authorized_apps"}}}}}));
+  commands.push_back(Rule("input", {{{"jump", {{"target", kDropLogChain}}}}}));
 }
 
 // Fills the chain authorized_apps anew.
@@ -91,6 +92,7 @@ std::optional<std::string> WithTable(json commands, const EnforcedState& state, 
   }
   commands.push_back(Command("add", "chain", Chain("authorized_apps")));
   commands.push_back(Command("add", "chain", Chain(kAppQueueChain)));
+  commands.push_back(Command("add", "chain", Chain(kDropLogChain)));
   // No "bypass" flag: while no one reads the queue, the kernel drops what it queues.
   if (queueStatement) commands.push_back(Rule(kAppQueueChain, {{{"queue", {{"num", kAppQueue}}}}}));
   AppendAppRules(commands, !state.authorizedPaths.empty());
@@ -136,6 +138,21 @@ std::optional<std::string> PortElementCommand(const PortKey& port, bool open) {
 std::string AuthorizedAppsCommand(bool any) {
   json commands = json::array();
   AppendAppRules(commands, any);
+  return Commands(std::move(commands)).dump();
+}
+
+std::string DropLogCommand() {
+  json commands = {Command("flush", "chain", Chain(kDropLogChain))};
+  const json fresh = Match("in", {{"ct", {{"key", "state"}}}}, "new");
+  // Half of the rate and burst for each protocol: together no more than the reader expects.
+  const json limit = {{"limit", {{"rate", kDropLogRate / 2}, {"per", "second"}, {"burst", kDropLogBurst / 2}}}};
+  const json log = {{"log", {{"group", kDropLogGroup}}}};
+  commands.push_back(Rule(
+      kDropLogChain,
+      {Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}},
+             "syn"),
+       fresh, limit, log}));
+  commands.push_back(Rule(kDropLogChain, {Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp"), fresh, limit, log}));
   return Commands(std::move(commands)).dump();
 }
 

@@ -7,6 +7,7 @@
 
 #include "firewall/nft/enforcer.h"
 #include "firewall/verdicts/app_queue.h"
+#include "firewall/verdicts/drop_log_group.h"
 
 namespace nft {
 
@@ -44,6 +45,16 @@ std::optional<std::string> PortElementCommand(const PortKey& port, bool open);
 // that was let in are accepted; otherwise nothing is. The
 // queue rule itself stays as the table was made: unreached, it costs nothing.
 std::string AuthorizedAppsCommand(bool any);
+
+// The chain the input chain ends with, just before its policy drops what is left.
+inline constexpr const char* kDropLogChain = "drop_log";
+
+// Fills the chain drop_log anew: the first packet of each new TCP connection (SYN without
+// ACK) or UDP flow that reaches it is copied to the NFLOG group kDropLogGroup, at most
+// kDropLogRate a second after a burst of kDropLogBurst. A copy only: the packet goes on to
+// be dropped. Apart from the table, so that a kernel without the log statement still gets
+// the rest of the firewall.
+std::string DropLogCommand();
 
 // Makes and drops a scratch table with a queue rule: it succeeds where the kernel has
 // nftables' queue statement.

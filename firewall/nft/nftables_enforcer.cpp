@@ -8,9 +8,17 @@
 #include "firewall/nft/compat_queue_rule.h"
 #include "firewall/nft/nft_commands.h"
 #include "firewall/verdicts/app_verdicts.h"
+#include "firewall/verdicts/blocked_flows.h"
+#include "firewall/verdicts/drop_log.h"
 
 NftablesEnforcer::NftablesEnforcer(bool serveAppVerdicts)
     : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT)), m_verdicts(serveAppVerdicts ? std::make_unique<AppVerdicts>() : nullptr) {
+  if (m_verdicts) {
+    m_blocked = std::make_unique<BlockedFlows>();
+    m_dropLog = std::make_unique<DropLog>(*m_blocked);
+    m_verdicts->ReportRefusals([log = m_dropLog.get()](const InboundFlow& flow, bool listening, pid_t pid,
+                                                       uid_t owner) { log->Refused(flow, listening, pid, owner); });
+  }
   if (!m_ctx) return;
   // JSON output also makes libnftables read its input as JSON.
   nft_ctx_output_set_flags(m_ctx, NFT_CTX_OUTPUT_JSON);
@@ -53,6 +61,11 @@ Status NftablesEnforcer::MakeQueueRule(bool needed) {
   return needed ? status : Status();
 }
 
+void NftablesEnforcer::StartDropLog() {
+  if (!m_dropLog || !m_dropLog->Serve().ok()) return;
+  (void)Run(nft::DropLogCommand(), "nftables: filling the chain drop_log");
+}
+
 Status NftablesEnforcer::Replace(const EnforcedState& state) {
   // The queue rule is made with the table, and kept: making it anew costs the kernel a
   // grace period where it is an xtables target.
@@ -62,6 +75,7 @@ Status NftablesEnforcer::Replace(const EnforcedState& state) {
     status = Run(nft::ReplaceTableCommand(state, statement), "nftables: replacing the table inet brenvo");
   if (!status.ok()) return status;
   m_queueRuleMade = statement;
+  StartDropLog();
   status = MakeQueueRule(!state.authorizedPaths.empty());
   if (status.ok() && m_verdicts) m_verdicts->SetAuthorizedPaths(state.authorizedPaths);
   return status;
@@ -89,7 +103,10 @@ Status NftablesEnforcer::MayChangeKernelFirewall() { return Run(nft::ProbeComman
 Status NftablesEnforcer::HoldClosed(bool* kept) {
   *kept = false;
   Status refused = Run(nft::ClosedTableCommand(), "nftables: loading a closed table inet brenvo");
-  if (refused.ok()) return refused;
+  if (refused.ok()) {
+    StartDropLog();
+    return refused;
+  }
   // The command fails where the table exists; any other failure is the kernel's refusal.
   *kept = Run(nft::ListTableCommand(), "nftables").ok();
   return *kept ? Status() : Failed(refused.reason());

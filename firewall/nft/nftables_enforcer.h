@@ -11,13 +11,16 @@
 
 struct nft_ctx;
 class AppVerdicts;
+class BlockedFlows;
+class DropLog;
 
 class NftablesEnforcer final : public Enforcer {
  public:
   // One context for the life of the process: it keeps its netlink socket, so a change
   // costs no socket set-up or tear-down. With `serveAppVerdicts`, this process answers the
-  // queue of the authorized applications from the first time one is enabled; without, the
-  // packets it holds wait for another process, or are dropped.
+  // queue of the authorized applications from the first time one is enabled, and keeps the
+  // record of blocked flows from the first time the table is made; without, the packets the
+  // queue holds wait for another process, or are dropped, and nothing is recorded.
   explicit NftablesEnforcer(bool serveAppVerdicts = false);
   ~NftablesEnforcer() override;
   NftablesEnforcer(const NftablesEnforcer&) = delete;
@@ -35,6 +38,10 @@ class NftablesEnforcer final : public Enforcer {
   // none loads a closed one (see nft::ClosedTableCommand). Whether it was kept is told.
   Status HoldClosed(bool* kept);
 
+  // The flows the firewall blocked, as the verdicts and the copy of the input chain's drops
+  // tell of them; null without the verdicts. Lives as long as the enforcer.
+  BlockedFlows* Blocked() { return m_blocked.get(); }
+
  private:
   Status Run(const std::optional<std::string>& command, const char* doing);
   // Whether the kernel has nftables' queue statement; asked once.
@@ -45,9 +52,15 @@ class NftablesEnforcer final : public Enforcer {
   // failure counts only while an application is `needed`, as nothing reaches the queue
   // otherwise.
   Status MakeQueueRule(bool needed);
+  // Starts reading the copies of dropped packets and fills the chain that sends them. The
+  // firewall stands without them: where either fails, drops go on unrecorded.
+  void StartDropLog();
 
   nft_ctx* m_ctx;
   std::optional<bool> m_queueStatement;
   bool m_queueRuleMade = false;  // in the table as it stands
+  // Before the verdicts, which report to them, so that they outlive the verdict thread.
+  std::unique_ptr<BlockedFlows> m_blocked;
+  std::unique_ptr<DropLog> m_dropLog;
   std::unique_ptr<AppVerdicts> m_verdicts;
 };

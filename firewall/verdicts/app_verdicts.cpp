@@ -136,39 +136,49 @@ void AppVerdicts::Authorize(const std::string& path, bool authorized) {
 
 AppVerdicts::Verdict AppVerdicts::Judge(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since) {
   NewRound();
-  return Settle(flow, interface, since);
+  Refusal refusal;
+  return Settle(flow, interface, since, &refusal);
 }
 
-AppVerdicts::Verdict AppVerdicts::Settle(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since) {
+AppVerdicts::Verdict AppVerdicts::Settle(const InboundFlow& flow, std::uint32_t interface, std::uint64_t since,
+                                         Refusal* refusal) {
   {
     const std::lock_guard lock(m_pathsMutex);
     if (m_paths.Empty()) return Verdict::kDrop;
   }
   const std::optional<std::vector<ReceivingSocket>> sockets = m_owner.ReceivingSockets(flow, interface);
-  if (!sockets || sockets->empty()) return Verdict::kDrop;
+  if (!sockets) return Verdict::kDrop;
+  refusal->known = true;
+  if (sockets->empty()) return Verdict::kDrop;
+  refusal->listening = true;
   bool wait = false;
   for (const ReceivingSocket& socket : *sockets) {
     // Flows that arrived together to one socket share its verdict.
     auto settled = m_settled.find(socket.inode);
     if (settled == m_settled.end()) settled = m_settled.emplace(socket.inode, JudgeSocket(socket, since)).first;
-    if (settled->second == Verdict::kDrop) return Verdict::kDrop;
-    wait = wait || settled->second == Verdict::kWait;
+    if (settled->second.verdict == Verdict::kDrop) {
+      *refusal = {true, true, settled->second.refusedFor, socket.owner};
+      return Verdict::kDrop;
+    }
+    // A flow that waits too long is refused for the first socket it waited for.
+    if (settled->second.verdict == Verdict::kWait && !wait) refusal->owner = socket.owner;
+    wait = wait || settled->second.verdict == Verdict::kWait;
   }
   return wait ? Verdict::kWait : Verdict::kAccept;
 }
 
-AppVerdicts::Verdict AppVerdicts::JudgeSocket(const ReceivingSocket& socket, std::uint64_t since) {
+AppVerdicts::Settled AppVerdicts::JudgeSocket(const ReceivingSocket& socket, std::uint64_t since) {
   const std::optional<SocketHolders::Found> holders = m_holders.Holders(socket, since);
-  if (!holders) return Verdict::kWait;
+  if (!holders) return {Verdict::kWait};
   // Pid 1 is never among the holders found.
   for (const pid_t pid : holders->pids)
-    if (!Authorized(pid)) return Verdict::kDrop;
-  if (!holders->pids.empty()) return Verdict::kAccept;
-  if (holders->everywhere) return Verdict::kDrop;
+    if (!Authorized(pid)) return {Verdict::kDrop, pid};
+  if (!holders->pids.empty()) return {Verdict::kAccept};
+  if (holders->everywhere) return {Verdict::kDrop};
   // Only the service manager, or no one, among the processes of the socket's user and
   // root's: the service it was handed to may run as another user.
   m_holders.LookEverywhere(socket);
-  return Verdict::kWait;
+  return {Verdict::kWait};
 }
 
 void AppVerdicts::NewRound() {
@@ -209,12 +219,13 @@ void AppVerdicts::AnswerQueued() {
   }
   NewRound();
   for (const Waiting& packet : m_round) {
-    const Verdict verdict = Settle(packet.flow, packet.interface, since);
+    Refusal refusal;
+    const Verdict verdict = Settle(packet.flow, packet.interface, since, &refusal);
     // The kernel holds no more packets than its queue: neither does the waiting list.
     if (verdict == Verdict::kWait && m_waiting.size() < kQueueLength)
       m_waiting.push_back(packet);
     else
-      Put(packet.id, verdict == Verdict::kAccept);
+      Answer(packet.id, packet.flow, verdict, refusal);
   }
   SendAnswers();
 }
@@ -260,13 +271,20 @@ void AppVerdicts::AnswerWaiting() {
   for (std::size_t count = m_waiting.size(); count > 0; --count) {
     Waiting waiting = m_waiting.front();
     m_waiting.pop_front();
-    const Verdict verdict = Settle(waiting.flow, waiting.interface, waiting.since);
+    Refusal refusal;
+    const Verdict verdict = Settle(waiting.flow, waiting.interface, waiting.since, &refusal);
     if (verdict == Verdict::kWait && ++waiting.rounds < kMostRounds)
       m_waiting.push_back(waiting);
     else
-      Put(waiting.id, verdict == Verdict::kAccept);
+      Answer(waiting.id, waiting.flow, verdict, refusal);
   }
   SendAnswers();
+}
+
+void AppVerdicts::Answer(std::uint32_t id, const InboundFlow& flow, Verdict verdict, const Refusal& refusal) {
+  const bool accept = verdict == Verdict::kAccept;
+  Put(id, accept);
+  if (!accept && refusal.known && m_report) m_report(flow, refusal.listening, refusal.pid, refusal.owner);
 }
 
 void AppVerdicts::Put(std::uint32_t id, bool accept) {

@@ -86,7 +86,8 @@ TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
                     }),
               1u);
     EXPECT_EQ(Count(commands, "add", "chain", IsInputHook), on ? 1u : 0u);
-    EXPECT_EQ(RulesOf(commands, "input").size(), on ? 5u : 0u);
+    EXPECT_EQ(RulesOf(commands, "input").size(), on ? 6u : 0u);
+    EXPECT_EQ(Count(commands, "add", "chain", [](const json& chain) { return chain["name"] == "drop_log"; }), 1u);
     // The elements are what the two commands differ by.
     json without = commands;
     without.erase(std::remove_if(without.begin(), without.end(),
@@ -104,8 +105,10 @@ TEST(NftCommandsTest, ASwitchAddsOrDeletesOnlyTheChain) {
   EXPECT_EQ(Count(on, "add", "chain", IsInputHook), 1u);
   EXPECT_EQ(Count(on, "flush", "chain"), 1u);  // so that switching on twice keeps one copy
   const std::vector<json> rules = RulesOf(on, "input");
-  ASSERT_EQ(rules.size(), 5u);
+  ASSERT_EQ(rules.size(), 6u);
   EXPECT_EQ(rules[4], json::array({{{"jump", {{"target", "authorized_apps"}}}}}));
+  // Last, after the programs' verdicts had their chance: the copy of what is dropped.
+  EXPECT_EQ(rules[5], json::array({{{"jump", {{"target", "drop_log"}}}}}));
   EXPECT_EQ(Count(on, "add", "table") + Count(on, "add", "set") + Count(on, "add", "element"), 0u);
   const json input = {{"family", "inet"}, {"table", "brenvo"}, {"name", "input"}};
   EXPECT_EQ(CommandsOf(nft::SwitchCommand(false)),
@@ -159,6 +162,29 @@ TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
   EXPECT_EQ(RulesOf(CommandsOf(nft::QueueStatementProbeCommand()), "queue"), std::vector<json>{queueRule});
   // The switch leaves the programs' chains alone.
   EXPECT_EQ(nft::SwitchCommand(true).find("app_queue"), std::string::npos);
+}
+
+// As `nft -j list` shows the rules written
+//   tcp flags & (syn | ack) == syn ct state new limit rate 25/second burst 50 packets log group 4151
+//   meta l4proto udp ct state new limit rate 25/second burst 50 packets log group 4151
+TEST(NftCommandsTest, TheDropLogCopiesTheFirstPacketOfNewFlowsAtALimitedRate) {
+  const json chain = {{"family", "inet"}, {"table", "brenvo"}, {"name", "drop_log"}};
+  const json newState = {{"match", {{"op", "in"}, {"left", {{"ct", {{"key", "state"}}}}}, {"right", "new"}}}};
+  const json limit = {{"limit", {{"rate", 25}, {"burst", 50}, {"per", "second"}}}};
+  const json log = {{"log", {{"group", 4151}}}};
+  const json syn = {{"match",
+                     {{"op", "=="},
+                      {"left", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, {"syn", "ack"}}}}},
+                      {"right", "syn"}}}};
+  const json udp = {{"match", {{"op", "=="}, {"left", {{"meta", {{"key", "l4proto"}}}}}, {"right", "udp"}}}};
+  const json commands = CommandsOf(nft::DropLogCommand());
+  ASSERT_EQ(commands.size(), 3u);
+  EXPECT_EQ(commands[0], json({{"flush", {{"chain", chain}}}}));  // filled anew, never twice
+  EXPECT_EQ(RulesOf(commands, "drop_log"),
+            (std::vector<json>{json::array({syn, newState, limit, log}), json::array({udp, newState, limit, log})}));
+  // Nothing in it accepts, drops or jumps: the input chain's policy decides as before.
+  EXPECT_EQ(nft::DropLogCommand().find("accept"), std::string::npos);
+  EXPECT_EQ(nft::DropLogCommand().find("drop\""), std::string::npos);
 }
 
 }  // namespace

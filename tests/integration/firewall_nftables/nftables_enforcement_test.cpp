@@ -168,6 +168,7 @@ const char* const kExpectedChain =
     "\t\ticmpv6 type { nd-router-advert, nd-neighbor-solicit, nd-neighbor-advert } accept\n"
     "\t\tmeta l4proto . th dport @open_ports accept\n"
     "\t\tjump authorized_apps\n"
+    "\t\tjump drop_log\n"
     "\t}\n"
     "}\n";
 

@@ -1,0 +1,208 @@
+// The record of blocked flows kept by the firewall of this process, on, in namespace A, fed
+// by the copy of the input chain's drops and by the verdicts on authorized programs, while a
+// peer in namespace B connects. Needs root; skips with the reason where it cannot run.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+#include "firewall/com/com_runtime.h"
+#include "firewall/local_registration.h"
+#include "firewall/nft/nftables_enforcer.h"
+#include "firewall/verdicts/blocked_flows.h"
+#include "firewall/verdicts/drop_log_group.h"
+#include "tests/firewall/test_firewall.h"
+#include "tests/integration/support/echo_process.h"
+#include "tests/integration/support/netns.h"
+#include "tests/integration/support/sockets.h"
+#include "tests/support/temp_dir.h"
+#include "tools/packet_builder.h"
+
+// For failures: the holder in words.
+void PrintTo(const BlockedHolder& holder, std::ostream* out) {
+  *out << (holder.listening ? "listened by \"" + holder.program + "\"" : std::string("nothing listening")) << " pid "
+       << holder.pid << " uid " << holder.uid;
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kA = NetnsPair::kAddressA;
+constexpr uid_t kNobody = 65534;
+
+// The echo server at `path` on every address at `port`, run as the unprivileged user;
+// killed and reaped with the object.
+class NobodyEcho {
+ public:
+  NobodyEcho(const std::string& path, int port) {
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return;
+    m_pid = fork();
+    if (m_pid == 0) {
+      if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+          setresuid(kNobody, kNobody, kNobody) != 0)
+        _exit(126);
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      dup2(ready[1], STDOUT_FILENO);
+      const std::string portText = std::to_string(port);
+      execl(path.c_str(), path.c_str(), "::", portText.c_str(), nullptr);
+      _exit(127);
+    }
+    close(ready[1]);
+    pollfd waiting{ready[0], POLLIN, 0};
+    char said;
+    m_ready = m_pid > 0 && poll(&waiting, 1, 5000) == 1 && read(ready[0], &said, 1) == 1;
+    close(ready[0]);
+  }
+  ~NobodyEcho() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+  }
+  bool Ready() const { return m_ready; }
+  pid_t Pid() const { return m_pid; }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_ready = false;
+};
+
+class BlockedFlowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string problem = NamespaceTestProblem(); !problem.empty()) GTEST_SKIP() << problem;
+    m_netns = std::make_unique<NetnsPair>();
+    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
+    m_inA = std::make_unique<InNamespace>(m_netns->A());
+    ASSERT_TRUE(m_inA->Entered());
+    auto enforcer = std::make_shared<NftablesEnforcer>(true);
+    if (const Status may = enforcer->MayChangeKernelFirewall(); !may.ok())
+      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << may.reason();
+    m_blocked = enforcer->Blocked();
+    CoInitialize(nullptr);
+    ASSERT_TRUE(RegisterLocalFirewall(m_dir.File("firewall.db"), enforcer).ok());
+    m_firewall = std::make_unique<TestFirewall>();
+    ASSERT_EQ(m_firewall->InitFirewallProfile(), FW_OK);
+    ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
+    ASSERT_TRUE(EchoProcess::CopyTo(Program("authorized")));
+    ASSERT_TRUE(EchoProcess::CopyTo(Program("other")));
+    ASSERT_EQ(chmod(m_dir.File("").c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    m_firewall.reset();
+    RevokeFirewallClasses();  // the last reference to the enforcer: its threads end
+    m_inA.reset();
+    m_netns.reset();
+  }
+
+  std::string Program(const std::string& name) const { return m_dir.File(name + "/echo"); }
+  bool TcpFromB(int port, const char* address = kA) {
+    const InNamespace inB(m_netns->B());
+    return Fd(ConnectTcp(address, port)).fd >= 0;
+  }
+  // The entry for TCP to `port` once `done` holds of it, or a default one after 10 s.
+  BlockedFlow WaitFor(int port, const std::function<bool(const BlockedFlow&)>& done) {
+    for (int tries = 0; tries < 200; ++tries) {
+      for (const BlockedFlow& flow : m_blocked->List())
+        if (flow.protocol == IPPROTO_TCP && flow.localPort == port && done(flow)) return flow;
+      std::this_thread::sleep_for(50ms);
+    }
+    return {};
+  }
+  std::size_t EntriesFor(int port) {
+    std::size_t count = 0;
+    for (const BlockedFlow& flow : m_blocked->List()) count += flow.localPort == port;
+    return count;
+  }
+
+  TempDir m_dir;
+  std::unique_ptr<NetnsPair> m_netns;
+  std::unique_ptr<InNamespace> m_inA;
+  std::unique_ptr<TestFirewall> m_firewall;
+  BlockedFlows* m_blocked = nullptr;
+};
+
+TEST_F(BlockedFlowsTest, ClosedPortsAndUnauthorizedListenersAreRecordedAndAuthorizedOnesAreNot) {
+  ASSERT_NE(m_blocked, nullptr);
+  EXPECT_FALSE(TcpFromB(7101));
+  const BlockedFlow closed = WaitFor(7101, [](const BlockedFlow& flow) { return flow.count >= 1; });
+  EXPECT_EQ(closed.holder, BlockedHolder{});
+  EXPECT_EQ(closed.family, AF_INET);
+  EXPECT_EQ(closed.remoteAddress[3], 2);  // 10.231.0.2, namespace B
+  // Counted, not added again.
+  EXPECT_FALSE(TcpFromB(7101));
+  EXPECT_GT(WaitFor(7101, [&](const BlockedFlow& flow) { return flow.count > closed.count; }).count, closed.count);
+  EXPECT_EQ(EntriesFor(7101), 1u);
+  EXPECT_FALSE(TcpFromB(7105, NetnsPair::kAddress6A));
+  EXPECT_EQ(WaitFor(7105, [](const BlockedFlow& flow) { return flow.count >= 1; }).family, AF_INET6);
+
+  // No program authorized: the copy of the drop tells of it.
+  const NobodyEcho unlisted(Program("other"), 7102);
+  ASSERT_TRUE(unlisted.Ready());
+  EXPECT_FALSE(TcpFromB(7102));
+  const BlockedHolder holder{true, Program("other"), unlisted.Pid(), kNobody};
+  const BlockedFlow first = WaitFor(7102, [](const BlockedFlow& flow) { return flow.count >= 1; });
+  EXPECT_EQ(first.holder, holder);
+
+  // Another program authorized: its connections go through and are not recorded, while the
+  // verdicts refuse the unlisted one and tell of it.
+  const std::string listedPath = Program("authorized");
+  ASSERT_EQ(m_firewall->AddApp(std::u16string(listedPath.begin(), listedPath.end()).c_str(), u"echo"), FW_OK);
+  const NobodyEcho listed(Program("authorized"), 7103);
+  ASSERT_TRUE(listed.Ready());
+  EXPECT_TRUE(TcpFromB(7103));
+  EXPECT_FALSE(TcpFromB(7102));
+  const BlockedFlow refused = WaitFor(7102, [&](const BlockedFlow& flow) { return flow.count > first.count; });
+  EXPECT_EQ(refused.holder, holder);
+  EXPECT_EQ(EntriesFor(7102), 1u);
+  EXPECT_EQ(EntriesFor(7103), 0u);
+}
+
+TEST_F(BlockedFlowsTest, AFloodToClosedPortsCostsTheReaderNoMoreThanTheRateLimitLetsThrough) {
+  ASSERT_NE(m_blocked, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  {
+    const InNamespace inB(m_netns->B());
+    const Fd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+    ASSERT_GE(raw.fd, 0);
+    const sockaddr_in to = Address(kA, 0);
+    for (int i = 0; i < 20000; ++i) {
+      const std::vector<std::uint8_t> syn =
+          tools::TcpDatagram({NetnsPair::kAddressB, kA, static_cast<std::uint16_t>(10000 + i % 30000),
+                              static_cast<std::uint16_t>(20000 + i), static_cast<std::uint32_t>(i), 0, tools::kSyn});
+      ASSERT_EQ(sendto(raw.fd, syn.data(), syn.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+                static_cast<ssize_t>(syn.size()));
+    }
+  }
+  // Once the limit lets copies through again, an unlisted program's connection is still
+  // told of: the reader kept up.
+  const NobodyEcho unlisted(Program("other"), 7104);
+  ASSERT_TRUE(unlisted.Ready());
+  std::this_thread::sleep_for(1s);
+  EXPECT_FALSE(TcpFromB(7104));
+  EXPECT_EQ(WaitFor(7104, [](const BlockedFlow& flow) { return flow.count >= 1; }).holder.program, Program("other"));
+
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::uint64_t mostLetThrough = kDropLogBurst + static_cast<std::uint64_t>(kDropLogRate * (seconds + 1));
+  std::size_t closed = 0;
+  for (const BlockedFlow& flow : m_blocked->List()) closed += flow.localPort >= 20000 && flow.localPort < 40000;
+  EXPECT_GT(closed, 0u);
+  EXPECT_LE(closed, mostLetThrough);
+  EXPECT_LE(m_blocked->List().size(), kMostBlocked);
+}
+
+}  // namespace
