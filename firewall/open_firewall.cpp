@@ -1,6 +1,7 @@
 #include "firewall/open_firewall.h"
 
 #include "firewall/local_firewall.h"
+#include "firewall/nft/nftables_enforcer.h"
 
 Status ChooseFirewallBackend(const std::string& requested, BackendChoice* choice) {
   if (requested.empty() && FirewallBusClient::ServiceAvailable()) {
@@ -21,10 +22,13 @@ namespace {
 // says (where an automatic choice of nftables is refused by the kernel, the store is taken
 // and `choice` says so).
 ChosenFirewall Local(const FirewallSettings& settings, BackendChoice choice, FirewallUse use) {
-  ChosenFirewall chosen{std::move(choice), {}};
+  ChosenFirewall chosen{std::move(choice), {}, {}};
   std::shared_ptr<Enforcer> enforcer = use == FirewallUse::kReads
                                            ? std::make_shared<StoreOnlyEnforcer>()
                                            : CreateEnforcer(&chosen.choice, use == FirewallUse::kStays);
+  // Shares the enforcer's life: the record is the enforcer's.
+  if (const auto nftables = std::dynamic_pointer_cast<NftablesEnforcer>(enforcer); nftables && nftables->Blocked())
+    chosen.blocked = std::shared_ptr<BlockedFlows>(nftables, nftables->Blocked());
   const std::string path = settings.databasePath.empty() ? DefaultDatabasePath() : settings.databasePath;
   chosen.open = [path, enforcer]() -> Result<std::shared_ptr<FirewallConfiguration>> {
     std::shared_ptr<LocalFirewall> local;
@@ -37,7 +41,7 @@ ChosenFirewall Local(const FirewallSettings& settings, BackendChoice choice, Fir
 Result<OpenedFirewall> Open(const ChosenFirewall& chosen) {
   Result<std::shared_ptr<FirewallConfiguration>> opened = chosen.open();
   if (!opened.ok()) return opened.status();
-  return OpenedFirewall{chosen.choice, std::move(*opened)};
+  return OpenedFirewall{chosen.choice, std::move(*opened), chosen.blocked};
 }
 
 }  // namespace
@@ -52,7 +56,7 @@ Result<ChosenFirewall> ChooseFirewall(const FirewallSettings& settings, Firewall
     if (Status connected = FirewallBusClient::Connect(&client, report); !connected.ok()) return connected;
     return std::shared_ptr<FirewallConfiguration>(std::move(client));
   };
-  return ChosenFirewall{std::move(choice), std::move(open)};
+  return ChosenFirewall{std::move(choice), std::move(open), {}};
 }
 
 Result<OpenedFirewall> OpenFirewall(const FirewallSettings& settings, FirewallUse use) {
@@ -69,11 +73,21 @@ Result<OpenedFirewall> OpenFirewallHere(const FirewallSettings& settings, Firewa
   return Open(Local(settings, std::move(choice), use));
 }
 
+namespace {
+
+// Weak: the registered classes keep the enforcer, and with it the record, alive.
+std::weak_ptr<BlockedFlows> g_registeredBlocked;
+
+}  // namespace
+
 Status RegisterFirewall(const FirewallSettings& settings, FirewallBusClient::FailureReport report) {
   Result<ChosenFirewall> chosen = ChooseFirewall(settings, FirewallUse::kStays, std::move(report));
   if (!chosen.ok()) return chosen.status();
+  g_registeredBlocked = chosen->blocked;
   return RegisterFirewallClasses(chosen->open, chosen->choice);
 }
+
+std::shared_ptr<BlockedFlows> RegisteredBlockedFlows() { return g_registeredBlocked.lock(); }
 
 Status ApplyFirewall(const FirewallSettings& settings) {
   const Result<OpenedFirewall> opened = OpenFirewall(settings, FirewallUse::kChanges);
