@@ -37,6 +37,7 @@
 #include "firewall/local_registration.h"
 #include "firewall/nft/nft_commands.h"
 #include "firewall/nft/nftables_enforcer.h"
+#include "firewall/verdicts/app_queue.h"
 #include "firewall/verdicts/blocked_flows.h"
 #include "tools/packet_builder.h"
 
@@ -111,11 +112,10 @@ struct Started {
   char problem[512] = {};  // empty where it serves
   pid_t verdictThread = 0, dropLogThread = 0;
 };
-// The record after a case that began at `since` (sent with the question).
+// The record of blocked flows.
 struct Kept {
-  std::uint64_t entries = 0;          // kept in the record
-  std::uint64_t listenerBlocks = 0;   // counted, since the start, for the unauthorized listener
-  std::uint64_t closedUpdated = 0;    // entries of closed ports blocked since `since`
+  std::uint64_t entries = 0;
+  std::uint64_t listenerBlocks = 0;  // counted for the unauthorized listener
 };
 
 // Processor time of the firewall process: its verdict thread, its drop log's thread, and
@@ -127,6 +127,21 @@ struct Cpu {
   }
   Cpu operator+(const Cpu& more) const { return {verdicts + more.verdicts, dropLog + more.dropLog, all + more.all}; }
 };
+
+// The kernel's counts for the verdicts' queue in the network namespace of process `pid`.
+struct Queued {
+  std::uint64_t packets = 0;    // put in the queue
+  std::uint64_t fullDrops = 0;  // dropped, the queue full or its reader's socket
+};
+
+Queued QueueCounts(pid_t pid) {
+  std::ifstream table("/proc/" + std::to_string(pid) + "/net/netfilter/nfnetlink_queue");
+  unsigned queue, portId, waiting, mode, range;
+  std::uint64_t dropped, userDropped, sequence, one;
+  while (table >> queue >> portId >> waiting >> mode >> range >> dropped >> userDropped >> sequence >> one)
+    if (queue == kAppQueue) return {sequence, dropped + userDropped};
+  return {};
+}
 
 // The firewall of namespace A in a child process, on, with the program at `authorized`
 // authorized, as the service keeps it. It answers questions about its record of blocked
@@ -155,18 +170,16 @@ class FirewallProcess {
   FirewallProcess& operator=(const FirewallProcess&) = delete;
 
   std::string Problem() const { return m_started.problem; }
+  Queued Queue() const { return QueueCounts(m_pid); }
   Cpu Used() const {
     Cpu used{RunTimeNs(m_pid, m_started.verdictThread), RunTimeNs(m_pid, m_started.dropLogThread), 0};
     for (const pid_t tid : Threads(m_pid)) used.all += RunTimeNs(m_pid, tid);
     return used;
   }
-  Kept Record(std::chrono::system_clock::time_point since) const {
-    Kept kept;
-    const std::int64_t ask = since.time_since_epoch().count();
-    if (send(m_socket, &ask, sizeof ask, 0) != sizeof ask || recv(m_socket, &kept, sizeof kept, 0) != sizeof kept)
-      Fail("asking the firewall process");
-    return kept;
-  }
+  Kept Record() const { return Ask(kRecord); }
+  // From now on, the authorized server is let in by its open port, and no program is
+  // authorized: nothing goes to the verdicts.
+  void LetInByPort() const { Ask(kLetInByPort); }
 
  private:
   [[noreturn]] static void Serve(int socket, const std::string& netnsA, const std::string& database,
@@ -185,7 +198,8 @@ class FirewallProcess {
     std::set<pid_t> after = Threads(self);
     for (const pid_t tid : after)
       if (!before.count(tid) && !started.dropLogThread) started.dropLogThread = tid;
-    if (status.ok()) status = firewall->Add(AppRecord{Wide(authorized), u"echo", true});
+    const AppRecord program{Wide(authorized), u"echo", true};
+    if (status.ok()) status = firewall->Add(program);
     before = std::move(after);
     for (const pid_t tid : Threads(self))
       if (!before.count(tid) && !started.verdictThread) started.verdictThread = tid;
@@ -193,18 +207,31 @@ class FirewallProcess {
       status = Failed("the verdicts or the drop log did not start a thread");
     std::snprintf(started.problem, sizeof started.problem, "%s", status.ok() ? "" : status.reason().c_str());
     send(socket, &started, sizeof started, 0);
-    std::int64_t ask;
-    while (status.ok() && recv(socket, &ask, sizeof ask, 0) == sizeof ask) {
-      const std::chrono::system_clock::time_point since{std::chrono::system_clock::duration(ask)};
+    char question;
+    while (status.ok() && recv(socket, &question, 1, 0) == 1) {
+      if (question == kLetInByPort) {
+        status = firewall->Add(PortRecord{{kAuthorizedPort, IPPROTO_TCP}, u"echo", true});
+        if (status.ok()) status = firewall->Remove(program.key);
+        if (!status.ok()) break;
+      }
       Kept kept;
       for (const BlockedFlow& flow : enforcer->Blocked()->List()) {
         ++kept.entries;
         if (flow.localPort == kUnauthorizedPort) kept.listenerBlocks += flow.count;
-        kept.closedUpdated += !flow.holder.listening && flow.last >= since;
       }
       send(socket, &kept, sizeof kept, 0);
     }
     _exit(0);
+  }
+
+  static constexpr char kRecord = 'r', kLetInByPort = 'p';
+
+  // The firewall process ends where it cannot do what is asked.
+  Kept Ask(char question) const {
+    Kept kept;
+    if (send(m_socket, &question, 1, 0) != 1 || recv(m_socket, &kept, sizeof kept, 0) != sizeof kept)
+      Fail("asking the firewall process");
+    return kept;
   }
 
   pid_t m_pid = -1;
@@ -273,9 +300,9 @@ std::vector<Datagram> FloodDatagrams() {
   datagrams.reserve(kFloodPackets);
   for (int i = 0; i < kFloodPackets; ++i) {
     const int port = i % 2 ? kUnauthorizedPort : kFirstClosedPort + i / 2 % kClosedPorts;
-    datagrams.push_back(tools::TcpDatagram({NetnsPair::kAddressB, kA, static_cast<std::uint16_t>(1024 + i % 60000),
-                                            static_cast<std::uint16_t>(port), static_cast<std::uint32_t>(i) * 7919u,
-                                            0, tools::kSyn}));
+    datagrams.push_back(
+        tools::TcpDatagram({NetnsPair::kAddressB, kA, static_cast<std::uint16_t>(1024 + i % 60000),
+                            static_cast<std::uint16_t>(port), static_cast<std::uint32_t>(i) * 7919u, 0, tools::kSyn}));
   }
   return datagrams;
 }
@@ -389,15 +416,16 @@ struct Case {
   const char* name;
   bool flood;
   bool logRule;
+  Case* withoutLog;  // the case to compare the latency with
   int runs = 0;
   long sent = 0;
   double sendMs = 0;
   double busyMs = 0;  // from the start until the firewall was idle again
   std::uint64_t copies = 0;
   std::uint64_t listenerBlocks = 0;
-  std::uint64_t closedUpdated = 0;
   std::uint64_t entries = 0;  // after the last run
   Cpu cpu{};
+  Queued queued{};
   Latency latency{};
 };
 
@@ -407,16 +435,17 @@ struct Case {
 void RunOnce(Case& run, const NetnsPair& netns, const FirewallProcess& firewall, const std::vector<Datagram>& flood) {
   if (run.logRule) CountedDropLog(netns.A());
   if (!run.logRule) FlushDropLog(netns.A());
-  const auto sinceWall = std::chrono::system_clock::now();
-  const std::uint64_t listenerBefore = firewall.Record(sinceWall).listenerBlocks;
+  const std::uint64_t listenerBefore = firewall.Record().listenerBlocks;
   std::atomic<bool> sending{run.flood};
   const int begunBefore = run.latency.begun;
   const Cpu before = firewall.Used();
+  const Queued queuedBefore = firewall.Queue();
   const auto start = Clock::now();
   std::thread timing([&] {
     const InNamespace inB(netns.B());
-    TimePacedConnections([&](int begun) { return run.flood ? sending.load() : begun - begunBefore < kBaselineConnections; },
-                         &run.latency);
+    TimePacedConnections(
+        [&](int begun) { return run.flood ? sending.load() : begun - begunBefore < kBaselineConnections; },
+        &run.latency);
   });
   if (run.flood) {
     std::thread([&] {
@@ -428,40 +457,66 @@ void RunOnce(Case& run, const NetnsPair& netns, const FirewallProcess& firewall,
   }
   const auto idle = WaitUntilIdle(firewall);
   run.cpu = run.cpu + (firewall.Used() - before);
+  const Queued queued = firewall.Queue();
+  run.queued.packets += queued.packets - queuedBefore.packets;
+  run.queued.fullDrops += queued.fullDrops - queuedBefore.fullDrops;
   run.busyMs += Ms(idle - start);
   timing.join();
   run.copies += run.logRule ? CopiesSent(netns.A()) : 0;
-  const Kept kept = firewall.Record(sinceWall);
+  const Kept kept = firewall.Record();
   run.listenerBlocks += kept.listenerBlocks - listenerBefore;
-  run.closedUpdated += kept.closedUpdated;
   run.entries = kept.entries;
   ++run.runs;
 }
 
-void Print(std::vector<Case>& cases) {
-  std::printf("\n%-19s %8s %7s %7s %6s %7s %8s %7s %6s %6s %6s %9s %7s %7s %6s\n", "case", "sent", "send", "busy",
-              "log", "kept", "listener", "closed", "cpu", "verdict", "drop", "conns", "median", "p99", "ratio");
-  std::printf("%-19s %8s %7s %7s %6s %7s %8s %7s %6s %6s %6s %9s %7s %7s %6s\n", "(sum of runs)", "packets", "ms", "ms",
-              "copies", "entries", "blocks", "entries", "%core", "thr %", "log %", "(failed)", "ms", "ms", "no-log");
-  Latency& noLog = cases.back().latency;
+double Ratio(Samples& ms, Samples& base, double share) {
+  return ms.Percentile(share) / std::max(base.Percentile(share), 1e-3);
+}
+
+void PrintHeader() {
+  const char* format = "%-19s %7s %6s %6s %7s %7s %6s %7s %8s %6s %6s %6s %10s %7s %7s %6s\n";
+  std::printf("\n");
+  std::printf(format, "", "sent", "send", "busy", "queued", "queue", "log", "kept", "listener", "cpu", "verdict",
+              "drop", "conns", "median", "p99", "ratio");
+  std::printf(format, "case (sum of runs)", "packets", "ms", "ms", "packets", "full", "copies", "entries", "blocks",
+              "%core", "thr %", "log %", "(failed)", "ms", "ms", "no-log");
+}
+
+void PrintRows(std::vector<Case>& cases) {
   for (Case& run : cases) {
     const double percent = std::max(run.busyMs, 1.0) * 1e6 / 100;  // ns in 1% of a core over the busy time
     const std::string conns = std::to_string(run.latency.begun) + "(" + std::to_string(run.latency.failed) + ")";
-    std::printf("%-19s %8ld %7.0f %7.0f %6s %7llu %8llu %7llu %6.1f %6.1f %6.1f %9s %7.2f %7.2f %6.2f\n", run.name,
-                run.sent, run.sendMs, run.busyMs, run.logRule ? std::to_string(run.copies).c_str() : "-",
-                static_cast<unsigned long long>(run.entries), static_cast<unsigned long long>(run.listenerBlocks),
-                static_cast<unsigned long long>(run.closedUpdated), run.cpu.all / percent, run.cpu.verdicts / percent,
-                run.cpu.dropLog / percent, conns.c_str(), run.latency.ms.Percentile(0.5), run.latency.ms.Percentile(0.99),
-                run.latency.ms.Percentile(0.5) / std::max(noLog.ms.Percentile(0.5), 1e-3));
+    const std::string ratio =
+        run.withoutLog ? std::to_string(Ratio(run.latency.ms, run.withoutLog->latency.ms, 0.5)) : "-";
+    std::printf("%-19s %7ld %6.0f %6.0f %7llu %7llu %6s %7llu %8llu %6.1f %6.1f %6.1f %10s %7.2f %7.2f %6.4s\n",
+                run.name, run.sent, run.sendMs, run.busyMs, static_cast<unsigned long long>(run.queued.packets),
+                static_cast<unsigned long long>(run.queued.fullDrops),
+                run.logRule ? std::to_string(run.copies).c_str() : "-", static_cast<unsigned long long>(run.entries),
+                static_cast<unsigned long long>(run.listenerBlocks), run.cpu.all / percent, run.cpu.verdicts / percent,
+                run.cpu.dropLog / percent, conns.c_str(), run.latency.ms.Percentile(0.5),
+                run.latency.ms.Percentile(0.99), ratio.c_str());
   }
-  Case& logged = cases[1];
-  const double medianRatio = logged.latency.ms.Percentile(0.5) / std::max(noLog.ms.Percentile(0.5), 1e-3);
-  const double p99Ratio = logged.latency.ms.Percentile(0.99) / std::max(noLog.ms.Percentile(0.99), 1e-3);
+}
+
+// The budgets, for a flood with the log rule against one without.
+void PrintBudgets(const char* world, Case& logged, Case& unlogged) {
+  const double median = Ratio(logged.latency.ms, unlogged.latency.ms, 0.5);
+  const double p99 = Ratio(logged.latency.ms, unlogged.latency.ms, 0.99);
   const double share = logged.cpu.all / (std::max(logged.busyMs, 1.0) * 1e6) * 100;
-  std::printf("\nbudget: verdict latency with the log rule within 2x of without: median x%.2f, p99 x%.2f%s\n",
-              medianRatio, p99Ratio, medianRatio <= 2 && p99Ratio <= 2 ? "" : "  OVER BUDGET");
-  std::printf("budget: firewall process CPU <= 20%% of one core during the flood with the log rule: %.1f%%%s\n", share,
-              share <= 20 ? "" : "  OVER BUDGET");
+  std::printf("%s: latency with the log rule within 2x of without: median x%.2f, p99 x%.2f%s\n", world, median, p99,
+              median <= 2 && p99 <= 2 ? "" : "  OVER BUDGET");
+  std::printf("%s: firewall process CPU <= 20%% of one core during the flood with the log rule: %.1f%%%s\n", world,
+              share, share <= 20 ? "" : "  OVER BUDGET");
+}
+
+// The cases in turns, kRounds times, so that what else the machine does falls on each alike.
+void RunRounds(std::vector<Case>& cases, const NetnsPair& netns, const FirewallProcess& firewall,
+               const std::vector<Datagram>& flood) {
+  for (int round = 1; round <= kRounds; ++round) {
+    std::printf("%s: round %d of %d\n", cases.front().name, round, kRounds);
+    std::fflush(stdout);
+    for (Case& run : cases) RunOnce(run, netns, firewall, flood);
+  }
 }
 
 }  // namespace
@@ -502,13 +557,23 @@ int main() {
   TimeConnections(netns.B(), kAuthorizedPort, 20, &warming);
 
   const std::vector<Datagram> flood = FloodDatagrams();
-  // In turns, so that what else the machine does falls on every case alike.
-  std::vector<Case> cases = {{"no flood", false, true}, {"flood, log rule", true, true}, {"flood, no log rule", true, false}};
-  for (int round = 1; round <= kRounds; ++round) {
-    std::printf("round %d of %d\n", round, kRounds);
-    std::fflush(stdout);
-    for (Case& run : cases) RunOnce(run, netns, firewall, flood);
-  }
-  Print(cases);
+  // The verdicts let the server in; then its port does, so that the flood reaches the log rule.
+  std::vector<Case> verdicts = {{"no flood", false, true, nullptr},
+                                {"flood, log rule", true, true, nullptr},
+                                {"flood, no log rule", true, false, nullptr}};
+  std::vector<Case> ports = {{"port: no flood", false, true, nullptr},
+                             {"port: flood, log", true, true, nullptr},
+                             {"port: flood, no log", true, false, nullptr}};
+  verdicts[1].withoutLog = &verdicts[2];
+  ports[1].withoutLog = &ports[2];
+  RunRounds(verdicts, netns, firewall, flood);
+  firewall.LetInByPort();
+  RunRounds(ports, netns, firewall, flood);
+  PrintHeader();
+  PrintRows(verdicts);
+  PrintRows(ports);
+  std::printf("\n");
+  PrintBudgets("program authorized (verdicts)", verdicts[1], verdicts[2]);
+  PrintBudgets("nothing authorized, open port", ports[1], ports[2]);
   return 0;
 }
