@@ -174,8 +174,9 @@ class FirewallProcess {
     m_socket = ends[0];
     if (recv(m_socket, &m_started, sizeof m_started, 0) != sizeof m_started) Fail("starting the firewall process");
   }
+  // Its rules stay in namespace A, which goes next.
   ~FirewallProcess() {
-    close(m_socket);  // it ends on its own then; the kill is for one that hangs
+    close(m_socket);
     kill(m_pid, SIGKILL);
     waitpid(m_pid, nullptr, 0);
   }
@@ -256,7 +257,9 @@ class FirewallProcess {
 // output, or a failure.
 std::string RunNft(const std::string& netnsA, const std::string& commands) {
   std::string output;
+  bool ran = false;
   InNamespaceThread(netnsA, [&] {
+    ran = true;
     nft_ctx* context = nft_ctx_new(NFT_CTX_DEFAULT);
     nft_ctx_output_set_flags(context, NFT_CTX_OUTPUT_JSON);
     nft_ctx_buffer_output(context);
@@ -267,6 +270,7 @@ std::string RunNft(const std::string& netnsA, const std::string& commands) {
     nft_ctx_free(context);
     if (!done) Fail("an nftables command", error);
   });
+  if (!ran) Fail("entering namespace A");
   return output;
 }
 
