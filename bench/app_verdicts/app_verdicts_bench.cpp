@@ -13,14 +13,11 @@
 //     a listed server already known (budget: 100 ms) and to one started during it (budget:
 //     3 s, one SYN retransmission).
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,38 +33,15 @@
 #include <thread>
 #include <vector>
 
+#include "bench/app_verdicts/verdict_world.h"
 #include "bench/firewall_store/latency.h"
 #include "firewall/local_firewall.h"
 #include "firewall/local_registration.h"
 #include "firewall/nft/nftables_enforcer.h"
-#include "tests/integration/support/echo_process.h"
-#include "tests/integration/support/netns.h"
-#include "tests/integration/support/sockets.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr const char* kA = NetnsPair::kAddressA;
 constexpr int kLatencyPort = 7100, kStreamPort = 7101, kFreshPorts = 7200, kUnlistedPorts = 7600;
-constexpr uid_t kNobody = 65534;
-
-double Ms(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
-
-void Fail(const char* doing, const std::string& reason = std::strerror(errno)) {
-  std::fprintf(stderr, "%s failed: %s\n", doing, reason.c_str());
-  std::exit(1);
-}
-
-void FailUnless(const Status& status, const char* doing) {
-  if (!status.ok()) Fail(doing, status.reason());
-}
-
-// Closes with a reset, so that thousands of connections leave nothing in TIME_WAIT.
-void Reset(int fd) {
-  const linger now{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-  close(fd);
-}
 
 // A TCP listener of this process on A's address, served by a thread: it accepts and closes
 // (`drain` false), or reads and discards what arrives (`drain` true).
@@ -107,14 +81,6 @@ class Server {
   std::thread m_thread;
 };
 
-// In a child: become an unprivileged user, to die with the benchmark.
-void BecomeNobody() {
-  if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
-      setresuid(kNobody, kNobody, kNobody) != 0)
-    _exit(1);
-  prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the change of user, which clears it
-}
-
 // Processes of an unprivileged user that only hold sockets, for the verdicts to look past in
 // /proc, each with `descriptors` more copies of one socket.
 class Crowd {
@@ -148,28 +114,6 @@ class Crowd {
  private:
   std::vector<pid_t> m_children;
 };
-
-// Runs `work` on a thread inside namespace `name`, and waits for it.
-void InNamespaceThread(const std::string& name, const std::function<void()>& work) {
-  std::thread([&] {
-    const InNamespace inside(name);
-    if (inside.Entered()) work();
-  }).join();
-}
-
-// Adds the time of `count` connections made one after another, connect() to handshake done;
-// fails past `timeoutMs`.
-void TimeConnections(const std::string& netnsB, int port, int count, Samples* samples, int timeoutMs = 3000) {
-  InNamespaceThread(netnsB, [&] {
-    for (int i = 0; i < count; ++i) {
-      const auto start = Clock::now();
-      const int fd = ConnectTcp(kA, port, timeoutMs);
-      samples->Add(Ms(Clock::now() - start));
-      if (fd < 0) Fail("a connection");
-      Reset(fd);
-    }
-  });
-}
 
 // New connections completed per second, `inFlight` at a time, for `seconds`.
 double ConnectionsPerSecond(const std::string& netnsB, int port, int inFlight, double seconds) {
@@ -226,40 +170,6 @@ double Throughput(const std::string& netnsB, int port, double seconds) {
   return megabytesPerSecond;
 }
 
-// Copies of the echo server, a program that is not listed, listening on `count` ports as the
-// unprivileged user.
-class UnlistedListeners {
- public:
-  UnlistedListeners(const std::string& folder, int count) {
-    const std::string path = folder + "/unlisted/echo";
-    if (!EchoProcess::CopyTo(path) || chmod(folder.c_str(), 0755) != 0) Fail("copying the echo server");
-    for (int i = 0; i < count; ++i) {
-      int ready[2];
-      if (pipe2(ready, O_CLOEXEC) != 0) Fail("a pipe");
-      const std::string port = std::to_string(kUnlistedPorts + i);
-      const pid_t pid = fork();
-      if (pid == 0) {
-        BecomeNobody();
-        dup2(ready[1], STDOUT_FILENO);
-        execl(path.c_str(), path.c_str(), kA, port.c_str(), nullptr);
-        _exit(127);
-      }
-      close(ready[1]);
-      char said[6];
-      if (pid < 0 || read(ready[0], said, sizeof said) != sizeof said) Fail("an unlisted listener");
-      close(ready[0]);
-      m_children.push_back(pid);
-    }
-  }
-  ~UnlistedListeners() {
-    for (const pid_t pid : m_children) kill(pid, SIGKILL);
-    for (const pid_t pid : m_children) waitpid(pid, nullptr, 0);
-  }
-
- private:
-  std::vector<pid_t> m_children;
-};
-
 // From B, until `stop`: a SYN to each of `count` unlisted ports every 100 ms, each from a
 // new socket (whose SYN the kernel also sends again).
 void Flood(const std::string& netnsB, int count, const std::atomic<bool>& stop) {
@@ -285,7 +195,7 @@ void StallAttempt(const NetnsPair& netns, const BenchDir& dir) {
       "\nduring a stall attempt: 8 processes x 19,000 descriptors, 100 unlisted listeners, 100 SYNs\n"
       "every 100 ms\n");
   const Crowd heavy(8, 0, 19000);
-  const UnlistedListeners unlisted(std::filesystem::path(dir.Database()).parent_path(), 100);
+  const UnlistedListeners unlisted(std::filesystem::path(dir.Database()).parent_path(), 100, kUnlistedPorts);
   std::atomic<bool> stop{false};
   std::thread flood(Flood, netns.B(), 100, std::cref(stop));
   std::this_thread::sleep_for(std::chrono::seconds(1));  // the lookups under way

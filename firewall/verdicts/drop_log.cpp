@@ -13,6 +13,7 @@
 #include <linux/netfilter/nfnetlink.h>
 #include <linux/netfilter/nfnetlink_log.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -121,8 +122,17 @@ Status DropLog::Bind() {
 void DropLog::Refused(const InboundFlow& flow, bool listening, pid_t pid, uid_t owner) {
   {
     const std::lock_guard lock(m_refusalsMutex);
-    if (m_refusals.size() >= kMostPending) return;
+    // A flood of refusals would otherwise cost the thread a record each, as fast as the
+    // verdicts go.
+    const auto now = std::chrono::steady_clock::now();
+    m_refusalsAllowed = std::min<double>(
+        kDropLogBurst, m_refusalsAllowed + std::chrono::duration<double>(now - m_allowedAt).count() * kDropLogRate);
+    m_allowedAt = now;
+    if (m_refusalsAllowed < 1 || m_refusals.size() >= kMostPending) return;
+    m_refusalsAllowed -= 1;
     m_refusals.push_back({flow, {listening, "", pid, owner}});
+    // The thread takes all that wait once woken.
+    if (m_refusals.size() > 1) return;
   }
   Wake(m_refused);
 }

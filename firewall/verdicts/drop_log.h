@@ -8,9 +8,10 @@
 // destroyed; it never waits on /proc: a flow whose holders are not known yet waits, a few
 // at most, until they are published, and after a few scans is recorded as its socket's
 // owner's with the program unknown. Under a flood its work is bounded by the kernel's rate
-// limit on the copies, and by the few refusals it keeps pending.
+// limit on the copies, and by the same limit on the refusals it takes.
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -44,8 +45,9 @@ class DropLog {
 
   // A flow that the verdicts dropped, held by process `pid` (0: none known) on a socket of
   // user `owner`; `listening` false where no socket would have received it. Any thread;
-  // it costs a lock and a write, and is forgotten when too many wait already.
-  // Kept until Serve() starts the thread.
+  // it costs a lock, and a write where none waits yet. Forgotten beyond kDropLogRate a
+  // second after a burst of kDropLogBurst, as the kernel limits its copies, or when too many
+  // wait already. Kept until Serve() starts the thread.
   void Refused(const InboundFlow& flow, bool listening, pid_t pid, uid_t owner);
 
  private:
@@ -81,6 +83,8 @@ class DropLog {
   std::thread m_thread;
   std::vector<char> m_received;
   std::deque<Pending> m_pending;
-  std::mutex m_refusalsMutex;  // guards m_refusals
+  std::mutex m_refusalsMutex;  // guards what follows
   std::vector<Refusal> m_refusals;
+  double m_refusalsAllowed = kDropLogBurst;  // as of m_allowedAt
+  std::chrono::steady_clock::time_point m_allowedAt = std::chrono::steady_clock::now();
 };
