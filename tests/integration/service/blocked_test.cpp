@@ -1,0 +1,128 @@
+// The blocked connections as the service tells of them: brenvod with the firewall on in
+// namespace A, unlisted servers of two users there, connections from namespace B, and
+// brenvoctl run as each user.
+#include <signal.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "tests/integration/service/world_test.h"
+#include "tests/integration/support/echo_process.h"
+#include "tests/integration/support/sockets.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr uid_t kAllowed = ServiceWorld::kAllowedUid;
+constexpr uid_t kDenied = ServiceWorld::kDeniedUid;
+constexpr int kDeniedsPort = 7001, kAllowedsPort = 7002, kClosedPort = 7003;
+
+class BlockedTest : public WorldTest {
+ protected:
+  void TearDown() override {
+    for (const pid_t server : m_servers) kill(server, SIGKILL), ::WaitFor(server);
+    WorldTest::TearDown();
+  }
+  ServiceWorld::Result Ctl(uid_t uid, std::vector<std::string> args) const {
+    args.insert(args.begin(), {BRENVOCTL_PATH, "--firewall=service"});
+    return m_world->Run(uid, args);
+  }
+  // The blocks `uid` is shown, by local port.
+  std::map<int, QJsonObject> Shown(uid_t uid) const {
+    std::map<int, QJsonObject> shown;
+    const QJsonArray list =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Ctl(uid, {"blocked", "--json"}).out)).array();
+    for (const QJsonValue block : list) shown[block["port"].toInt()] = block.toObject();
+    return shown;
+  }
+  std::string Read(const std::string& path) const {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool Eventually(const std::function<bool()>& ready) const {
+    for (auto until = std::chrono::steady_clock::now() + 10s; !ready(); std::this_thread::sleep_for(50ms))
+      if (std::chrono::steady_clock::now() > until) return false;
+    return true;
+  }
+  // A server of `uid`'s own, run from its home as ./server: no program the firewall knows.
+  pid_t Server(uid_t uid, int port) {
+    const std::string program = m_world->Home(uid) + "/server", log = m_world->Home(uid) + "/server.log";
+    if (!EchoProcess::CopyTo(program)) return -1;
+    const pid_t pid = m_world->Spawn(uid, {"./server", NetnsPair::kAddressA, std::to_string(port)}, log, m_netns->A());
+    m_servers.push_back(pid);
+    return Eventually([&] { return Read(log).find("ready") != std::string::npos; }) ? pid : -1;
+  }
+
+  std::vector<pid_t> m_servers;
+};
+
+TEST_F(BlockedTest, EachUserSeesItsOwnProgramsBlocksAndWhoMayViewTrafficSeesThemAll) {
+  ASSERT_EQ(Ctl(0, {"on"}).status, 0);
+  const pid_t denieds = Server(kDenied, kDeniedsPort), alloweds = Server(kAllowed, kAllowedsPort);
+  ASSERT_GT(denieds, 0);
+  ASSERT_GT(alloweds, 0);
+  const std::string followLog = m_world->Dir() + "/follow.log";
+  const pid_t follower =
+      m_world->Spawn(kDenied, {BRENVOCTL_PATH, "--firewall=service", "blocked", "--follow", "--json"}, followLog);
+  ASSERT_TRUE(Eventually([&] { return Read(followLog).find("following") != std::string::npos; })) << Read(followLog);
+
+  // The other user's block and the closed port's are recorded before the denied user's own,
+  // so that a follower shown them would print them first.
+  EXPECT_FALSE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kAllowedsPort));
+  EXPECT_FALSE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kClosedPort));
+  ASSERT_TRUE(Eventually([&] { return Shown(0).size() == 2; }));
+  EXPECT_FALSE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kDeniedsPort));
+  ASSERT_TRUE(Eventually([&] { return Read(followLog).find("\"port\":7001") != std::string::npos; }))
+      << Read(followLog);
+
+  const std::map<int, QJsonObject> denied = Shown(kDenied);
+  ASSERT_EQ(denied.size(), 1u);
+  const QJsonObject own = denied.at(kDeniedsPort);
+  EXPECT_EQ(own["program"].toString().toStdString(), m_world->Home(kDenied) + "/server");
+  EXPECT_EQ(own["pid"].toInt(), denieds);
+  EXPECT_EQ(own["uid"].toInt(), static_cast<int>(kDenied));
+  EXPECT_EQ(own["user"].toString(), "brenvo-denied");
+  EXPECT_EQ(own["protocol"].toString(), "tcp");
+  EXPECT_GE(own["count"].toInt(), 1);
+  EXPECT_EQ(own["remote"].toString(), NetnsPair::kAddressB);
+
+  for (const uid_t everyone : {uid_t{0}, kAllowed}) {
+    const std::map<int, QJsonObject> all = Shown(everyone);
+    EXPECT_EQ(all.size(), 3u) << everyone;
+    for (const int port : {kDeniedsPort, kAllowedsPort, kClosedPort})
+      EXPECT_EQ(all.count(port) ? all.at(port)["remote"].toString() : "", NetnsPair::kAddressB) << port;
+    EXPECT_TRUE(all.count(kClosedPort) && all.at(kClosedPort)["program"].isNull());
+  }
+  const std::string lines = Ctl(0, {"blocked"}).out;
+  EXPECT_NE(lines.find(m_world->Home(kDenied) + "/server  " + std::to_string(denieds) + "  brenvo-denied  tcp  7001  " +
+                       NetnsPair::kAddressB + "  "),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("  -  -  -  tcp  7003  "), std::string::npos) << lines;
+
+  // The follower was sent its user's block alone, and ends on SIGTERM as it should.
+  kill(follower, SIGTERM);
+  EXPECT_EQ(WaitFor(follower), 0);
+  const std::string followed = Read(followLog);
+  EXPECT_EQ(followed.find("\"port\":7002"), std::string::npos) << followed;
+  EXPECT_EQ(followed.find("\"port\":7003"), std::string::npos) << followed;
+
+  // A user watches on 16 connections at most, a connection that asks twice counts once, and
+  // the bus's word that a connection left frees its place.
+  const ServiceWorld::Result watchers = m_world->Run(kDenied, {HOSTILE_CLIENT_PATH, "watchers"});
+  EXPECT_EQ(watchers.out, "org.brenvo.Firewall1.Error.Busy\nwatching 16\nagain ok\n") << watchers.err;
+
+  m_world->StopService(SIGTERM);
+  const ServiceWorld::Result alone = Ctl(kDenied, {"blocked"});
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.err.find("listing the blocked connections: the firewall service"), std::string::npos) << alone.err;
+}
+
+}  // namespace
