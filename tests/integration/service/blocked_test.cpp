@@ -24,6 +24,8 @@ using namespace std::chrono_literals;
 constexpr uid_t kAllowed = ServiceWorld::kAllowedUid;
 constexpr uid_t kDenied = ServiceWorld::kDeniedUid;
 constexpr int kDeniedsPort = 7001, kAllowedsPort = 7002, kClosedPort = 7003;
+// A program's name is its owner's to choose, and must not steer the terminal that lists it.
+constexpr const char* kServer = "ser\x1b[2Jver";
 
 class BlockedTest : public WorldTest {
  protected:
@@ -53,11 +55,12 @@ class BlockedTest : public WorldTest {
       if (std::chrono::steady_clock::now() > until) return false;
     return true;
   }
-  // A server of `uid`'s own, run from its home as ./server: no program the firewall knows.
+  // A server of `uid`'s own, run from its home: no program the firewall knows.
   pid_t Server(uid_t uid, int port) {
-    const std::string program = m_world->Home(uid) + "/server", log = m_world->Home(uid) + "/server.log";
+    const std::string program = m_world->Home(uid) + "/" + kServer, log = m_world->Home(uid) + "/server.log";
     if (!EchoProcess::CopyTo(program)) return -1;
-    const pid_t pid = m_world->Spawn(uid, {"./server", NetnsPair::kAddressA, std::to_string(port)}, log, m_netns->A());
+    const pid_t pid = m_world->Spawn(uid, {std::string("./") + kServer, NetnsPair::kAddressA, std::to_string(port)},
+                                     log, m_netns->A());
     m_servers.push_back(pid);
     return Eventually([&] { return Read(log).find("ready") != std::string::npos; }) ? pid : -1;
   }
@@ -97,7 +100,7 @@ TEST_F(BlockedTest, EachUserSeesItsOwnProgramsBlocksAndWhoMayViewTrafficSeesThem
   const std::map<int, QJsonObject> denied = Shown(kDenied);
   ASSERT_EQ(denied.size(), 1u);
   const QJsonObject own = denied.at(kDeniedsPort);
-  EXPECT_EQ(own["program"].toString().toStdString(), m_world->Home(kDenied) + "/server");
+  EXPECT_EQ(own["program"].toString().toStdString(), m_world->Home(kDenied) + "/" + kServer);
   EXPECT_EQ(own["pid"].toInt(), denieds);
   EXPECT_EQ(own["uid"].toInt(), static_cast<int>(kDenied));
   EXPECT_EQ(own["user"].toString(), "brenvo-denied");
@@ -113,8 +116,8 @@ TEST_F(BlockedTest, EachUserSeesItsOwnProgramsBlocksAndWhoMayViewTrafficSeesThem
     EXPECT_TRUE(all.count(kClosedPort) && all.at(kClosedPort)["program"].isNull());
   }
   const std::string lines = Ctl(0, {"blocked"}).out;
-  EXPECT_NE(lines.find(m_world->Home(kDenied) + "/server  " + std::to_string(denieds) + "  brenvo-denied  tcp  7001  " +
-                       NetnsPair::kAddressB + "  "),
+  EXPECT_NE(lines.find(m_world->Home(kDenied) + "/ser\\x1b[2Jver  " + std::to_string(denieds) +
+                       "  brenvo-denied  tcp  7001  " + NetnsPair::kAddressB + "  "),
             std::string::npos)
       << lines;
   EXPECT_NE(lines.find("  -  -  -  tcp  7003  "), std::string::npos) << lines;
