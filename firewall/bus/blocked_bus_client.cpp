@@ -10,8 +10,9 @@
 
 namespace {
 
-// Both calls are answered without asking the user anything.
-constexpr auto kCallTimeout = std::chrono::seconds(25);
+// Both calls are answered without asking the user anything; a service that does not answer
+// must not hold up the window's exit for long.
+constexpr auto kCallTimeout = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -24,6 +25,14 @@ class BlockedBusClient::Proxy final : public sdbus::ProxyInterfaces<org::brenvo:
 
   // Set before the service is asked to send anything, and only then.
   Listener listener;
+  // Asks a service that starts anew (restarted, say) to go on telling this client.
+  sdbus::Slot rewatch;
+
+  void WatchAgain() {
+    getProxy().callMethodAsync("WatchBlocked").onInterface(INTERFACE_NAME).uponReplyInvoke([](const sdbus::Error*) {
+      // Nothing to do about a refusal here: the client simply hears no more.
+    });
+  }
 
  private:
   void onBlocked(const bus::BlockedStruct& blocked) override {
@@ -67,6 +76,19 @@ Status BlockedBusClient::Watch(Listener blocked) {
   }
   // Signals that came with the answer wait in the connection's queue for the thread.
   m_proxy->listener = blocked ? std::move(blocked) : [](const BlockedFlow&) {};
+  try {
+    m_proxy->rewatch = m_connection->addMatch(
+        std::string("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                    "member='NameOwnerChanged',arg0='") +
+            bus::kServiceName + "'",
+        [proxy = m_proxy.get()](sdbus::Message& message) {
+          std::string name, before, after;
+          message >> name >> before >> after;
+          if (!after.empty()) proxy->WatchAgain();
+        });
+  } catch (const sdbus::Error&) {
+    // Then a service that starts anew is not asked again; this one goes on telling.
+  }
   m_connection->enterEventLoopAsync();
   return {};
 }
