@@ -13,31 +13,15 @@ bool BlockedAdaptor::Sight::Sees(const BlockedFlow& flow) const {
   return everything || (flow.holder.listening && flow.holder.uid == uid);
 }
 
-BlockedAdaptor::BlockedAdaptor(sdbus::IConnection& connection, std::shared_ptr<BlockedFlows> blocked,
-                               Authorizer& authorizer, BusDepartures& departures)
-    : AdaptorInterfaces(connection, bus::kObjectPath),
-      m_blocked(std::move(blocked)),
-      m_authorizer(authorizer),
-      m_waitingFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (m_waitingFd < 0) throw sdbus::Error("org.freedesktop.DBus.Error.Failed", "no eventfd for blocked flows");
-  departures.Tell([this](const std::string& client) {
-    m_watchers.erase(client);
-    m_asking.erase(client);
-  });
-  if (m_blocked) m_blocked->SetListener([this](const BlockedFlow& flow) { Hand(flow); });
-  registerAdaptor();
+BlockedAdaptor::HandOff::HandOff() : fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (fd < 0) throw sdbus::Error("org.freedesktop.DBus.Error.Failed", "no eventfd for blocked flows");
 }
 
-BlockedAdaptor::~BlockedAdaptor() {
-  // From here on the record calls no one.
-  if (m_blocked) m_blocked->SetListener({});
-  unregisterAdaptor();
-  close(m_waitingFd);
-}
+BlockedAdaptor::HandOff::~HandOff() { close(fd); }
 
-void BlockedAdaptor::Hand(const BlockedFlow& flow) {
+void BlockedAdaptor::HandOff::Hand(const BlockedFlow& flow) {
   {
-    const std::lock_guard lock(m_handMutex);
+    const std::lock_guard lock(m_mutex);
     if (m_waiting.size() >= kMostWaiting) {
       ++m_dropped;
       return;
@@ -46,19 +30,39 @@ void BlockedAdaptor::Hand(const BlockedFlow& flow) {
   }
   const std::uint64_t one = 1;
   // Cannot fail short of 2^64 - 1 wake-ups between two reads.
-  [[maybe_unused]] const ssize_t written = write(m_waitingFd, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(fd, &one, sizeof one);
+}
+
+std::vector<BlockedFlow> BlockedAdaptor::HandOff::Take(std::uint64_t* dropped) {
+  std::uint64_t wakeUps = 0;
+  [[maybe_unused]] const ssize_t drained = read(fd, &wakeUps, sizeof wakeUps);
+  const std::lock_guard lock(m_mutex);
+  *dropped = std::exchange(m_dropped, 0);
+  return std::exchange(m_waiting, {});
+}
+
+BlockedAdaptor::BlockedAdaptor(sdbus::IConnection& connection, std::shared_ptr<BlockedFlows> blocked,
+                               Authorizer& authorizer, BusDepartures& departures)
+    : AdaptorInterfaces(connection, bus::kObjectPath),
+      m_blocked(std::move(blocked)),
+      m_authorizer(authorizer),
+      m_handOff(std::make_shared<HandOff>()) {
+  departures.Tell([this](const std::string& client) {
+    m_watchers.erase(client);
+    m_asking.erase(client);
+  });
+  if (m_blocked) m_blocked->SetListener([handOff = m_handOff](const BlockedFlow& flow) { handOff->Hand(flow); });
+  registerAdaptor();
+}
+
+BlockedAdaptor::~BlockedAdaptor() {
+  if (m_blocked) m_blocked->SetListener({});
+  unregisterAdaptor();
 }
 
 void BlockedAdaptor::SignalWaiting() {
-  std::uint64_t wakeUps = 0;
-  [[maybe_unused]] const ssize_t read = ::read(m_waitingFd, &wakeUps, sizeof wakeUps);
-  std::vector<BlockedFlow> waiting;
   std::uint64_t dropped = 0;
-  {
-    const std::lock_guard lock(m_handMutex);
-    waiting.swap(m_waiting);
-    dropped = std::exchange(m_dropped, 0);
-  }
+  const std::vector<BlockedFlow> waiting = m_handOff->Take(&dropped);
   if (dropped > 0)
     std::fprintf(stderr, "brenvod: %llu blocked flows came faster than they could be signalled, and were not\n",
                  static_cast<unsigned long long>(dropped));
@@ -66,10 +70,16 @@ void BlockedAdaptor::SignalWaiting() {
     const bus::BlockedStruct blocked = bus::BlockedToBus(flow);
     for (const auto& [watcher, sight] : m_watchers) {
       if (!sight.Sees(flow)) continue;
-      sdbus::Signal signal = getObject().createSignal(INTERFACE_NAME, "Blocked");
-      signal.setDestination(watcher);
-      signal << blocked;
-      getObject().emitSignal(signal);
+      try {
+        sdbus::Signal signal = getObject().createSignal(INTERFACE_NAME, "Blocked");
+        signal.setDestination(watcher);
+        signal << blocked;
+        getObject().emitSignal(signal);
+      } catch (const sdbus::Error& error) {
+        // One watcher not told is no reason to stop serving the others.
+        std::fprintf(stderr, "brenvod: cannot signal a blocked flow to %s: %s\n", watcher.c_str(),
+                     error.getMessage().c_str());
+      }
     }
   }
 }

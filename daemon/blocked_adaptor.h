@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,7 +38,7 @@ class BlockedAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Blocke
   BlockedAdaptor& operator=(const BlockedAdaptor&) = delete;
 
   // Readable while blocks wait to be signalled; SignalWaiting, on the bus's thread, sends them.
-  int WaitingFd() const { return m_waitingFd; }
+  int WaitingFd() const { return m_handOff->fd; }
   void SignalWaiting();
 
  private:
@@ -53,16 +54,27 @@ class BlockedAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Blocke
   void WatchBlocked(sdbus::Result<>&& result) override;
   void AskSight(const std::string& sender, SightDone done);
   Status AddWatcher(const std::string& sender, Sight sight);
-  // On the recording threads.
-  void Hand(const BlockedFlow& flow);
+
+  // What the recording threads hand to the bus's thread. The record's listener shares it:
+  // a block being recorded as the listener is replaced may still be handed a moment later.
+  class HandOff {
+   public:
+    HandOff();
+    ~HandOff();
+    void Hand(const BlockedFlow& flow);
+    // What was handed since, and how many did not fit.
+    std::vector<BlockedFlow> Take(std::uint64_t* dropped);
+    const int fd;  // an eventfd
+
+   private:
+    std::mutex m_mutex;  // guards what follows
+    std::vector<BlockedFlow> m_waiting;
+    std::uint64_t m_dropped = 0;
+  };
 
   std::shared_ptr<BlockedFlows> m_blocked;
   Authorizer& m_authorizer;
-  int m_waitingFd = -1;  // an eventfd
-
-  std::mutex m_handMutex;  // guards the two that follow
-  std::vector<BlockedFlow> m_waiting;
-  std::uint64_t m_dropped = 0;
+  const std::shared_ptr<HandOff> m_handOff;
 
   std::map<std::string, Sight> m_watchers;  // by unique bus name
   // WatchBlocked calls of each sender that wait for the authorizer; a sender that leaves
