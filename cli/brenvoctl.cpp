@@ -1,5 +1,7 @@
 // brenvoctl: the firewall from a shell, for scripts and administrators. It talks to the
 // service brenvod when there is one, or works on a store itself (--db).
+#include <signal.h>
+
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -13,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/blocked_output.h"
 #include "cli/output_text.h"
+#include "firewall/bus/blocked_bus_client.h"
 #include "firewall/bus/firewall_bus_client.h"
 #include "firewall/com/netfw_entries.h"
 #include "firewall/com/wide_text.h"
@@ -28,7 +32,7 @@ constexpr int kBadUsage = 2;
 constexpr const char* kUsage =
     "Usage: brenvoctl [--json] [--db PATH] [--firewall=service|nftables|store] COMMAND\n"
     "Turns the Brenvo firewall on or off and lists, adds, enables, disables and removes the\n"
-    "programs and ports it lets through.\n"
+    "programs and ports it lets through, and shows the connections it blocked.\n"
     "\n"
     "Commands:\n"
     "  status                              whether the firewall is on, and how it is enforced\n"
@@ -40,9 +44,13 @@ constexpr const char* kUsage =
     "  ports add NUMBER tcp|udp NAME       open a port (enabled), or rename it\n"
     "  ports enable|disable|remove NUMBER tcp|udp\n"
     "  apply                               make the kernel hold the stored configuration again\n"
+    "  blocked [--follow]                  the inbound connections the service blocked lately that\n"
+    "                                      you may see, newest first: time, program, pid, user,\n"
+    "                                      protocol, port, remote address, count; with --follow,\n"
+    "                                      each new one as it is blocked, until interrupted\n"
     "\n"
     "Options:\n"
-    "  --json                 lists and status as JSON\n"
+    "  --json                 lists and status as JSON (blocked --follow: one object a line)\n"
     "  --db PATH              work on this store alone, without the service and without the\n"
     "                         kernel unless --firewall=nftables is given\n"
     "  --firewall=BACKEND     service: the system service brenvod; nftables: this process\n"
@@ -58,6 +66,7 @@ constexpr const char* kUsage =
 
 struct Command {
   bool json = false;
+  bool follow = false;
   std::string database;
   std::string backend;
   std::vector<std::string> words;
@@ -100,10 +109,6 @@ std::optional<PortKey> Port(const std::string& number, const std::string& protoc
   if (number.empty() || *end != '\0' || !ValidPortNumber(value)) return std::nullopt;
   if (protocol != "tcp" && protocol != "udp") return std::nullopt;
   return PortKey{static_cast<LONG>(value), protocol == "tcp" ? kProtocolTcp : kProtocolUdp};
-}
-
-const char* ProtocolName(LONG protocol) {
-  return protocol == kProtocolTcp ? "tcp" : protocol == kProtocolUdp ? "udp" : "other";
 }
 
 // JSON as brenvoctl prints it: members in the order they are documented, and non-ASCII
@@ -206,6 +211,51 @@ int Ports(FirewallConfiguration& firewall, const std::vector<std::string>& words
   return added.ok() ? 0 : Refused("opening " + what, added);
 }
 
+void PrintBlocked(const BlockedFlow& flow, bool json) {
+  if (json)
+    PrintJson(BlockedJson(flow));
+  else
+    std::printf("%s\n", BlockedLine(flow).c_str());
+}
+
+// Prints each block the service tells of until SIGINT or SIGTERM.
+int FollowBlocked(BlockedBusClient& client, bool json) {
+  // Blocked before the client's thread starts, so that they reach sigwait alone.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  const Status watching = client.Watch([json](const BlockedFlow& flow) {
+    PrintBlocked(flow, json);
+    std::fflush(stdout);
+  });
+  if (!watching.ok()) return Refused("watching the blocked connections", watching);
+  // From here on no block is missed: a script may go on.
+  std::fprintf(stderr, "brenvoctl: following the blocked connections until interrupted\n");
+  int stop = 0;
+  sigwait(&stops, &stop);
+  return 0;
+}
+
+int Blocked(const Command& command) {
+  if (!command.database.empty() || (!command.backend.empty() && command.backend != "service"))
+    return Usage("blocked asks the service brenvod, which keeps the record of blocked connections");
+  Result<std::unique_ptr<BlockedBusClient>> client = BlockedBusClient::Connect();
+  if (!client.ok()) return Refused("asking the service for blocked connections", client.status());
+  if (command.follow) return FollowBlocked(**client, command.json);
+  const Result<std::vector<BlockedFlow>> listed = (*client)->List();
+  if (!listed.ok()) return Refused("listing the blocked connections", listed.status());
+  if (command.json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const BlockedFlow& flow : *listed) list.push_back(BlockedJson(flow));
+    PrintJson(list);
+    return 0;
+  }
+  for (const BlockedFlow& flow : *listed) PrintBlocked(flow, false);
+  return 0;
+}
+
 // The commands: their words, then the arguments each takes.
 struct Verb {
   const char* group;  // "apps", "ports", or nullptr for a word of its own
@@ -264,6 +314,9 @@ std::optional<Command> Parse(int argc, char** argv, int* status) {
       command.words.insert(command.words.end(), arguments.begin(), arguments.end());
     });
   }
+  CLI::App* blocked = app.add_subcommand("blocked")->fallthrough();
+  blocked->add_flag("--follow", command.follow);
+  blocked->callback([&command] { command.words.emplace_back("blocked"); });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -307,6 +360,7 @@ int main(int argc, char** argv) {
   if (!command) return status;
   const std::vector<std::string>& words = command->words;
   const std::string& first = words[0];
+  if (first == "blocked") return Blocked(*command);
 
   const bool readOnly = first == "status" || (words.size() == 2 && words[1] == "list");
   const Result<OpenedFirewall> opened = Open(*command, readOnly);

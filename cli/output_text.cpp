@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "firewall/com/records.h"
+
 std::string TerminalText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -23,4 +25,8 @@ std::string TerminalText(std::string_view text) {
     }
   }
   return out;
+}
+
+const char* ProtocolName(long protocol) {
+  return protocol == kProtocolTcp ? "tcp" : protocol == kProtocolUdp ? "udp" : "other";
 }

@@ -7,3 +7,6 @@
 // `text` (UTF-8) for a terminal: control characters (C0, DEL and C1), which could end a line
 // or move the cursor, become \xNN or \u00NN, and a backslash becomes two.
 std::string TerminalText(std::string_view text);
+
+// "tcp", "udp" or "other": the name of an IP protocol number as brenvoctl prints it.
+const char* ProtocolName(long protocol);

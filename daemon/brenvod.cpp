@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "daemon/blocked_adaptor.h"
+#include "daemon/bus_departures.h"
 #include "daemon/capture_server.h"
 #include "daemon/polkit_authorizer.h"
 #include "daemon/traffic_adaptor.h"
@@ -31,7 +33,8 @@ constexpr const char* kUsage =
     "Usage: brenvod [--db PATH] [--firewall=nftables|store] [--apply]\n"
     "The Brenvo firewall service: keeps the firewall store, enforces it in the kernel (table inet\n"
     "brenvo, and the verdicts on new connections to authorized programs), serves it on the system\n"
-    "bus as org.brenvo.Firewall1, and captures traffic for the window's traffic page.\n"
+    "bus as org.brenvo.Firewall1, captures traffic for the window's traffic page, and tells its\n"
+    "users of the inbound connections it blocked.\n"
     "\n"
     "  --db PATH            the firewall store (default: /var/lib/brenvo/firewall.db)\n"
     "  --firewall=BACKEND   nftables (default): enforce in the kernel; store: keep the configuration only\n"
@@ -86,14 +89,15 @@ int BlockedSignals() {
   return signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
-// Serves the bus until SIGTERM or SIGINT.
-void Serve(sdbus::IConnection& bus, int signals, FirewallConfiguration& firewall) {
+// Serves the bus until SIGTERM or SIGINT, and signals the blocks that `blocked` is handed.
+void Serve(sdbus::IConnection& bus, int signals, FirewallConfiguration& firewall, BlockedAdaptor& blocked) {
   for (;;) {
     while (bus.processPendingRequest()) {
     }
     const sdbus::IConnection::PollData data = bus.getEventLoopPollData();
-    pollfd waiting[2] = {{data.fd, data.events, 0}, {signals, POLLIN, 0}};
-    if (poll(waiting, 2, data.getPollTimeout()) < 0) continue;
+    pollfd waiting[3] = {{data.fd, data.events, 0}, {signals, POLLIN, 0}, {blocked.WaitingFd(), POLLIN, 0}};
+    if (poll(waiting, 3, data.getPollTimeout()) < 0) continue;
+    if (waiting[2].revents & POLLIN) blocked.SignalWaiting();
     if (!(waiting[1].revents & POLLIN)) continue;
     signalfd_siginfo info;
     if (read(signals, &info, sizeof info) != sizeof info) continue;
@@ -140,12 +144,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "brenvod: %s\n", captures.Failure().c_str());
       return 1;
     }
-    TrafficAdaptor traffic(*bus, captures, authorizer);
+    BusDepartures departures(*bus);
+    TrafficAdaptor traffic(*bus, captures, authorizer, departures);
+    BlockedAdaptor blocked(*bus, opened->blocked, authorizer, departures);
     bus->requestName(bus::kServiceName);
     std::fprintf(stderr, "brenvod: serving %s on the system bus; store %s; %s\n", bus::kServiceName,
                  settings.database.c_str(), opened->choice.Description().c_str());
     sd_notify(0, "READY=1");
-    Serve(*bus, signals, *opened->configuration);
+    Serve(*bus, signals, *opened->configuration, blocked);
     sd_notify(0, "STOPPING=1");
     bus->releaseName(bus::kServiceName);
   } catch (const sdbus::Error& error) {

@@ -26,7 +26,7 @@ PolkitAuthorizer::PolkitAuthorizer(sdbus::IConnection& connection)
 
 PolkitAuthorizer::~PolkitAuthorizer() = default;
 
-void PolkitAuthorizer::Check(const std::string& sender, const std::string& action, Done done) {
+void PolkitAuthorizer::Check(const std::string& sender, const std::string& action, Interaction interaction, Done done) {
   const auto unidentified = [done](const std::string& why) {
     done(AccessDenied("the caller cannot be identified: " + why), static_cast<uid_t>(-1));
   };
@@ -35,24 +35,27 @@ void PolkitAuthorizer::Check(const std::string& sender, const std::string& actio
     m_bus->callMethodAsync("GetConnectionUnixUser")
         .onInterface("org.freedesktop.DBus")
         .withArguments(sender)
-        .uponReplyInvoke([this, sender, action, done, unidentified](const sdbus::Error* error, std::uint32_t uid) {
-          if (error) return unidentified(error->getMessage());
-          if (uid == 0) return done(Status(), 0);
-          AskPolkit(sender, uid, action, done);
-        });
+        .uponReplyInvoke(
+            [this, sender, action, interaction, done, unidentified](const sdbus::Error* error, std::uint32_t uid) {
+              if (error) return unidentified(error->getMessage());
+              if (uid == 0) return done(Status(), 0);
+              AskPolkit(sender, uid, action, interaction, done);
+            });
   } catch (const sdbus::Error& error) {
     unidentified(error.getMessage());
   }
 }
 
-void PolkitAuthorizer::AskPolkit(const std::string& sender, uid_t uid, const std::string& action, Done done) {
+void PolkitAuthorizer::AskPolkit(const std::string& sender, uid_t uid, const std::string& action,
+                                 Interaction interaction, Done done) {
   const std::string who = "uid " + std::to_string(uid);
+  const std::uint32_t flags = interaction == Interaction::kAllowed ? kAllowUserInteraction : 0;
   const Subject subject{"system-bus-name", {{"name", sdbus::Variant(sender)}}};
   try {
     m_authority->callMethodAsync("CheckAuthorization")
         .onInterface("org.freedesktop.PolicyKit1.Authority")
         .withTimeout(kDecisionTimeout)
-        .withArguments(subject, action, std::map<std::string, std::string>{}, kAllowUserInteraction, std::string())
+        .withArguments(subject, action, std::map<std::string, std::string>{}, flags, std::string())
         .uponReplyInvoke([done, who, uid, action](const sdbus::Error* error, const Decision& decision) {
           if (error)
             return done(

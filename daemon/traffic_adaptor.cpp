@@ -4,17 +4,11 @@
 
 #include "firewall/bus/bus_protocol.h"
 
-TrafficAdaptor::TrafficAdaptor(sdbus::IConnection& connection, CaptureServer& captures, Authorizer& authorizer)
+TrafficAdaptor::TrafficAdaptor(sdbus::IConnection& connection, CaptureServer& captures, Authorizer& authorizer,
+                               BusDepartures& departures)
     : AdaptorInterfaces(connection, bus::kObjectPath), m_captures(captures), m_authorizer(authorizer) {
-  // A client that leaves the bus leaves its captures too, even where another process still
-  // holds their sockets.
-  m_departures = connection.addMatch(
-      "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged'",
-      [this](sdbus::Message& message) {
-        std::string name, before, after;
-        message >> name >> before >> after;
-        if (after.empty() && name.starts_with(':')) m_captures.ClientGone(name);
-      });
+  // Even where another process still holds the captures' sockets.
+  departures.Tell([this](const std::string& client) { m_captures.ClientGone(client); });
   registerAdaptor();
 }
 
@@ -29,7 +23,7 @@ void TrafficAdaptor::OpenCapture(sdbus::Result<sdbus::UnixFd, uint32_t>&& result
   const std::optional<std::string> sender = bus::CurrentSender(getObject());
   if (!sender) return fail(AccessDenied("the caller cannot be identified"));
   m_authorizer.Check(
-      *sender, bus::kViewTrafficAction,
+      *sender, bus::kViewTrafficAction, Authorizer::Interaction::kAllowed,
       [this, call, fail, client = *sender, address, parsed](const Status& allowed, uid_t uid) {
         if (!allowed.ok()) return fail(allowed);
         const Result<CaptureServer::Opened> opened = m_captures.Open(client, uid, parsed.s_addr);

@@ -13,8 +13,12 @@ class Authorizer {
   // the caller's user as the bus daemon knows its connection.
   using Done = std::function<void(const Status& allowed, uid_t uid)>;
 
+  // Whether the caller's user may be asked (a password, say) before the answer: a change the
+  // caller asked for may wait for that; deciding what the caller is shown may not.
+  enum class Interaction { kAllowed, kNone };
+
   virtual ~Authorizer() = default;
   // May answer at once or later, on the bus's thread; calls made meanwhile are served.
   // `sender` is the caller's unique bus name: the one thing of the call the bus vouches for.
-  virtual void Check(const std::string& sender, const std::string& action, Done done) = 0;
+  virtual void Check(const std::string& sender, const std::string& action, Interaction interaction, Done done) = 0;
 };

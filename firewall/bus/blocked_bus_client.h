@@ -25,7 +25,8 @@ class BlockedBusClient {
   Result<std::vector<BlockedFlow>> List();
 
   // Asks the service to tell this client of each block it may see from now on, and calls
-  // `blocked` with each, on a thread of the client's own, until the client is destroyed.
+  // `blocked` with each, on a thread of the client's own, until the client is destroyed. A
+  // service that starts anew meanwhile (restarted, say) is asked again.
   // Fails where the service refuses (Busy: too many watchers of this user).
   using Listener = std::function<void(const BlockedFlow&)>;
   Status Watch(Listener blocked);

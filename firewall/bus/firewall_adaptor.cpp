@@ -130,9 +130,10 @@ void FirewallAdaptor::Change(sdbus::Result<>&& result, const Status& checked, st
   if (!checked.ok()) return answer(checked);
   const std::optional<std::string> sender = bus::CurrentSender(getObject());
   if (!sender) return answer(AccessDenied("the caller cannot be identified"));
-  m_authorizer.Check(*sender, bus::kManageAction, [answer, change = std::move(change)](const Status& allowed, uid_t) {
-    answer(allowed.ok() ? change() : allowed);
-  });
+  m_authorizer.Check(*sender, bus::kManageAction, Authorizer::Interaction::kAllowed,
+                     [answer, change = std::move(change)](const Status& allowed, uid_t) {
+                       answer(allowed.ok() ? change() : allowed);
+                     });
 }
 
 bool FirewallAdaptor::GetFirewallEnabled() {

@@ -26,7 +26,7 @@ namespace {
 // Keeps every question until the test answers it.
 class HoldingAuthorizer final : public Authorizer {
  public:
-  void Check(const std::string&, const std::string& action, Done done) override {
+  void Check(const std::string&, const std::string& action, Interaction, Done done) override {
     if (allowAll) return done(Status(), 0);
     asked.push_back(action);
     m_waiting.push_back(std::move(done));

@@ -12,6 +12,11 @@
 //     Opens 4 captures of ADDRESS on each of 5 connections, all open at once; prints
 //     "opened N". Then closes the connections and keeps the sockets, and prints "ended N":
 //     how many of those sockets the service closed within 20 s.
+//
+//   hostile_client watchers
+//     Watches the blocked flows on 17 connections, the first asking twice; prints
+//     "watching N" and the error of each refusal. Then leaves the bus on all of them and
+//     prints "again ok" once a new connection may watch (or its last refusal after 10 s).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -220,12 +225,46 @@ int Captures(const std::string& address) {
   return 0;
 }
 
+// The answer to WatchBlocked on `bus`: "ok" or the error's name.
+std::string Watch(sdbus::IConnection& bus) {
+  try {
+    sdbus::createProxy(bus, "org.brenvo.Firewall1", "/org/brenvo/Firewall1")
+        ->callMethod("WatchBlocked")
+        .onInterface("org.brenvo.Blocked1");
+    return "ok";
+  } catch (const sdbus::Error& error) {
+    return error.getName();
+  }
+}
+
+int Watchers() {
+  std::vector<std::unique_ptr<sdbus::IConnection>> connections;
+  std::size_t watching = 0;
+  for (int connection = 0; connection < 17; ++connection) {
+    const auto& bus = connections.emplace_back(sdbus::createSystemBusConnection());
+    for (int asked = 0; asked < (connection == 0 ? 2 : 1); ++asked) {
+      const std::string answer = Watch(*bus);
+      if (answer != "ok") std::printf("%s\n", answer.c_str());
+      watching += answer == "ok" && asked == 0;
+    }
+  }
+  std::printf("watching %zu\n", watching);
+  connections.clear();
+  std::string again;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((again = Watch(*sdbus::createSystemBusConnection())) != "ok" && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::printf("again %s\n", again.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "reused-pid" && argc == 4) return ReusedPid(argv[2], argv[3]);
   if (mode == "captures" && argc == 3) return Captures(argv[2]);
-  std::fprintf(stderr, "usage: hostile_client reused-pid GO RESULT | captures ADDRESS\n");
+  if (mode == "watchers" && argc == 2) return Watchers();
+  std::fprintf(stderr, "usage: hostile_client reused-pid GO RESULT | captures ADDRESS | watchers\n");
   return 2;
 }
