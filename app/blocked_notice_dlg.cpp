@@ -75,8 +75,6 @@ CBlockedNoticeDlg::Key CBlockedNoticeDlg::KeyOf(const BlockedFlow& blocked) {
 }
 
 void CBlockedNoticeDlg::Notice(const BlockedFlow& blocked) {
-  // Ports where nothing listens are scanned all day: their blocks are counted, not shown.
-  if (!blocked.holder.listening || blocked.holder.program.empty()) return;
   const Key key = KeyOf(blocked);
   if (m_keptBlocked.contains(key)) return;
   if (!m_shown || KeyOf(*m_shown) == key) {

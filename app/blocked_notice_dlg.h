@@ -33,8 +33,8 @@ class CBlockedNoticeDlg : public CDialog {
 
   CBlockedNoticeDlg(QWidget* owner, Unblock unblock);
 
-  // Shows a block now, or once those before it are answered. Blocks where nothing listened,
-  // of an unknown program, or of one the user keeps blocking show nothing.
+  // Shows a block of a program that listened, now or once those before it are answered;
+  // blocks of one the user keeps blocking show nothing.
   void Notice(const BlockedFlow& blocked);
 
   CStatic m_name;

@@ -67,6 +67,9 @@ struct BlockedWatch::Relay {
   const Deliver deliver;
 
   void Post(const BlockedFlow& blocked) {
+    // A scan of closed ports is a new block per port: such blocks go no further than here,
+    // so a flood of them costs the GUI thread nothing.
+    if (!blocked.holder.listening || blocked.holder.program.empty()) return;
     const std::lock_guard lock(mutex);
     if (!receiver) return;
     QMetaObject::invokeMethod(

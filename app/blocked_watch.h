@@ -32,8 +32,9 @@ using BlockedSourceFactory = std::function<std::unique_ptr<BlockedSource>()>;
 void SetBlockedSourceFactory(BlockedSourceFactory factory);
 std::unique_ptr<BlockedSource> MakeBlockedSource();
 
-// Hands the blocks of a source to `deliver`, called on `receiver`'s thread by a queued call.
-// The receiver outlives the watch; a call queued for a receiver that goes is dropped with it.
+// Hands the blocks of a source that a notice can show (of a known program that listened) to
+// `deliver`, called on `receiver`'s thread by a queued call. The receiver outlives the watch;
+// a call queued for a receiver that goes is dropped with it.
 class BlockedWatch {
  public:
   using Deliver = std::function<void(const BlockedFlow&)>;
