@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/blocked_watch.h"
 #include "app/options.h"
 #include "firewall/com/com_runtime.h"
 #include "firewall/local_registration.h"
@@ -75,5 +76,7 @@ int BrenvoMain(int argc, char** argv) {
     std::fprintf(stderr, "brenvo: %s\n", applied.reason().c_str());
     return 1;
   }
+  // A replayed capture file is about another time and place: no notices then.
+  if (options->captureFile.empty()) SetBlockedSourceFactory(&RegisteredBlockedSource);
   return AfxWinMain(argc, argv);
 }

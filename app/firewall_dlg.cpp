@@ -1,7 +1,11 @@
 #include "app/firewall_dlg.h"
 
+#include <cstdio>
+
 #include "app/about_dlg.h"
 #include "app/banner_dlg.h"
+#include "app/blocked_notice_dlg.h"
+#include "app/blocked_watch.h"
 #include "app/tab_dialog.h"
 #include "firewall/com/com_runtime.h"
 #include "framework/data_exchange.h"
@@ -41,7 +45,11 @@ void PlaceOverPlaceholder(CDialog* container, const QWidget& placeholder, QPoint
 CfirewallDlg::CfirewallDlg(QWidget* parent)
     : CEscapeProofDialog(IDD_FIREWALL_DIALOG, parent), m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)) {}
 
-CfirewallDlg::~CfirewallDlg() { ReleaseFirewallProfile(); }
+CfirewallDlg::~CfirewallDlg() {
+  // No block reaches the notice once the window goes.
+  m_pBlockedWatch.reset();
+  ReleaseFirewallProfile();
+}
 
 void CfirewallDlg::DoDataExchange(CDataExchange* pDX) {
   CEscapeProofDialog::DoDataExchange(pDX);
@@ -89,6 +97,7 @@ BOOL CfirewallDlg::OnInitDialog() {
   if (m_pProfile) {
     ListAuthorizedApps();
     ListOpenPorts();
+    WatchBlockedPrograms();
   }
   return 1;
 }
@@ -137,6 +146,30 @@ void CfirewallDlg::ShowFirewallState() {
   BOOL on = 0;
   QueryFirewallOn(&on);
   CheckRadioButton(IDC_FIREWALL_ON, IDC_FIREWALL_OFF, on == 1 ? IDC_FIREWALL_ON : IDC_FIREWALL_OFF);
+}
+
+void CfirewallDlg::WatchBlockedPrograms() {
+  std::unique_ptr<BlockedSource> source = MakeBlockedSource();
+  if (!source) return;
+  m_pBlockedNotice = new CBlockedNoticeDlg(
+      this, [this](const QString& path, const QString& name) { return UnblockProgram(path, name); });
+  auto watch = std::make_unique<BlockedWatch>(
+      std::move(source), m_pBlockedNotice,
+      [notice = m_pBlockedNotice](const BlockedFlow& blocked) { notice->Notice(blocked); });
+  if (const Status started = watch->Start(); !started) {
+    std::fprintf(stderr, "brenvo: blocked programs will not be shown: %s\n", started.reason().c_str());
+    return;
+  }
+  m_pBlockedWatch = std::move(watch);
+}
+
+Status CfirewallDlg::UnblockProgram(const QString& path, const QString& name) {
+  if (!m_pProgramPage) return Failed("The programs page could not be made.");
+  const Status added = m_pProgramPage->AddProgram(*this, path, name);
+  // The program may have had an entry already (disabled, under another name), which the new
+  // one replaced: listed again, the page shows the one entry the firewall holds.
+  if (added) m_pProgramPage->RebuildList(*this);
+  return added;
 }
 
 void CfirewallDlg::ShowFirewallUnavailable() {

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QString>
+#include <memory>
+
+#include "firewall/com/status.h"
 #include "firewall/firewall.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
 
+class BlockedWatch;
 class CBannerDlg;
+class CBlockedNoticeDlg;
 class CPortDlg;
 class CProgramDlg;
 class CSnifferDlg;
@@ -29,6 +35,8 @@ class CfirewallDlg : public CEscapeProofDialog, public CFirewall {
   CTabDialog* m_pBannerHost = nullptr;
   CBannerDlg* m_pBanner = nullptr;
   CSnifferDlg* m_pTrafficPage = nullptr;
+  // Made at the start where the run has a source of blocks; else nullptr.
+  CBlockedNoticeDlg* m_pBlockedNotice = nullptr;
 
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
@@ -50,6 +58,9 @@ class CfirewallDlg : public CEscapeProofDialog, public CFirewall {
   BOOL SetupBanner();
   BOOL CreateBanner();
   void ShowFirewallState();
+  // Starts the notices of blocked programs; without them the window works on.
+  void WatchBlockedPrograms();
+  Status UnblockProgram(const QString& path, const QString& name);
 
   void OnSysCommand(UINT id, LPARAM lParam);
   void OnPaint();
@@ -59,4 +70,6 @@ class CfirewallDlg : public CEscapeProofDialog, public CFirewall {
   void OnFirewallOff();
   void OnAbout();
   void OnForum();
+
+  std::unique_ptr<BlockedWatch> m_pBlockedWatch;
 };

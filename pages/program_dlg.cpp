@@ -1,5 +1,6 @@
 #include "pages/program_dlg.h"
 
+#include "firewall/com/com_runtime.h"
 #include "firewall/firewall.h"
 #include "framework/data_exchange.h"
 #include "framework/file_dialog.h"
@@ -56,6 +57,23 @@ void CProgramDlg::AddProgramRow(std::string name, std::string path, int enabled)
   ++m_nRows;
 }
 
+Status CProgramDlg::AddProgram(CFirewall& mainWindow, const QString& path, const QString& name) {
+  const UniqueBstr pathText = AllocSysString(path);
+  const UniqueBstr nameText = AllocSysString(name);
+  // What an earlier failure left unsaid must not pass for this one's reason.
+  TakeErrorInfoText();
+
+  // The row shows at once; if the firewall refuses the program, the list is listed again
+  // so that the row does not claim a program the firewall does not let through.
+  AddProgramRow(name.toStdString(), path.toStdString(), 1);
+  const FW_ERROR_CODE code = mainWindow.AddApp(pathText.get(), nameText.get());
+  if (code == FW_OK) return {};
+  std::string reason = TakeErrorInfoText();
+  RebuildList(mainWindow);
+  if (reason.empty()) reason = "The firewall did not add the program (error " + std::to_string(code) + ").";
+  return Failed(std::move(reason));
+}
+
 void CProgramDlg::RebuildList(CFirewall& mainWindow) {
   m_list.DeleteAllItems();
   m_nRows = 0;
@@ -82,13 +100,8 @@ void CProgramDlg::OnAddProgram() {
   }
   CFirewall* mainWindow = FindMainWindow(this);
   if (!mainWindow) return;
-  const UniqueBstr path = AllocSysString(m_strPath);
-  const UniqueBstr name = AllocSysString(m_strName);
-
-  // The row shows at once; if the firewall refuses the program, the list is listed again
-  // so that the row does not claim a program the firewall does not let through.
-  AddProgramRow(m_strName.toStdString(), m_strPath.toStdString(), 1);
-  if (mainWindow->AddApp(path.get(), name.get()) != FW_OK) RebuildList(*mainWindow);
+  // The page says nothing of a refusal: the list, listed again, shows what the firewall holds.
+  static_cast<void>(AddProgram(*mainWindow, m_strPath, m_strName));
 
   m_strPath.clear();
   m_strName.clear();

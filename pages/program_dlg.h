@@ -4,6 +4,7 @@
 #include <string>
 
 #include "controls/x_list_ctrl.h"
+#include "firewall/com/status.h"
 #include "firewall/row_sinks.h"
 #include "framework/dialog.h"
 
@@ -19,6 +20,13 @@ class CProgramDlg : public CEscapeProofDialog, public IProgramRowSink {
 
   // Appends a row at m_nRows: the box (checked when enabled is 1), name, "Remove", path.
   void AddProgramRow(std::string name, std::string path, int enabled) override;
+  // Authorizes the program at `path`, enabled, as `name`, through the main window's firewall
+  // (over the service, polkit decides), and shows its row at once. Where the firewall refuses
+  // it, the list is listed again and the failure says why. "Add Program" and the notice of a
+  // blocked program both add this way.
+  Status AddProgram(CFirewall& mainWindow, const QString& path, const QString& name);
+  // Empties the list and lists the firewall's programs again.
+  void RebuildList(CFirewall& mainWindow);
 
   CXListCtrl m_list;
   QString m_strPath;
@@ -33,8 +41,6 @@ class CProgramDlg : public CEscapeProofDialog, public IProgramRowSink {
 
  private:
   void SetupListColumns();
-  // Empties the list and lists the firewall's programs again.
-  void RebuildList(CFirewall& mainWindow);
 
   void OnBrowse();
   void OnAddProgram();

@@ -73,6 +73,26 @@ constexpr std::array kSnifferControls{
                     0, 331, 141},
 };
 
+constexpr std::array kBlockedNoticeControls{
+    ControlTemplate{StaticIcon, IDC_STATIC, "", kControl, 7, 7, 20, 20, IDR_MAINFRAME},
+    ControlTemplate{StaticText, IDC_STATIC,
+                    "Brenvo Firewall has blocked this program from accepting connections from the network.",
+                    kControl | SS_NOPREFIX, 34, 7, 209, 18},
+    ControlTemplate{StaticText, IDC_STATIC, "Name:", kControl, 34, 31, 36, 8},
+    ControlTemplate{StaticText, IDC_BLOCKED_NAME, "", kControl | SS_NOPREFIX, 74, 31, 169, 8},
+    ControlTemplate{StaticText, IDC_STATIC, "Path:", kControl, 34, 44, 36, 8},
+    ControlTemplate{Edit, IDC_BLOCKED_PATH, "", kEdit | ES_READONLY, 74, 42, 169, 12},
+    ControlTemplate{StaticText, IDC_STATIC, "Port:", kControl, 34, 57, 36, 8},
+    ControlTemplate{StaticText, IDC_BLOCKED_PORT, "", kControl, 74, 57, 169, 8},
+    ControlTemplate{StaticText, IDC_STATIC, "From:", kControl, 34, 68, 36, 8},
+    ControlTemplate{StaticText, IDC_BLOCKED_REMOTE, "", kControl, 74, 68, 169, 8},
+    ControlTemplate{StaticText, IDC_STATIC, "Blocked:", kControl, 34, 79, 36, 8},
+    ControlTemplate{StaticText, IDC_BLOCKED_COUNT, "", kControl, 74, 79, 169, 8},
+    ControlTemplate{DefPushButton, IDC_KEEP_BLOCKING, "Keep Blocking", kButton | WS_GROUP, 61, 95, 58, 14},
+    ControlTemplate{PushButton, IDC_UNBLOCK, "Unblock", kButton, 123, 95, 58, 14},
+    ControlTemplate{PushButton, IDCANCEL, "Ask Me Later", kButton, 185, 95, 58, 14},
+};
+
 constexpr std::array kTemplates{
     DialogTemplate{IDD_ABOUTBOX, "About Brenvo", kModalDialog, 0, 0, 0, 202, 54, kFont, 8, kAboutControls},
     DialogTemplate{IDD_FIREWALL_DIALOG, "Brenvo", kModalDialog | WS_VISIBLE, WS_EX_APPWINDOW, 0, 0, 369, 247, kFont, 8,
@@ -83,6 +103,8 @@ constexpr std::array kTemplates{
     DialogTemplate{IDD_BANNER, nullptr, kChildDialog, 0, 0, 0, 362, 37, kFont, 8, kBannerControls},
     DialogTemplate{IDD_BANNER_HOST, nullptr, kChildDialog | WS_BORDER, 0, 0, 0, 355, 38, kFont, 8, {}},
     DialogTemplate{IDD_SNIFFER_PAGE, nullptr, kChildDialog | WS_SYSMENU, 0, 0, 0, 331, 141, kFont, 8, kSnifferControls},
+    DialogTemplate{IDD_BLOCKED_NOTICE, "Brenvo Firewall", kModalDialog, 0, 0, 0, 250, 116, kFont, 8,
+                   kBlockedNoticeControls},
 };
 
 }  // namespace

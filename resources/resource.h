@@ -11,6 +11,7 @@ inline constexpr int IDD_PAGE_HOST = 132;
 inline constexpr int IDD_BANNER = 134;
 inline constexpr int IDD_BANNER_HOST = 136;
 inline constexpr int IDD_SNIFFER_PAGE = 141;
+inline constexpr int IDD_BLOCKED_NOTICE = 145;
 
 // Strings, icons and bitmaps
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -54,6 +55,15 @@ inline constexpr int IDC_PORT_LIST = 1008;
 
 // Banner
 inline constexpr int IDC_BANNER_BITMAP = 1010;
+
+// Notice of a blocked program; "Ask Me Later" is IDCANCEL
+inline constexpr int IDC_KEEP_BLOCKING = 1020;
+inline constexpr int IDC_UNBLOCK = 1021;
+inline constexpr int IDC_BLOCKED_NAME = 1022;
+inline constexpr int IDC_BLOCKED_PATH = 1023;
+inline constexpr int IDC_BLOCKED_PORT = 1024;
+inline constexpr int IDC_BLOCKED_REMOTE = 1025;
+inline constexpr int IDC_BLOCKED_COUNT = 1026;
 
 // Traffic page
 inline constexpr int IDC_INTERFACE_GROUP = 1000;
