@@ -55,8 +55,7 @@ class BlockedAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Blocke
   void AskSight(const std::string& sender, SightDone done);
   Status AddWatcher(const std::string& sender, Sight sight);
 
-  // What the recording threads hand to the bus's thread. The record's listener shares it:
-  // a block being recorded as the listener is replaced may still be handed a moment later.
+  // What the recording threads hand to the bus's thread.
   class HandOff {
    public:
     HandOff();

@@ -19,7 +19,6 @@ BlockedFlows::BlockedFlows(Clock clock) : m_clock(std::move(clock)) {}
 bool BlockedFlows::Record(const InboundFlow& flow, const BlockedHolder& holder) {
   const auto now = m_clock();
   BlockedFlow signalled;
-  Listener listener;
   bool signal = false;
   {
     const std::lock_guard lock(m_mutex);
@@ -52,16 +51,18 @@ bool BlockedFlows::Record(const InboundFlow& flow, const BlockedHolder& holder) 
     signal = signal || now - entry.signalled >= kSignalEvery || now < entry.signalled;
     if (signal) {
       entry.signalled = now;
-      listener = m_listener;
-      if (listener) signalled = blocked;
+      signalled = blocked;
     }
   }
-  if (listener) listener(signalled);
+  if (signal) {
+    const std::lock_guard lock(m_listenerMutex);
+    if (m_listener) m_listener(signalled);
+  }
   return signal;
 }
 
 void BlockedFlows::SetListener(Listener listener) {
-  const std::lock_guard lock(m_mutex);
+  const std::lock_guard lock(m_listenerMutex);
   m_listener = std::move(listener);
 }
 

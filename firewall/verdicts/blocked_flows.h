@@ -38,7 +38,8 @@ class BlockedFlows {
   bool Record(const InboundFlow& flow, const BlockedHolder& holder);
   // Every entry, the one blocked most recently first.
   std::vector<BlockedFlow> List() const;
-  // Replaces the listener; from when this returns, blocks go to the new one only.
+  // Replaces the listener, once a call of the old one that runs has returned: from then on
+  // blocks go to the new one only.
   void SetListener(Listener listener);
 
  private:
@@ -60,8 +61,11 @@ class BlockedFlows {
   };
 
   const Clock m_clock;
-  mutable std::mutex m_mutex;  // guards what follows
+  // Held while the listener is called, not while the record is: a slow listener holds up
+  // only the reporters that signal.
+  std::mutex m_listenerMutex;
   Listener m_listener;
+  mutable std::mutex m_mutex;  // guards what follows
   std::list<Entry> m_entries;  // the one blocked most recently first
   std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> m_index;
 };
