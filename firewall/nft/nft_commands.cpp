@@ -141,18 +141,27 @@ std::string AuthorizedAppsCommand(bool any) {
   return Commands(std::move(commands)).dump();
 }
 
-std::string DropLogCommand() {
+std::string DropLogCommand(bool bySocket) {
   json commands = {Command("flush", "chain", Chain(kDropLogChain))};
   const json fresh = Match("in", {{"ct", {{"key", "state"}}}}, "new");
-  // Half of the rate and burst for each protocol: together no more than the reader expects.
+  // Half of the rate and burst for each protocol.
   const json limit = {{"limit", {{"rate", kDropLogRate / 2}, {"per", "second"}, {"burst", kDropLogBurst / 2}}}};
   const json log = {{"log", {{"group", kDropLogGroup}}}};
-  commands.push_back(Rule(
-      kDropLogChain,
-      {Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}},
-             "syn"),
-       fresh, limit, log}));
-  commands.push_back(Rule(kDropLogChain, {Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp"), fresh, limit, log}));
+  // A socket found that is not a transparent proxy's: a program listens for the flow.
+  const json listening = Match("==", {{"socket", {{"key", "transparent"}}}}, 0);
+  const json protocols[] = {
+      Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}},
+            "syn"),
+      Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp")};
+  for (const json& protocol : protocols) {
+    // Flows that a program listens for have a budget of their own, so that a scan of closed
+    // ports cannot use it up: they are the ones the user is told of.
+    if (bySocket) {
+      commands.push_back(Rule(kDropLogChain, {protocol, fresh, listening, limit, log}));
+      commands.push_back(Rule(kDropLogChain, {protocol, fresh, listening, {{"return", nullptr}}}));
+    }
+    commands.push_back(Rule(kDropLogChain, {protocol, fresh, limit, log}));
+  }
   return Commands(std::move(commands)).dump();
 }
 

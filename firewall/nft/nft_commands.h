@@ -51,10 +51,11 @@ inline constexpr const char* kDropLogChain = "drop_log";
 
 // Fills the chain drop_log anew: the first packet of each new TCP connection (SYN without
 // ACK) or UDP flow that reaches it is copied to the NFLOG group kDropLogGroup, at most
-// kDropLogRate a second after a burst of kDropLogBurst. A copy only: the packet goes on to
-// be dropped. Apart from the table, so that a kernel without the log statement still gets
-// the rest of the firewall.
-std::string DropLogCommand();
+// kDropLogRate a second after a burst of kDropLogBurst. `bySocket` (for kernels with
+// nftables' socket expression) gives flows that a local socket would receive that much
+// again, apart from the rest. A copy only: the packet goes on to be dropped. Apart from the
+// table, so that a kernel without the log statement still gets the rest of the firewall.
+std::string DropLogCommand(bool bySocket);
 
 // Makes and drops a scratch table with a queue rule: it succeeds where the kernel has
 // nftables' queue statement.

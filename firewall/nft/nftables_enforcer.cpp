@@ -63,7 +63,9 @@ Status NftablesEnforcer::MakeQueueRule(bool needed) {
 
 void NftablesEnforcer::StartDropLog() {
   if (!m_dropLog || !m_dropLog->Serve().ok()) return;
-  (void)Run(nft::DropLogCommand(), "nftables: filling the chain drop_log");
+  // Without the socket expression, a scan of closed ports shares the budget of the rest.
+  if (!Run(nft::DropLogCommand(true), "nftables: filling the chain drop_log").ok())
+    (void)Run(nft::DropLogCommand(false), "nftables: filling the chain drop_log");
 }
 
 Status NftablesEnforcer::Replace(const EnforcedState& state) {

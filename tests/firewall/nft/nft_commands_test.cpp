@@ -164,27 +164,38 @@ TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
   EXPECT_EQ(nft::SwitchCommand(true).find("app_queue"), std::string::npos);
 }
 
-// As `nft -j list` shows the rules written
-//   tcp flags & (syn | ack) == syn ct state new limit rate 25/second burst 50 packets log group 4151
-//   meta l4proto udp ct state new limit rate 25/second burst 50 packets log group 4151
-TEST(NftCommandsTest, TheDropLogCopiesTheFirstPacketOfNewFlowsAtALimitedRate) {
+// As `nft -j list` shows the rules written, for TCP (UDP alike, with meta l4proto udp)
+//   tcp flags & (syn | ack) == syn ct state new socket transparent 0 limit rate 25/second burst 50 packets log group
+//   4151 tcp flags & (syn | ack) == syn ct state new socket transparent 0 return tcp flags & (syn | ack) == syn ct
+//   state new limit rate 25/second burst 50 packets log group 4151
+TEST(NftCommandsTest, TheDropLogCopiesTheFirstPacketOfNewFlowsAtALimitedRateListenedForOrNot) {
   const json chain = {{"family", "inet"}, {"table", "brenvo"}, {"name", "drop_log"}};
   const json newState = {{"match", {{"op", "in"}, {"left", {{"ct", {{"key", "state"}}}}}, {"right", "new"}}}};
+  const json listening = {{"match", {{"op", "=="}, {"left", {{"socket", {{"key", "transparent"}}}}}, {"right", 0}}}};
   const json limit = {{"limit", {{"rate", 25}, {"burst", 50}, {"per", "second"}}}};
   const json log = {{"log", {{"group", 4151}}}};
+  const json back = {{"return", nullptr}};
   const json syn = {{"match",
                      {{"op", "=="},
                       {"left", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, {"syn", "ack"}}}}},
                       {"right", "syn"}}}};
   const json udp = {{"match", {{"op", "=="}, {"left", {{"meta", {{"key", "l4proto"}}}}}, {"right", "udp"}}}};
-  const json commands = CommandsOf(nft::DropLogCommand());
-  ASSERT_EQ(commands.size(), 3u);
-  EXPECT_EQ(commands[0], json({{"flush", {{"chain", chain}}}}));  // filled anew, never twice
-  EXPECT_EQ(RulesOf(commands, "drop_log"),
-            (std::vector<json>{json::array({syn, newState, limit, log}), json::array({udp, newState, limit, log})}));
-  // Nothing in it accepts, drops or jumps: the input chain's policy decides as before.
-  EXPECT_EQ(nft::DropLogCommand().find("accept"), std::string::npos);
-  EXPECT_EQ(nft::DropLogCommand().find("drop\""), std::string::npos);
+  std::vector<json> bySocket, alone;
+  for (const json& protocol : {syn, udp}) {
+    bySocket.insert(bySocket.end(), {json::array({protocol, newState, listening, limit, log}),
+                                     json::array({protocol, newState, listening, back}),
+                                     json::array({protocol, newState, limit, log})});
+    alone.push_back(json::array({protocol, newState, limit, log}));
+  }
+  for (const bool split : {true, false}) {
+    const json commands = CommandsOf(nft::DropLogCommand(split));
+    ASSERT_EQ(commands.size(), split ? 7u : 3u);
+    EXPECT_EQ(commands[0], json({{"flush", {{"chain", chain}}}}));  // filled anew, never twice
+    EXPECT_EQ(RulesOf(commands, "drop_log"), split ? bySocket : alone);
+    // Nothing in it accepts or drops: the input chain's policy decides as before.
+    EXPECT_EQ(nft::DropLogCommand(split).find("accept"), std::string::npos);
+    EXPECT_EQ(nft::DropLogCommand(split).find("drop\""), std::string::npos);
+  }
 }
 
 }  // namespace

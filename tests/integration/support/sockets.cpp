@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <vector>
 
 #include "tests/integration/support/netns.h"
+#include "tools/packet_builder.h"
 
 Fd::~Fd() {
   if (fd >= 0) close(fd);
@@ -88,4 +90,21 @@ int UdpServer(int port) {
 bool TcpFrom(const std::string& netns, const char* ip, int port, int timeoutMs) {
   const InNamespace inside(netns);
   return Fd(ConnectTcp(ip, port, timeoutMs)).fd >= 0;
+}
+
+bool SynFlood(const std::string& netns, const char* from, const char* to, int firstPort, int count) {
+  const InNamespace inside(netns);
+  const Fd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+  if (raw.fd < 0) return false;
+  const sockaddr_in address = Address(to, 0);
+  for (int i = 0; i < count; ++i) {
+    const int port = 1024 + (firstPort - 1024 + i) % (65536 - 1024);
+    const std::vector<std::uint8_t> syn =
+        tools::TcpDatagram({from, to, static_cast<std::uint16_t>(10000 + i % 30000), static_cast<std::uint16_t>(port),
+                            static_cast<std::uint32_t>(i), 0, tools::kSyn});
+    if (sendto(raw.fd, syn.data(), syn.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+        static_cast<ssize_t>(syn.size()))
+      return false;
+  }
+  return true;
 }

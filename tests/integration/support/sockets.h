@@ -25,6 +25,10 @@ bool Readable(int fd);
 int ConnectTcp(const char* ip, int port, int timeoutMs = kProbeTimeoutMs);
 // Whether a TCP connection from network namespace `netns` to an address gets through in time.
 bool TcpFrom(const std::string& netns, const char* ip, int port, int timeoutMs = kProbeTimeoutMs);
+// Sends `count` TCP SYNs from network namespace `netns`, address `from`, to `to`, one to each
+// port from `firstPort` on (wrapping past 65535 to 1024), as fast as a raw socket takes them.
+// Whether all were sent.
+bool SynFlood(const std::string& netns, const char* from, const char* to, int firstPort, int count);
 // Whether a UDP datagram to an IPv4 or IPv6 address is answered within the probe time-out.
 bool UdpAnswered(const char* ip, int port);
 // A TCP server listening, and a UDP socket bound, on every address at `port`.
