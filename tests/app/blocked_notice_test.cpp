@@ -19,6 +19,7 @@
 #include "firewall/verdicts/blocked_flows.h"
 #include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/app/notice_driving.h"
 #include "tests/pages/list_rows.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
@@ -73,26 +74,11 @@ class BlockedNoticeTest : public ::testing::Test {
     std::thread([&] { m_record->Record(flow, BlockedHolder{listening, program, 4242, 1000}); }).join();
   }
 
-  // The notice as the user reads it: "name|path|port|from|count", or "" while it is hidden.
-  static std::string Shown(CfirewallDlg& window) {
-    CBlockedNoticeDlg* notice = window.m_pBlockedNotice;
-    if (!notice || !notice->isVisible()) return {};
-    auto* path = qobject_cast<QLineEdit*>(notice->GetDlgItem(IDC_BLOCKED_PATH));
-    return QStringList{notice->m_name.text(), path ? path->text() : "?", notice->m_port.text(), notice->m_remote.text(),
-                       notice->m_count.text()}
-        .join(u'|')
-        .toStdString();
-  }
-  // Clicks through the notice's window, as the window system delivers a user's click: a
-  // window that a modal one blocks never gets it.
+  static std::string Shown(CfirewallDlg& window) { return NoticeText(window.m_pBlockedNotice).toStdString(); }
   static std::string ProgramRows(CfirewallDlg& window) {
     return ListRows(window.m_pProgramPage->m_list).join(u',').toStdString();
   }
-  static void Click(CfirewallDlg& window, int id) {
-    CBlockedNoticeDlg& notice = *window.m_pBlockedNotice;
-    const QWidget* button = notice.GetDlgItem(id);
-    QTest::mouseClick(notice.windowHandle(), Qt::LeftButton, {}, button->geometry().center());
-  }
+  static void Click(CfirewallDlg& window, int id) { ClickNotice(*window.m_pBlockedNotice, id); }
 
   // The store's programs as "name|path|enabled", read past the window.
   std::string StoredApps() {

@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -19,19 +18,6 @@
 namespace {
 
 constexpr const char* kA = NetnsPair::kAddressA;
-
-// The resident memory of process `pid`, in KiB; 0 when it cannot be read.
-long ResidentKib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string field; status >> field;) {
-    if (field == "VmRSS:") {
-      long kib = 0;
-      status >> kib;
-      return kib;
-    }
-  }
-  return 0;
-}
 
 class ServiceVerdictsTest : public WorldTest {
  protected:

@@ -32,6 +32,7 @@ class BlockedTest : public WorldTest {
   void TearDown() override {
     for (const pid_t child : m_servers) kill(child, SIGKILL), ::WaitFor(child);
     for (const pid_t child : m_followers) kill(child, SIGKILL), ::WaitFor(child);
+    for (const pid_t child : m_windows) kill(child, SIGKILL), ::WaitFor(child);
     WorldTest::TearDown();
   }
   ServiceWorld::Result Ctl(uid_t uid, std::vector<std::string> args) const {
@@ -76,7 +77,23 @@ class BlockedTest : public WorldTest {
     return Read(log).find("\"port\":" + std::to_string(port) + ",") != std::string::npos;
   }
 
-  std::vector<pid_t> m_servers, m_followers;
+  // The window of `uid` in service mode, once it watches for blocks: it answers the first
+  // notice with Unblock, then lists its programs page. Its log, or "".
+  std::string UnblockingWindow(uid_t uid) {
+    const std::string ready = m_world->Home(uid) + "/window-ready";
+    const std::string log = ready + ".log";
+    m_windows.push_back(
+        m_world->Spawn(uid, {WINDOW_DRIVER_PATH, "touch", ready, "notice", "unblock", "show-programs"}, log));
+    return Eventually([&] { return access(ready.c_str(), F_OK) == 0; }) ? log : "";
+  }
+  // The window's log once it has ended.
+  std::string Ended(const std::string& log) {
+    EXPECT_EQ(WaitFor(m_windows.front()), 0);
+    m_windows.erase(m_windows.begin());
+    return Read(log);
+  }
+
+  std::vector<pid_t> m_servers, m_followers, m_windows;
 };
 
 TEST_F(BlockedTest, EachUserSeesItsOwnProgramsBlocksAndWhoMayViewTrafficSeesThemAll) {
@@ -151,6 +168,51 @@ TEST_F(BlockedTest, EachUserSeesItsOwnProgramsBlocksAndWhoMayViewTrafficSeesThem
   const ServiceWorld::Result alone = Ctl(kDenied, {"blocked"});
   EXPECT_EQ(alone.status, 1);
   EXPECT_NE(alone.err.find("listing the blocked connections: the firewall service"), std::string::npos) << alone.err;
+}
+
+// Each user's window tells of its own blocked program; polkit refuses the denied user's
+// Unblock and allows the allowed user's, whose program then gets through. A flood of SYNs to
+// closed ports meanwhile raises no notice, and leaves the service answering, its memory flat.
+TEST_F(BlockedTest, TheWindowUnblocksABlockedProgramAsPolkitDecidesAndAFloodRaisesNoNotice) {
+  ASSERT_EQ(Ctl(0, {"on"}).status, 0);
+  ASSERT_GT(Server(kDenied, kDeniedsPort), 0);
+  ASSERT_GT(Server(kAllowed, kAllowedsPort), 0);
+
+  const std::string deniedLog = UnblockingWindow(kDenied);
+  ASSERT_FALSE(deniedLog.empty());
+  EXPECT_FALSE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kDeniedsPort));
+  const std::string denied = Ended(deniedLog);
+  EXPECT_NE(denied.find("notice: " + std::string(kServer) + "|" + m_world->Home(kDenied) + "/" + kServer + "|TCP " +
+                        std::to_string(kDeniedsPort) + "|" + NetnsPair::kAddressB + ":"),
+            std::string::npos)
+      << denied;
+  EXPECT_NE(denied.find("message-box: uid " + std::to_string(kDenied) + " is not authorized"), std::string::npos)
+      << denied;
+  EXPECT_EQ(denied.find("program-row:"), std::string::npos) << denied;
+
+  const std::string allowedLog = UnblockingWindow(kAllowed);
+  ASSERT_FALSE(allowedLog.empty());
+  const long before = ResidentKib(m_world->ServicePid());
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(SynFlood(m_netns->B(), NetnsPair::kAddressB, NetnsPair::kAddressA, 20000 + 20000 * round, 20000));
+    const ServiceWorld::Result listed = Ctl(0, {"blocked", "--json"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_LE(QJsonDocument::fromJson(QByteArray::fromStdString(listed.out)).array().size(), 1000);
+  }
+  EXPECT_LT(ResidentKib(m_world->ServicePid()) - before, 2048) << "before: " << before << " KiB";
+  EXPECT_FALSE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kAllowedsPort));
+  // The first notice is the allowed user's own program, not a closed port.
+  EXPECT_TRUE(Eventually([&] { return Read(allowedLog).find("program-row:") != std::string::npos; }));
+  EXPECT_TRUE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kAllowedsPort, 3000));
+  const std::string allowed = Ended(allowedLog);
+  EXPECT_NE(allowed.find("notice: " + std::string(kServer) + "|" + m_world->Home(kAllowed) + "/" + kServer + "|TCP " +
+                         std::to_string(kAllowedsPort) + "|"),
+            std::string::npos)
+      << allowed;
+  EXPECT_NE(allowed.find("program-row: 1|" + std::string(kServer) + "|"), std::string::npos) << allowed;
+  EXPECT_EQ(allowed.find("message-box:"), std::string::npos) << allowed;
+  // The denied user's program stays blocked.
+  EXPECT_FALSE(TcpFrom(m_netns->B(), NetnsPair::kAddressA, kDeniedsPort));
 }
 
 }  // namespace

@@ -12,9 +12,14 @@
 //                                  capture's hand-off waits, and nothing is read meanwhile
 //   show                           print the radio buttons' state and the ports page's rows
 //   show-traffic                   print the traffic tree: each segment's text and fields
+//   touch FILE                     make FILE: the window runs and watches for blocks
+//   notice keep|unblock|later      serve the window until the notice of a blocked program
+//                                  shows (at most a minute), print it and click the answer
+//   show-programs                  print the programs page's rows
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
@@ -22,6 +27,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,7 +38,9 @@
 #include "app/firewall_dlg.h"
 #include "monitor/sniffer_dlg.h"
 #include "pages/port_dlg.h"
+#include "pages/program_dlg.h"
 #include "resources/resource.h"
+#include "tests/app/notice_driving.h"
 #include "tests/pages/list_rows.h"
 #include "tests/support/recording_services.h"
 #include "tests/support/silent_capture.h"
@@ -72,20 +80,36 @@ void Show(CfirewallDlg& window) {
   std::fflush(stdout);
 }
 
-// Serves the window, as its own event loop would, until `file` exists (at most a minute).
-void WaitFor(const QString& file) {
-  if (QFileInfo::exists(file)) return;
+// Serves the window until `ready` or a minute has passed; whether it was ready.
+bool ServeUntil(const std::function<bool()>& ready) {
   QEventLoop loop;
   QTimer look;
+  bool done = ready();
   look.callOnTimeout([&] {
-    if (QFileInfo::exists(file)) loop.quit();
+    if ((done = ready())) loop.quit();
   });
   look.start(10);
-  QTimer::singleShot(60000, &loop, [&] {
+  QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+  if (!done) loop.exec();
+  return done;
+}
+
+// Serves the window, as its own event loop would, until `file` exists (at most a minute).
+void WaitFor(const QString& file) {
+  if (!ServeUntil([&file] { return QFileInfo::exists(file); }))
     std::fprintf(stderr, "window_driver: %s never came\n", qPrintable(file));
-    loop.quit();
-  });
-  loop.exec();
+}
+
+// Waits for the notice, prints "notice: name|path|port|from|count" and answers it.
+void AnswerNotice(CfirewallDlg& window, const QString& answer) {
+  CBlockedNoticeDlg* notice = window.m_pBlockedNotice;
+  if (!notice || !ServeUntil([notice] { return notice->isVisible(); })) {
+    std::printf("notice: none\n");
+    return;
+  }
+  std::printf("notice: %s\n", qPrintable(NoticeText(notice)));
+  std::fflush(stdout);
+  ClickNotice(*notice, answer == "keep" ? IDC_KEEP_BLOCKING : answer == "unblock" ? IDC_UNBLOCK : IDCANCEL);
 }
 
 // One line per segment: its text, then the text of each field under its headers.
@@ -126,6 +150,14 @@ void Act(CfirewallDlg& window, const std::vector<QString>& args) {
       while (!QFileInfo::exists(file)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } else if (action == "show") {
       Show(window);
+    } else if (action == "touch" && i + 1 < args.size()) {
+      QFile(args[++i]).open(QIODevice::WriteOnly);
+    } else if (action == "notice" && i + 1 < args.size()) {
+      AnswerNotice(window, args[++i]);
+    } else if (action == "show-programs") {
+      for (const QString& row : ListRows(window.m_pProgramPage->m_list))
+        std::printf("program-row: %s\n", qPrintable(row));
+      std::fflush(stdout);
     } else if (action == "show-traffic") {
       ShowTraffic(window);
     } else {

@@ -119,6 +119,18 @@ int WaitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+long ResidentKib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string field; status >> field;) {
+    if (field == "VmRSS:") {
+      long kib = 0;
+      status >> kib;
+      return kib;
+    }
+  }
+  return 0;
+}
+
 std::string ServiceWorld::Problem() {
   if (geteuid() != 0) return "needs root for a private bus, polkitd and network namespaces";
   if (access(kPolkitd, X_OK) != 0) return std::string("needs polkitd (") + kPolkitd + ")";

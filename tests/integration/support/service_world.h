@@ -81,3 +81,5 @@ class ServiceWorld {
 
 // Waits for a child started with Spawn; its exit status, or -1.
 int WaitFor(pid_t pid);
+// The resident memory of process `pid`, in KiB; 0 when it cannot be read.
+long ResidentKib(pid_t pid);
