@@ -1,16 +1,10 @@
 // The record of blocked flows kept by the firewall of this process, on, in namespace A, fed
 // by the copy of the input chain's drops and by the verdicts on authorized programs, while a
 // peer in namespace B connects. Needs root; skips with the reason where it cannot run.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,43 +36,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kA = NetnsPair::kAddressA;
 constexpr uid_t kNobody = 65534;
-
-// The echo server at `path` on every address at `port`, run as the unprivileged user;
-// killed and reaped with the object.
-class NobodyEcho {
- public:
-  NobodyEcho(const std::string& path, int port) {
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) return;
-    m_pid = fork();
-    if (m_pid == 0) {
-      if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
-          setresuid(kNobody, kNobody, kNobody) != 0)
-        _exit(126);
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      dup2(ready[1], STDOUT_FILENO);
-      const std::string portText = std::to_string(port);
-      execl(path.c_str(), path.c_str(), "::", portText.c_str(), nullptr);
-      _exit(127);
-    }
-    close(ready[1]);
-    pollfd waiting{ready[0], POLLIN, 0};
-    char said;
-    m_ready = m_pid > 0 && poll(&waiting, 1, 5000) == 1 && read(ready[0], &said, 1) == 1;
-    close(ready[0]);
-  }
-  ~NobodyEcho() {
-    if (m_pid <= 0) return;
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-  }
-  bool Ready() const { return m_ready; }
-  pid_t Pid() const { return m_pid; }
-
- private:
-  pid_t m_pid = -1;
-  bool m_ready = false;
-};
 
 class BlockedFlowsTest : public ::testing::Test {
  protected:
@@ -150,8 +107,8 @@ TEST_F(BlockedFlowsTest, ClosedPortsAndUnauthorizedListenersAreRecordedAndAuthor
   EXPECT_EQ(WaitFor(7105, [](const BlockedFlow& flow) { return flow.count >= 1; }).family, AF_INET6);
 
   // No program authorized: the copy of the drop tells of it.
-  const NobodyEcho unlisted(Program("other"), 7102);
-  ASSERT_TRUE(unlisted.Ready());
+  const EchoProcess unlisted(Program("other"), "::", 7102, kNobody);
+  ASSERT_TRUE(unlisted.Serving());
   EXPECT_FALSE(TcpFromB(7102));
   const BlockedHolder holder{true, Program("other"), unlisted.Pid(), kNobody};
   const BlockedFlow first = WaitFor(7102, [](const BlockedFlow& flow) { return flow.count >= 1; });
@@ -161,8 +118,8 @@ TEST_F(BlockedFlowsTest, ClosedPortsAndUnauthorizedListenersAreRecordedAndAuthor
   // verdicts refuse the unlisted one and tell of it.
   const std::string listedPath = Program("authorized");
   ASSERT_EQ(m_firewall->AddApp(std::u16string(listedPath.begin(), listedPath.end()).c_str(), u"echo"), FW_OK);
-  const NobodyEcho listed(Program("authorized"), 7103);
-  ASSERT_TRUE(listed.Ready());
+  const EchoProcess listed(Program("authorized"), "::", 7103, kNobody);
+  ASSERT_TRUE(listed.Serving());
   EXPECT_TRUE(TcpFromB(7103));
   EXPECT_FALSE(TcpFromB(7102));
   const BlockedFlow refused = WaitFor(7102, [&](const BlockedFlow& flow) { return flow.count > first.count; });
@@ -177,8 +134,8 @@ TEST_F(BlockedFlowsTest, AFloodToClosedPortsCostsTheReaderNoMoreThanTheRateLimit
   ASSERT_TRUE(SynFlood(m_netns->B(), NetnsPair::kAddressB, kA, 20000, 20000));
   // A program that listens is told of at once: the scan of closed ports did not use up the
   // budget of its copies.
-  const NobodyEcho unlisted(Program("other"), 7104);
-  ASSERT_TRUE(unlisted.Ready());
+  const EchoProcess unlisted(Program("other"), "::", 7104, kNobody);
+  ASSERT_TRUE(unlisted.Serving());
   EXPECT_FALSE(TcpFromB(7104));
   EXPECT_EQ(WaitFor(7104, [](const BlockedFlow& flow) { return flow.count >= 1; }).holder.program, Program("other"));
 

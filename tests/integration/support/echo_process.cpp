@@ -1,6 +1,7 @@
 #include "tests/integration/support/echo_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,12 +19,14 @@ bool EchoProcess::CopyTo(const std::string& path) {
          chmod(path.c_str(), 0755) == 0;
 }
 
-EchoProcess::EchoProcess(const std::string& path, const std::string& address, int port) {
+EchoProcess::EchoProcess(const std::string& path, const std::string& address, int port, uid_t uid) {
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) return;
   const std::string portText = std::to_string(port);
   m_pid = fork();
   if (m_pid == 0) {
+    if (uid != 0 && (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0))
+      _exit(126);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(ready[1], STDOUT_FILENO);
     execl(path.c_str(), path.c_str(), address.c_str(), portText.c_str(), nullptr);

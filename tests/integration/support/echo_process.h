@@ -10,8 +10,9 @@ class EchoProcess {
   // Copies the echo server to `path`, making its folder: a program of its own path.
   static bool CopyTo(const std::string& path);
 
-  // Runs `path` on `address` and `port`, and waits until it serves (or fails to start).
-  EchoProcess(const std::string& path, const std::string& address, int port);
+  // Runs `path` on `address` and `port`, as user `uid` (and its group) where not 0, and
+  // waits until it serves (or fails to start).
+  EchoProcess(const std::string& path, const std::string& address, int port, uid_t uid = 0);
   ~EchoProcess();
   EchoProcess(const EchoProcess&) = delete;
   EchoProcess& operator=(const EchoProcess&) = delete;
