@@ -277,7 +277,7 @@ std::string RunNft(const std::string& netnsA, const std::string& commands) {
 // Fills chain drop_log as the firewall does, with a counter before each log statement, so
 // that the copies the kernel sends to the drop log can be counted; the counters start at 0.
 void CountedDropLog(const std::string& netnsA) {
-  json commands = json::parse(nft::DropLogCommand(true));
+  json commands = json::parse(nft::DropLogCommand({.queueStatement = true, .socketExpression = true}));
   for (json& command : commands["nftables"]) {
     if (!command.contains("add")) continue;
     json& expressions = command["add"]["rule"]["expr"];

@@ -35,6 +35,9 @@ json Match(const char* op, json left, json right) {
 
 json Accept() { return {{"accept", nullptr}}; }
 
+// A local socket would receive the packet: one is found, a transparent proxy's or not.
+json SocketFound() { return Match("==", {{"socket", {{"key", "transparent"}}}}, {{"set", json::array({0, 1})}}); }
+
 // The input chain drops what no rule accepts: loopback, replies to connections this host
 // made or accepted, the ICMPv6 messages that IPv6 needs to find neighbours and routers,
 // TCP or UDP to an open port, and what the authorized applications' verdicts accept.
@@ -57,25 +60,26 @@ void AppendChain(json& commands) {
 }
 
 // Fills the chain authorized_apps anew.
-void AppendAppRules(json& commands, bool any) {
+void AppendAppRules(json& commands, bool any, const KernelFeatures& kernel) {
   commands.push_back(Command("flush", "chain", Chain("authorized_apps")));
   if (!any) return;
   // A flow whose first packet got through, and so was confirmed, asks no more: a UDP flow
   // stays "new" until it is answered, and one that never is would ask at every datagram.
   commands.push_back(Rule("authorized_apps", {Match("in", {{"ct", {{"key", "status"}}}}, "confirmed"), Accept()}));
   const json fresh = Match("in", {{"ct", {{"key", "state"}}}}, "new");
-  const json toQueue = {{"goto", {{"target", "app_queue"}}}};
-  commands.push_back(Rule(
-      "authorized_apps",
-      {fresh,
-       Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}},
-             "syn"),
-       toQueue}));
-  commands.push_back(Rule("authorized_apps", {fresh, Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp"), toQueue}));
+  const json syn = Match(
+      "==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}}, "syn");
+  const json udp = Match("==", {{"meta", {{"key", "l4proto"}}}}, "udp");
+  for (const json& protocol : {syn, udp}) {
+    json rule = {fresh, protocol};
+    if (kernel.socketExpression) rule.push_back(SocketFound());
+    rule.push_back({{"goto", {{"target", "app_queue"}}}});
+    commands.push_back(Rule("authorized_apps", std::move(rule)));
+  }
 }
 
 // The table's contents for `state`, after the commands in `commands` that make the table.
-std::optional<std::string> WithTable(json commands, const EnforcedState& state, bool queueStatement) {
+std::optional<std::string> WithTable(json commands, const EnforcedState& state, const KernelFeatures& kernel) {
   json set = PortSet();
   set["type"] = json::array({"inet_proto", "inet_service"});
   commands.push_back(Command("add", "set", std::move(set)));
@@ -94,24 +98,24 @@ std::optional<std::string> WithTable(json commands, const EnforcedState& state, 
   commands.push_back(Command("add", "chain", Chain(kAppQueueChain)));
   commands.push_back(Command("add", "chain", Chain(kDropLogChain)));
   // No "bypass" flag: while no one reads the queue, the kernel drops what it queues.
-  if (queueStatement) commands.push_back(Rule(kAppQueueChain, {{{"queue", {{"num", kAppQueue}}}}}));
-  AppendAppRules(commands, !state.authorizedPaths.empty());
+  if (kernel.queueStatement) commands.push_back(Rule(kAppQueueChain, {{{"queue", {{"num", kAppQueue}}}}}));
+  AppendAppRules(commands, !state.authorizedPaths.empty(), kernel);
   if (state.firewallOn) AppendChain(commands);
   return Commands(std::move(commands)).dump();
 }
 
 }  // namespace
 
-std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, bool queueStatement) {
+std::optional<std::string> ReplaceTableCommand(const EnforcedState& state, const KernelFeatures& kernel) {
   // Adding before deleting makes the delete succeed whether or not the table was there.
   return WithTable(
       {Command("add", "table", Table()), Command("delete", "table", Table()), Command("add", "table", Table())}, state,
-      queueStatement);
+      kernel);
 }
 
 std::string ClosedTableCommand() {
   // "create" fails where the table exists, and with it the whole transaction.
-  return *WithTable({Command("create", "table", Table())}, EnforcedState{true, {}, {}}, false);
+  return *WithTable({Command("create", "table", Table())}, EnforcedState{true, {}, {}}, {});
 }
 
 std::string ListTableCommand() { return Commands({Command("list", "table", Table())}).dump(); }
@@ -135,20 +139,18 @@ std::optional<std::string> PortElementCommand(const PortKey& port, bool open) {
   return Commands({Command(open ? "add" : "delete", "element", std::move(portSet))}).dump();
 }
 
-std::string AuthorizedAppsCommand(bool any) {
+std::string AuthorizedAppsCommand(bool any, const KernelFeatures& kernel) {
   json commands = json::array();
-  AppendAppRules(commands, any);
+  AppendAppRules(commands, any, kernel);
   return Commands(std::move(commands)).dump();
 }
 
-std::string DropLogCommand(bool bySocket) {
+std::string DropLogCommand(const KernelFeatures& kernel) {
   json commands = {Command("flush", "chain", Chain(kDropLogChain))};
   const json fresh = Match("in", {{"ct", {{"key", "state"}}}}, "new");
   // Half of the rate and burst for each protocol.
   const json limit = {{"limit", {{"rate", kDropLogRate / 2}, {"per", "second"}, {"burst", kDropLogBurst / 2}}}};
   const json log = {{"log", {{"group", kDropLogGroup}}}};
-  // A socket found that is not a transparent proxy's: a program listens for the flow.
-  const json listening = Match("==", {{"socket", {{"key", "transparent"}}}}, 0);
   const json protocols[] = {
       Match("==", {{"&", {{{"payload", {{"protocol", "tcp"}, {"field", "flags"}}}}, json::array({"syn", "ack"})}}},
             "syn"),
@@ -156,26 +158,35 @@ std::string DropLogCommand(bool bySocket) {
   for (const json& protocol : protocols) {
     // Flows that a program listens for have a budget of their own, so that a scan of closed
     // ports cannot use it up: they are the ones the user is told of.
-    if (bySocket) {
-      commands.push_back(Rule(kDropLogChain, {protocol, fresh, listening, limit, log}));
-      commands.push_back(Rule(kDropLogChain, {protocol, fresh, listening, {{"return", nullptr}}}));
+    if (kernel.socketExpression) {
+      commands.push_back(Rule(kDropLogChain, {protocol, fresh, SocketFound(), limit, log}));
+      commands.push_back(Rule(kDropLogChain, {protocol, fresh, SocketFound(), {{"return", nullptr}}}));
     }
     commands.push_back(Rule(kDropLogChain, {protocol, fresh, limit, log}));
   }
   return Commands(std::move(commands)).dump();
 }
 
-std::string QueueStatementProbeCommand() {
+namespace {
+
+// Makes a scratch table whose chain `chain` (in its `hook` where not null) holds one rule of
+// `expressions`, and drops it, in one transaction.
+std::string RuleProbe(const char* hook, json expressions) {
   const json probe = {{"family", "inet"}, {"name", "brenvo_probe"}};
-  const json chain = {{"family", "inet"}, {"table", "brenvo_probe"}, {"name", "queue"}};
-  json rule = chain;
-  rule.erase("name");
-  rule["chain"] = "queue";
-  rule["expr"] = {{{"queue", {{"num", kAppQueue}}}}};
+  json chain = {{"family", "inet"}, {"table", "brenvo_probe"}, {"name", "probe"}};
+  json rule = {{"family", "inet"}, {"table", "brenvo_probe"}, {"chain", "probe"}, {"expr", std::move(expressions)}};
+  if (hook) chain.update({{"type", "filter"}, {"hook", hook}, {"prio", 0}, {"policy", "accept"}});
   return Commands({Command("add", "table", probe), Command("add", "chain", chain), Command("add", "rule", rule),
                    Command("delete", "table", probe)})
       .dump();
 }
+
+}  // namespace
+
+std::string QueueStatementProbeCommand() { return RuleProbe(nullptr, {{{"queue", {{"num", kAppQueue}}}}}); }
+
+// In a base chain of the input hook, where the kernel checks that the expression may stand.
+std::string SocketExpressionProbeCommand() { return RuleProbe("input", {SocketFound()}); }
 
 std::string ProbeCommand() {
   const json probe = {{"family", "inet"}, {"name", "brenvo_probe"}};

@@ -41,12 +41,12 @@ Status NftablesEnforcer::Run(const std::optional<std::string>& command, const ch
   return Failed(std::string(doing) + ": " + (error.empty() ? "the kernel refused the change" : error));
 }
 
-bool NftablesEnforcer::HasQueueStatement() {
-  if (!m_queueStatement) {
-    // A missing statement is no failure: the rule is made otherwise.
-    m_queueStatement = Run(nft::QueueStatementProbeCommand(), "nftables").ok();
-  }
-  return *m_queueStatement;
+const nft::KernelFeatures& NftablesEnforcer::Kernel() {
+  // A missing feature is no failure: the rules are made without it.
+  if (!m_kernel)
+    m_kernel = nft::KernelFeatures{.queueStatement = Run(nft::QueueStatementProbeCommand(), "nftables").ok(),
+                                   .socketExpression = Run(nft::SocketExpressionProbeCommand(), "nftables").ok()};
+  return *m_kernel;
 }
 
 Status NftablesEnforcer::StartVerdicts(bool any) {
@@ -63,20 +63,17 @@ Status NftablesEnforcer::MakeQueueRule(bool needed) {
 
 void NftablesEnforcer::StartDropLog() {
   if (!m_dropLog || !m_dropLog->Serve().ok()) return;
-  // Without the socket expression, a scan of closed ports shares the budget of the rest.
-  if (!Run(nft::DropLogCommand(true), "nftables: filling the chain drop_log").ok())
-    (void)Run(nft::DropLogCommand(false), "nftables: filling the chain drop_log");
+  (void)Run(nft::DropLogCommand(Kernel()), "nftables: filling the chain drop_log");
 }
 
 Status NftablesEnforcer::Replace(const EnforcedState& state) {
   // The queue rule is made with the table, and kept: making it anew costs the kernel a
   // grace period where it is an xtables target.
-  const bool statement = HasQueueStatement();
+  const nft::KernelFeatures& kernel = Kernel();
   Status status = StartVerdicts(!state.authorizedPaths.empty());
-  if (status.ok())
-    status = Run(nft::ReplaceTableCommand(state, statement), "nftables: replacing the table inet brenvo");
+  if (status.ok()) status = Run(nft::ReplaceTableCommand(state, kernel), "nftables: replacing the table inet brenvo");
   if (!status.ok()) return status;
-  m_queueRuleMade = statement;
+  m_queueRuleMade = kernel.queueStatement;
   StartDropLog();
   status = MakeQueueRule(!state.authorizedPaths.empty());
   if (status.ok() && m_verdicts) m_verdicts->SetAuthorizedPaths(state.authorizedPaths);
@@ -86,7 +83,7 @@ Status NftablesEnforcer::Replace(const EnforcedState& state) {
 Status NftablesEnforcer::ChangeApp(const std::string& path, bool authorized, bool anyAuthorized) {
   Status status = StartVerdicts(anyAuthorized);
   if (status.ok())
-    status = Run(nft::AuthorizedAppsCommand(anyAuthorized), "nftables: changing the authorized applications");
+    status = Run(nft::AuthorizedAppsCommand(anyAuthorized, Kernel()), "nftables: changing the authorized applications");
   if (status.ok()) status = MakeQueueRule(anyAuthorized);
   if (status.ok() && m_verdicts) m_verdicts->Authorize(path, authorized);
   return status;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "firewall/nft/enforcer.h"
+#include "firewall/nft/nft_commands.h"
 
 struct nft_ctx;
 class AppVerdicts;
@@ -44,8 +45,8 @@ class NftablesEnforcer final : public Enforcer {
 
  private:
   Status Run(const std::optional<std::string>& command, const char* doing);
-  // Whether the kernel has nftables' queue statement; asked once.
-  bool HasQueueStatement();
+  // What the kernel's nftables can do; asked once.
+  const nft::KernelFeatures& Kernel();
   // Starts the verdicts once an application is enabled (`any`).
   Status StartVerdicts(bool any);
   // Adds app_queue's rule through nft_compat where the table was made without one; its
@@ -57,7 +58,7 @@ class NftablesEnforcer final : public Enforcer {
   void StartDropLog();
 
   nft_ctx* m_ctx;
-  std::optional<bool> m_queueStatement;
+  std::optional<nft::KernelFeatures> m_kernel;
   bool m_queueRuleMade = false;  // in the table as it stands
   // Before the verdicts, which report to them, so that they outlive the verdict thread.
   std::unique_ptr<BlockedFlows> m_blocked;

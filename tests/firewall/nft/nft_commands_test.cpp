@@ -69,8 +69,8 @@ TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
   const json table = {{"family", "inet"}, {"name", "brenvo"}};
   for (const bool on : {false, true}) {
     SCOPED_TRACE(on ? "on" : "off");
-    const auto bare = nft::ReplaceTableCommand(EnforcedState{on, {}, {}}, false);
-    const auto full = nft::ReplaceTableCommand(EnforcedState{on, {{443, 6}, {53, 17}}, {}}, false);
+    const auto bare = nft::ReplaceTableCommand(EnforcedState{on, {}, {}}, {});
+    const auto full = nft::ReplaceTableCommand(EnforcedState{on, {{443, 6}, {53, 17}}, {}}, {});
     ASSERT_TRUE(bare && full);
     const json commands = CommandsOf(*full);
     // Added, deleted and added again, so that the delete succeeds whether or not it was there.
@@ -97,7 +97,7 @@ TEST(NftCommandsTest, TheTableHoldsThePortsAlwaysAndTheChainOnlyWhileOn) {
                   without.end());
     EXPECT_EQ(without, CommandsOf(*bare));
   }
-  EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}, {}}, true));
+  EXPECT_FALSE(nft::ReplaceTableCommand(EnforcedState{true, {{443, 6}, {0, 6}}, {}}, {true, true}));
 }
 
 TEST(NftCommandsTest, ASwitchAddsOrDeletesOnlyTheChain) {
@@ -127,16 +127,20 @@ TEST(NftCommandsTest, ClosedTableIsMadeOnlyWhereThereIsNone) {
 TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
   const json toQueue = {{"goto", {{"target", "app_queue"}}}};
   const json queueRule = json::array({{{"queue", {{"num", 4151}}}}});
+  const json socketFound = {
+      {"match", {{"op", "=="}, {"left", {{"socket", {{"key", "transparent"}}}}}, {"right", {{"set", {0, 1}}}}}}};
   const std::string paths[] = {"/usr/bin/python3", R"(/opt/x"]}},{"flush":{"ruleset":null}})"};
-  const json none = CommandsOf(nft::AuthorizedAppsCommand(false));
-  const json some = CommandsOf(nft::AuthorizedAppsCommand(true));
   const json flush = {{"flush", {{"chain", {{"family", "inet"}, {"table", "brenvo"}, {"name", "authorized_apps"}}}}}};
-  EXPECT_EQ(none, json::array({flush}));
-  EXPECT_EQ(some[0], flush);
   for (const bool statement : {true, false}) {
-    SCOPED_TRACE(statement ? "with the queue statement" : "without");
-    const auto bare = nft::ReplaceTableCommand(EnforcedState{true, {}, {}}, statement);
-    const auto replaced = nft::ReplaceTableCommand(EnforcedState{false, {}, {paths[0], paths[1]}}, statement);
+    // Only what a socket would receive asks for a verdict, where the kernel can tell.
+    const nft::KernelFeatures kernel{.queueStatement = statement, .socketExpression = statement};
+    SCOPED_TRACE(statement ? "with the queue statement and the socket expression" : "without");
+    const json none = CommandsOf(nft::AuthorizedAppsCommand(false, kernel));
+    const json some = CommandsOf(nft::AuthorizedAppsCommand(true, kernel));
+    EXPECT_EQ(none, json::array({flush}));
+    EXPECT_EQ(some[0], flush);
+    const auto bare = nft::ReplaceTableCommand(EnforcedState{true, {}, {}}, kernel);
+    const auto replaced = nft::ReplaceTableCommand(EnforcedState{false, {}, {paths[0], paths[1]}}, kernel);
     ASSERT_TRUE(bare && replaced);
     // The queue rule comes with the table, whether or not an application is enabled.
     for (const std::string* command : {&*bare, &*replaced}) {
@@ -147,19 +151,29 @@ TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
     EXPECT_TRUE(RulesOf(CommandsOf(*bare), "authorized_apps").empty());
     EXPECT_EQ(RulesOf(CommandsOf(*replaced), "authorized_apps"), RulesOf(some, "authorized_apps"));
     for (const std::string& path : paths) EXPECT_EQ(replaced->find(path), std::string::npos);  // paths stay out
+
+    const std::vector<json> rules = RulesOf(some, "authorized_apps");
+    ASSERT_EQ(rules.size(), 3u);
+    EXPECT_EQ(rules[0][0]["match"]["right"], "confirmed");
+    EXPECT_EQ(rules[0][1], json({{"accept", nullptr}}));
+    for (const json& rule : {rules[1], rules[2]}) {
+      ASSERT_EQ(rule.size(), statement ? 4u : 3u);
+      EXPECT_EQ(rule[0]["match"]["right"], "new");
+      if (statement) EXPECT_EQ(rule[2], socketFound);
+      EXPECT_EQ(rule.back(), toQueue);
+    }
+    EXPECT_EQ(rules[1][1]["match"]["left"]["&"][1], json::array({"syn", "ack"}));
+    EXPECT_EQ(rules[1][1]["match"]["right"], "syn");
+    EXPECT_EQ(rules[2][1]["match"]["right"], "udp");
   }
-  const std::vector<json> rules = RulesOf(some, "authorized_apps");
-  ASSERT_EQ(rules.size(), 3u);
-  EXPECT_EQ(rules[0][0]["match"]["right"], "confirmed");
-  EXPECT_EQ(rules[0][1], json({{"accept", nullptr}}));
-  for (const json& rule : {rules[1], rules[2]}) {
-    EXPECT_EQ(rule[0]["match"]["right"], "new");
-    EXPECT_EQ(rule.back(), toQueue);
-  }
-  EXPECT_EQ(rules[1][1]["match"]["left"]["&"][1], json::array({"syn", "ack"}));
-  EXPECT_EQ(rules[1][1]["match"]["right"], "syn");
-  EXPECT_EQ(rules[2][1]["match"]["right"], "udp");
-  EXPECT_EQ(RulesOf(CommandsOf(nft::QueueStatementProbeCommand()), "queue"), std::vector<json>{queueRule});
+  EXPECT_EQ(RulesOf(CommandsOf(nft::QueueStatementProbeCommand()), "probe"), std::vector<json>{queueRule});
+  const json socketProbe = CommandsOf(nft::SocketExpressionProbeCommand());
+  EXPECT_EQ(RulesOf(socketProbe, "probe"), std::vector<json>{json::array({socketFound})});
+  // A base chain that lets everything through, for the moment of the probe.
+  EXPECT_EQ(Count(socketProbe, "add", "chain",
+                  [](const json& chain) { return chain.value("hook", "") == "input" && chain["policy"] == "accept"; }),
+            1u);
+  EXPECT_EQ(socketProbe.back(), json({{"delete", {{"table", {{"family", "inet"}, {"name", "brenvo_probe"}}}}}}));
   // The switch leaves the programs' chains alone.
   EXPECT_EQ(nft::SwitchCommand(true).find("app_queue"), std::string::npos);
 }
@@ -171,7 +185,8 @@ TEST(NftCommandsTest, NewFlowsGoToTheQueueOnlyWhileAnApplicationIsAuthorized) {
 TEST(NftCommandsTest, TheDropLogCopiesTheFirstPacketOfNewFlowsAtALimitedRateListenedForOrNot) {
   const json chain = {{"family", "inet"}, {"table", "brenvo"}, {"name", "drop_log"}};
   const json newState = {{"match", {{"op", "in"}, {"left", {{"ct", {{"key", "state"}}}}}, {"right", "new"}}}};
-  const json listening = {{"match", {{"op", "=="}, {"left", {{"socket", {{"key", "transparent"}}}}}, {"right", 0}}}};
+  const json listening = {
+      {"match", {{"op", "=="}, {"left", {{"socket", {{"key", "transparent"}}}}}, {"right", {{"set", {0, 1}}}}}}};
   const json limit = {{"limit", {{"rate", 25}, {"burst", 50}, {"per", "second"}}}};
   const json log = {{"log", {{"group", 4151}}}};
   const json back = {{"return", nullptr}};
@@ -188,13 +203,14 @@ TEST(NftCommandsTest, TheDropLogCopiesTheFirstPacketOfNewFlowsAtALimitedRateList
     alone.push_back(json::array({protocol, newState, limit, log}));
   }
   for (const bool split : {true, false}) {
-    const json commands = CommandsOf(nft::DropLogCommand(split));
+    const nft::KernelFeatures kernel{.socketExpression = split};
+    const json commands = CommandsOf(nft::DropLogCommand(kernel));
     ASSERT_EQ(commands.size(), split ? 7u : 3u);
     EXPECT_EQ(commands[0], json({{"flush", {{"chain", chain}}}}));  // filled anew, never twice
     EXPECT_EQ(RulesOf(commands, "drop_log"), split ? bySocket : alone);
     // Nothing in it accepts or drops: the input chain's policy decides as before.
-    EXPECT_EQ(nft::DropLogCommand(split).find("accept"), std::string::npos);
-    EXPECT_EQ(nft::DropLogCommand(split).find("drop\""), std::string::npos);
+    EXPECT_EQ(nft::DropLogCommand(kernel).find("accept"), std::string::npos);
+    EXPECT_EQ(nft::DropLogCommand(kernel).find("drop\""), std::string::npos);
   }
 }
 

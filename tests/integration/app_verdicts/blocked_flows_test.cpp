@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -16,6 +17,7 @@
 #include "firewall/com/com_runtime.h"
 #include "firewall/local_registration.h"
 #include "firewall/nft/nftables_enforcer.h"
+#include "firewall/verdicts/app_queue.h"
 #include "firewall/verdicts/blocked_flows.h"
 #include "firewall/verdicts/drop_log_group.h"
 #include "tests/firewall/test_firewall.h"
@@ -66,6 +68,15 @@ class BlockedFlowsTest : public ::testing::Test {
   }
 
   std::string Program(const std::string& name) const { return m_dir.File(name + "/echo"); }
+  // How many packets the verdicts' queue was handed so far in namespace A, or -1.
+  static long Queued() {
+    std::ifstream queues("/proc/thread-self/net/netfilter/nfnetlink_queue");
+    long queue = -1, ignored = 0, sequence = -1;
+    // queue, port id, waiting, copy mode and range, dropped by the kernel and by the reader, id sequence
+    while (queues >> queue >> ignored >> ignored >> ignored >> ignored >> ignored >> ignored >> sequence >> ignored)
+      if (queue == kAppQueue) return sequence;
+    return -1;
+  }
   bool TcpFromB(int port, const char* address = kA) {
     const InNamespace inB(m_netns->B());
     return Fd(ConnectTcp(address, port)).fd >= 0;
@@ -146,6 +157,17 @@ TEST_F(BlockedFlowsTest, AFloodToClosedPortsCostsTheReaderNoMoreThanTheRateLimit
   EXPECT_GT(closed, 0u);
   EXPECT_LE(closed, mostLetThrough);
   EXPECT_LE(m_blocked->List().size(), kMostBlocked);
+
+  // With a program authorized, a flood to closed ports does not reach the verdicts' queue,
+  // and the program's connections get through meanwhile.
+  const std::string listedPath = Program("authorized");
+  ASSERT_EQ(m_firewall->AddApp(std::u16string(listedPath.begin(), listedPath.end()).c_str(), u"echo"), FW_OK);
+  const EchoProcess listed(listedPath, "::", 7103, kNobody);
+  ASSERT_TRUE(listed.Serving());
+  const long queuedBefore = Queued();
+  ASSERT_TRUE(SynFlood(m_netns->B(), NetnsPair::kAddressB, kA, 40000, 20000));
+  EXPECT_TRUE(TcpFromB(7103));
+  EXPECT_LT(Queued() - queuedBefore, 100) << "queued before: " << queuedBefore;
 }
 
 }  // namespace
