@@ -43,15 +43,13 @@ std::vector<BlockedFlow> BlockedAdaptor::HandOff::Take(std::uint64_t* dropped) {
 
 BlockedAdaptor::BlockedAdaptor(sdbus::IConnection& connection, std::shared_ptr<BlockedFlows> blocked,
                                Authorizer& authorizer, BusDepartures& departures)
-    : AdaptorInterfaces(connection, bus::kObjectPath),
-      m_blocked(std::move(blocked)),
-      m_authorizer(authorizer),
-      m_handOff(std::make_shared<HandOff>()) {
+    : AdaptorInterfaces(connection, bus::kObjectPath), m_blocked(std::move(blocked)), m_authorizer(authorizer) {
   departures.Tell([this](const std::string& client) {
     m_watchers.erase(client);
     m_asking.erase(client);
   });
-  if (m_blocked) m_blocked->SetListener([handOff = m_handOff](const BlockedFlow& flow) { handOff->Hand(flow); });
+  // Cleared before the hand-off goes: BlockedFlows waits for a call that runs.
+  if (m_blocked) m_blocked->SetListener([this](const BlockedFlow& flow) { m_handOff.Hand(flow); });
   registerAdaptor();
 }
 
@@ -62,7 +60,7 @@ BlockedAdaptor::~BlockedAdaptor() {
 
 void BlockedAdaptor::SignalWaiting() {
   std::uint64_t dropped = 0;
-  const std::vector<BlockedFlow> waiting = m_handOff->Take(&dropped);
+  const std::vector<BlockedFlow> waiting = m_handOff.Take(&dropped);
   if (dropped > 0)
     std::fprintf(stderr, "brenvod: %llu blocked flows came faster than they could be signalled, and were not\n",
                  static_cast<unsigned long long>(dropped));

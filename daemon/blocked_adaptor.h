@@ -38,7 +38,7 @@ class BlockedAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Blocke
   BlockedAdaptor& operator=(const BlockedAdaptor&) = delete;
 
   // Readable while blocks wait to be signalled; SignalWaiting, on the bus's thread, sends them.
-  int WaitingFd() const { return m_handOff->fd; }
+  int WaitingFd() const { return m_handOff.fd; }
   void SignalWaiting();
 
  private:
@@ -73,7 +73,7 @@ class BlockedAdaptor final : public sdbus::AdaptorInterfaces<org::brenvo::Blocke
 
   std::shared_ptr<BlockedFlows> m_blocked;
   Authorizer& m_authorizer;
-  const std::shared_ptr<HandOff> m_handOff;
+  HandOff m_handOff;
 
   std::map<std::string, Sight> m_watchers;  // by unique bus name
   // WatchBlocked calls of each sender that wait for the authorizer; a sender that leaves

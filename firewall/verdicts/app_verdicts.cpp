@@ -82,18 +82,11 @@ Status AppVerdicts::Serve() {
 }
 
 Status AppVerdicts::Bind() {
-  m_queue = mnl_socket_open2(NETLINK_NETFILTER, SOCK_CLOEXEC);
-  if (!m_queue || mnl_socket_bind(m_queue, 0, MNL_SOCKET_AUTOPID) < 0) {
-    const Status status = Refused(std::string("netfilter's netlink: ") + std::strerror(errno));
-    if (m_queue) mnl_socket_close(m_queue);
-    m_queue = nullptr;
-    return status;
-  }
-  const int fd = mnl_socket_get_fd(m_queue);
   // A full socket loses packets, and so drops them, rather than failing the reads.
-  const int on = 1, room = 4 << 20;
-  setsockopt(fd, SOL_NETLINK, NETLINK_NO_ENOBUFS, &on, sizeof on);
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+  m_queue = OpenNetfilterSocket();
+  if (!m_queue) return Refused(std::string("netfilter's netlink: ") + std::strerror(errno));
+  const int room = 4 << 20;
+  setsockopt(mnl_socket_get_fd(m_queue), SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
 
   alignas(nlmsghdr) char request[512];
   nlmsghdr* config = PutQueueMessage(request, NFQNL_MSG_CONFIG, NLM_F_ACK);
@@ -105,18 +98,11 @@ Status AppVerdicts::Bind() {
   // Never "fail open": a packet that cannot be queued is dropped.
   mnl_attr_put_u32(config, NFQA_CFG_MASK, htonl(NFQA_CFG_F_FAIL_OPEN));
   mnl_attr_put_u32(config, NFQA_CFG_FLAGS, 0);
-  ssize_t size = mnl_socket_sendto(m_queue, config, config->nlmsg_len);
-  if (size >= 0) size = mnl_socket_recvfrom(m_queue, m_received.data(), m_received.size());
-  if (size >= 0 && mnl_cb_run(m_received.data(), static_cast<std::size_t>(size), 0, mnl_socket_get_portid(m_queue),
-                              nullptr, nullptr) >= 0)
-    return {};
-  const int error = errno;
+  const int error = Configure(m_queue, config, m_received);
+  if (error == 0) return {};
   mnl_socket_close(m_queue);
   m_queue = nullptr;
-  const std::string queue = "queue " + std::to_string(kAppQueue);
-  if (error == EBUSY) return Refused(queue + " is read by another process");
-  if (error == EPERM) return Refused("this process may not read " + queue + " (it needs CAP_NET_ADMIN)");
-  return Refused(queue + ": " + std::strerror(error));
+  return Refused(BindRefusal(error, "queue " + std::to_string(kAppQueue)));
 }
 
 void AppVerdicts::SetAuthorizedPaths(const std::vector<std::string>& paths) {

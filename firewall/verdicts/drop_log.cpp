@@ -18,6 +18,8 @@
 #include <cstring>
 #include <optional>
 
+#include "firewall/verdicts/nfnetlink_message.h"
+
 namespace {
 
 // Enough of a packet for its IPv6 extension headers and its ports.
@@ -80,43 +82,24 @@ Status DropLog::Serve() {
 }
 
 Status DropLog::Bind() {
-  m_group = mnl_socket_open2(NETLINK_NETFILTER, SOCK_CLOEXEC);
-  if (!m_group || mnl_socket_bind(m_group, 0, MNL_SOCKET_AUTOPID) < 0) {
-    const Status status = Unreadable(std::string("netfilter's netlink: ") + std::strerror(errno));
-    if (m_group) mnl_socket_close(m_group);
-    m_group = nullptr;
-    return status;
-  }
   // A full socket loses copies rather than failing the reads: they are only copies.
-  const int on = 1;
-  setsockopt(mnl_socket_get_fd(m_group), SOL_NETLINK, NETLINK_NO_ENOBUFS, &on, sizeof on);
+  m_group = OpenNetfilterSocket();
+  if (!m_group) return Unreadable(std::string("netfilter's netlink: ") + std::strerror(errno));
 
   alignas(nlmsghdr) char request[256];
-  nlmsghdr* config = mnl_nlmsg_put_header(request);
-  config->nlmsg_type = NFNL_SUBSYS_ULOG << 8 | NFULNL_MSG_CONFIG;
-  config->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-  auto* header = static_cast<nfgenmsg*>(mnl_nlmsg_put_extra_header(config, sizeof(nfgenmsg)));
-  header->nfgen_family = AF_UNSPEC;
-  header->version = NFNETLINK_V0;
-  header->res_id = htons(kDropLogGroup);
+  nlmsghdr* config =
+      PutNfnetlinkMessage(request, NFNL_SUBSYS_ULOG << 8 | NFULNL_MSG_CONFIG, NLM_F_ACK, AF_UNSPEC, kDropLogGroup);
   const nfulnl_msg_config_cmd bind{NFULNL_CFG_CMD_BIND};
   mnl_attr_put(config, NFULA_CFG_CMD, sizeof bind, &bind);
   const nfulnl_msg_config_mode mode{htonl(kCopiedBytes), NFULNL_COPY_PACKET, 0};
   mnl_attr_put(config, NFULA_CFG_MODE, sizeof mode, &mode);
   // Each copy is sent at once: the rate limit keeps them few.
   mnl_attr_put_u32(config, NFULA_CFG_QTHRESH, htonl(1));
-  ssize_t size = mnl_socket_sendto(m_group, config, config->nlmsg_len);
-  if (size >= 0) size = mnl_socket_recvfrom(m_group, m_received.data(), m_received.size());
-  if (size >= 0 && mnl_cb_run(m_received.data(), static_cast<std::size_t>(size), 0, mnl_socket_get_portid(m_group),
-                              nullptr, nullptr) >= 0)
-    return {};
-  const int error = errno;
+  const int error = Configure(m_group, config, m_received);
+  if (error == 0) return {};
   mnl_socket_close(m_group);
   m_group = nullptr;
-  const std::string group = "NFLOG group " + std::to_string(kDropLogGroup);
-  if (error == EBUSY) return Unreadable(group + " is read by another process");
-  if (error == EPERM) return Unreadable("this process may not read " + group + " (it needs CAP_NET_ADMIN)");
-  return Unreadable(group + ": " + std::strerror(error));
+  return Unreadable(BindRefusal(error, "NFLOG group " + std::to_string(kDropLogGroup)));
 }
 
 void DropLog::Refused(const InboundFlow& flow, bool listening, pid_t pid, uid_t owner) {

@@ -1,10 +1,13 @@
 #pragma once
-// The header of a netfilter netlink message, as the queue and nftables both take it.
+// Netfilter netlink messages: their header, as the queue, the log and nftables all take it,
+// and the binding of a socket to a queue or a log group.
 #include <endian.h>
 #include <libmnl/libmnl.h>
 #include <linux/netfilter/nfnetlink.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Puts a message of `type` (subsystem << 8 | message) at `at`, for `family` and the
 // subsystem's `resource` (a queue number, say); the caller adds its attributes.
@@ -19,3 +22,12 @@ inline nlmsghdr* PutNfnetlinkMessage(char* at, std::uint16_t type, std::uint16_t
   header->res_id = htobe16(resource);
   return message;
 }
+
+// A netfilter netlink socket of this process, or null with errno set. A full socket loses
+// what comes (NETLINK_NO_ENOBUFS) rather than failing the reads.
+mnl_socket* OpenNetfilterSocket();
+// Sends `config` on `socket` and reads its acknowledgement into `buffer`: 0, or the errno of
+// the refusal.
+int Configure(mnl_socket* socket, const nlmsghdr* config, std::vector<char>& buffer);
+// Why binding to `what` ("queue 4151", say) was refused with `error`.
+std::string BindRefusal(int error, const std::string& what);
