@@ -24,15 +24,8 @@
 #include <memory>
 #include <sstream>
 
-#include "firewall/com/com_runtime.h"
-#include "firewall/local_registration.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/verdicts/app_verdicts.h"
-#include "tests/firewall/test_firewall.h"
-#include "tests/integration/support/echo_process.h"
-#include "tests/integration/support/netns.h"
-#include "tests/integration/support/sockets.h"
-#include "tests/support/temp_dir.h"
+#include "tests/integration/app_verdicts/verdicts_world.h"
 
 namespace {
 
@@ -40,42 +33,14 @@ namespace fs = std::filesystem;
 
 std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-// The firewall of this process, on, in namespace A, answering for authorized programs as the
-// window does.
-class AppVerdictsTest : public ::testing::Test {
+class AppVerdictsTest : public VerdictsWorld {
  protected:
-  void SetUp() override {
-    if (const std::string problem = NamespaceTestProblem(); !problem.empty()) GTEST_SKIP() << problem;
-    m_netns = std::make_unique<NetnsPair>();
-    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
-    m_inA = std::make_unique<InNamespace>(m_netns->A());
-    ASSERT_TRUE(m_inA->Entered());
-    auto enforcer = std::make_shared<NftablesEnforcer>(true);
-    if (const Status may = enforcer->MayChangeKernelFirewall(); !may.ok())
-      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << may.reason();
-    CoInitialize(nullptr);
-    ASSERT_TRUE(RegisterLocalFirewall(m_dir.File("firewall.db"), enforcer).ok());
-    m_firewall = std::make_unique<TestFirewall>();
-    ASSERT_EQ(m_firewall->InitFirewallProfile(), FW_OK);
-    ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
-    ASSERT_TRUE(EchoProcess::CopyTo(Program("authorized")));
-    ASSERT_TRUE(EchoProcess::CopyTo(Program("other")));
-  }
-  void TearDown() override {
-    m_firewall.reset();
-    RevokeFirewallClasses();  // the last reference to the enforcer: its verdicts end
-    m_inA.reset();
-    m_netns.reset();
-  }
-
-  std::string Program(const std::string& name) const { return m_dir.File(name + "/echo"); }
   FW_ERROR_CODE Authorize(const std::string& path) { return m_firewall->AddApp(Wide(path).c_str(), u"echo"); }
   std::unique_ptr<EchoProcess> Serve(const std::string& path, const char* address, int port) {
     auto server = std::make_unique<EchoProcess>(path, address, port);
     EXPECT_TRUE(server->Serving()) << path << " on " << address << " port " << port;
     return server;
   }
-  bool TcpFromB(const char* address, int port) { return TcpFrom(m_netns->B(), address, port); }
   bool UdpFromB(const char* address, int port) {
     const InNamespace inB(m_netns->B());
     return UdpAnswered(address, port);
@@ -86,11 +51,6 @@ class AppVerdictsTest : public ::testing::Test {
     const char* const v6 = NetnsPair::kAddress6A;
     return TcpFromB(v4, port) + UdpFromB(v4, port) + TcpFromB(v6, port) + UdpFromB(v6, port);
   }
-
-  TempDir m_dir;
-  std::unique_ptr<NetnsPair> m_netns;
-  std::unique_ptr<InNamespace> m_inA;
-  std::unique_ptr<TestFirewall> m_firewall;
 };
 
 constexpr const char* kA = NetnsPair::kAddressA;

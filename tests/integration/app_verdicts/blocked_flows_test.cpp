@@ -14,17 +14,11 @@
 #include <ostream>
 #include <thread>
 
-#include "firewall/com/com_runtime.h"
-#include "firewall/local_registration.h"
-#include "firewall/nft/nftables_enforcer.h"
 #include "firewall/verdicts/app_queue.h"
 #include "firewall/verdicts/blocked_flows.h"
 #include "firewall/verdicts/drop_log_group.h"
-#include "tests/firewall/test_firewall.h"
-#include "tests/integration/support/echo_process.h"
-#include "tests/integration/support/netns.h"
+#include "tests/integration/app_verdicts/verdicts_world.h"
 #include "tests/integration/support/sockets.h"
-#include "tests/support/temp_dir.h"
 
 // For failures: the holder in words.
 void PrintTo(const BlockedHolder& holder, std::ostream* out) {
@@ -39,35 +33,14 @@ using namespace std::chrono_literals;
 constexpr const char* kA = NetnsPair::kAddressA;
 constexpr uid_t kNobody = 65534;
 
-class BlockedFlowsTest : public ::testing::Test {
+class BlockedFlowsTest : public VerdictsWorld {
  protected:
   void SetUp() override {
-    if (const std::string problem = NamespaceTestProblem(); !problem.empty()) GTEST_SKIP() << problem;
-    m_netns = std::make_unique<NetnsPair>();
-    if (!m_netns->Problem().empty()) GTEST_SKIP() << m_netns->Problem();
-    m_inA = std::make_unique<InNamespace>(m_netns->A());
-    ASSERT_TRUE(m_inA->Entered());
-    auto enforcer = std::make_shared<NftablesEnforcer>(true);
-    if (const Status may = enforcer->MayChangeKernelFirewall(); !may.ok())
-      GTEST_SKIP() << "libnftables cannot change the firewall of the test namespace: " << may.reason();
-    m_blocked = enforcer->Blocked();
-    CoInitialize(nullptr);
-    ASSERT_TRUE(RegisterLocalFirewall(m_dir.File("firewall.db"), enforcer).ok());
-    m_firewall = std::make_unique<TestFirewall>();
-    ASSERT_EQ(m_firewall->InitFirewallProfile(), FW_OK);
-    ASSERT_EQ(m_firewall->SwitchFirewallOn(), FW_OK);
-    ASSERT_TRUE(EchoProcess::CopyTo(Program("authorized")));
-    ASSERT_TRUE(EchoProcess::CopyTo(Program("other")));
+    VerdictsWorld::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // The servers run as nobody.
     ASSERT_EQ(chmod(m_dir.File("").c_str(), 0755), 0);
   }
-  void TearDown() override {
-    m_firewall.reset();
-    RevokeFirewallClasses();  // the last reference to the enforcer: its threads end
-    m_inA.reset();
-    m_netns.reset();
-  }
-
-  std::string Program(const std::string& name) const { return m_dir.File(name + "/echo"); }
   // How many packets the verdicts' queue was handed so far in namespace A, or -1.
   static long Queued() {
     std::ifstream queues("/proc/thread-self/net/netfilter/nfnetlink_queue");
@@ -76,10 +49,6 @@ class BlockedFlowsTest : public ::testing::Test {
     while (queues >> queue >> ignored >> ignored >> ignored >> ignored >> ignored >> ignored >> sequence >> ignored)
       if (queue == kAppQueue) return sequence;
     return -1;
-  }
-  bool TcpFromB(int port, const char* address = kA) {
-    const InNamespace inB(m_netns->B());
-    return Fd(ConnectTcp(address, port)).fd >= 0;
   }
   // The entry for TCP to `port` once `done` holds of it, or a default one after 10 s.
   BlockedFlow WaitFor(int port, const std::function<bool(const BlockedFlow&)>& done) {
@@ -95,32 +64,26 @@ class BlockedFlowsTest : public ::testing::Test {
     for (const BlockedFlow& flow : m_blocked->List()) count += flow.localPort == port;
     return count;
   }
-
-  TempDir m_dir;
-  std::unique_ptr<NetnsPair> m_netns;
-  std::unique_ptr<InNamespace> m_inA;
-  std::unique_ptr<TestFirewall> m_firewall;
-  BlockedFlows* m_blocked = nullptr;
 };
 
 TEST_F(BlockedFlowsTest, ClosedPortsAndUnauthorizedListenersAreRecordedAndAuthorizedOnesAreNot) {
   ASSERT_NE(m_blocked, nullptr);
-  EXPECT_FALSE(TcpFromB(7101));
+  EXPECT_FALSE(TcpFromB(kA, 7101));
   const BlockedFlow closed = WaitFor(7101, [](const BlockedFlow& flow) { return flow.count >= 1; });
   EXPECT_EQ(closed.holder, BlockedHolder{});
   EXPECT_EQ(closed.family, AF_INET);
   EXPECT_EQ(closed.remoteAddress[3], 2);  // 10.231.0.2, namespace B
   // Counted, not added again.
-  EXPECT_FALSE(TcpFromB(7101));
+  EXPECT_FALSE(TcpFromB(kA, 7101));
   EXPECT_GT(WaitFor(7101, [&](const BlockedFlow& flow) { return flow.count > closed.count; }).count, closed.count);
   EXPECT_EQ(EntriesFor(7101), 1u);
-  EXPECT_FALSE(TcpFromB(7105, NetnsPair::kAddress6A));
+  EXPECT_FALSE(TcpFromB(NetnsPair::kAddress6A, 7105));
   EXPECT_EQ(WaitFor(7105, [](const BlockedFlow& flow) { return flow.count >= 1; }).family, AF_INET6);
 
   // No program authorized: the copy of the drop tells of it.
   const EchoProcess unlisted(Program("other"), "::", 7102, kNobody);
   ASSERT_TRUE(unlisted.Serving());
-  EXPECT_FALSE(TcpFromB(7102));
+  EXPECT_FALSE(TcpFromB(kA, 7102));
   const BlockedHolder holder{true, Program("other"), unlisted.Pid(), kNobody};
   const BlockedFlow first = WaitFor(7102, [](const BlockedFlow& flow) { return flow.count >= 1; });
   EXPECT_EQ(first.holder, holder);
@@ -131,8 +94,8 @@ TEST_F(BlockedFlowsTest, ClosedPortsAndUnauthorizedListenersAreRecordedAndAuthor
   ASSERT_EQ(m_firewall->AddApp(std::u16string(listedPath.begin(), listedPath.end()).c_str(), u"echo"), FW_OK);
   const EchoProcess listed(Program("authorized"), "::", 7103, kNobody);
   ASSERT_TRUE(listed.Serving());
-  EXPECT_TRUE(TcpFromB(7103));
-  EXPECT_FALSE(TcpFromB(7102));
+  EXPECT_TRUE(TcpFromB(kA, 7103));
+  EXPECT_FALSE(TcpFromB(kA, 7102));
   const BlockedFlow refused = WaitFor(7102, [&](const BlockedFlow& flow) { return flow.count > first.count; });
   EXPECT_EQ(refused.holder, holder);
   EXPECT_EQ(EntriesFor(7102), 1u);
@@ -147,7 +110,7 @@ TEST_F(BlockedFlowsTest, AFloodToClosedPortsCostsTheReaderNoMoreThanTheRateLimit
   // budget of its copies.
   const EchoProcess unlisted(Program("other"), "::", 7104, kNobody);
   ASSERT_TRUE(unlisted.Serving());
-  EXPECT_FALSE(TcpFromB(7104));
+  EXPECT_FALSE(TcpFromB(kA, 7104));
   EXPECT_EQ(WaitFor(7104, [](const BlockedFlow& flow) { return flow.count >= 1; }).holder.program, Program("other"));
 
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -166,7 +129,7 @@ TEST_F(BlockedFlowsTest, AFloodToClosedPortsCostsTheReaderNoMoreThanTheRateLimit
   ASSERT_TRUE(listed.Serving());
   const long queuedBefore = Queued();
   ASSERT_TRUE(SynFlood(m_netns->B(), NetnsPair::kAddressB, kA, 40000, 20000));
-  EXPECT_TRUE(TcpFromB(7103));
+  EXPECT_TRUE(TcpFromB(kA, 7103));
   EXPECT_LT(Queued() - queuedBefore, 100) << "queued before: " << queuedBefore;
 }
 
