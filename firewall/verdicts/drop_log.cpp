@@ -51,6 +51,7 @@ void Drain(int eventFd) {
 DropLog::DropLog(BlockedFlows& blocked, const std::string& proc)
     : m_blocked(blocked),
       m_proc(proc),
+      m_systemRoot(SystemRoot(proc)),
       m_holders(proc),
       m_stop(eventfd(0, EFD_CLOEXEC)),
       m_refused(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
@@ -219,10 +220,16 @@ void DropLog::Record(const InboundFlow& flow, BlockedHolder holder) {
     const std::string process = m_proc + "/" + std::to_string(holder.pid);
     char path[PATH_MAX];
     const ssize_t size = readlink((process + "/exe").c_str(), path, sizeof path);
-    struct stat status;
+    struct stat status, running;
     if (size > 0 && stat(process.c_str(), &status) == 0) {
       holder.program.assign(path, static_cast<std::size_t>(size));
       holder.uid = status.st_uid;
+      // The kernel names a file mounted over a path in another mount namespace by that path:
+      // a program is told by its path only where the path leads to its file as the system
+      // sees it, else it is unknown.
+      if (stat((process + "/exe").c_str(), &running) != 0 ||
+          !AuthorizedPaths({holder.program}, m_systemRoot).Matches({running.st_dev, running.st_ino}))
+        holder.program.clear();
     } else {
       holder.pid = 0;
     }

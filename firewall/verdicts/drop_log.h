@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "firewall/com/status.h"
+#include "firewall/verdicts/authorized_paths.h"
 #include "firewall/verdicts/blocked_flows.h"
 #include "firewall/verdicts/drop_log_group.h"
 #include "firewall/verdicts/inbound_flow.h"
@@ -75,6 +76,7 @@ class DropLog {
 
   BlockedFlows& m_blocked;
   const std::string m_proc;
+  const std::string m_systemRoot;  // where a holder's program is looked up
   SocketOwner m_owner;
   SocketHolders m_holders;
   mnl_socket* m_group = nullptr;

@@ -25,6 +25,7 @@
 #include <sstream>
 
 #include "firewall/verdicts/app_verdicts.h"
+#include "firewall/verdicts/blocked_flows.h"
 #include "tests/integration/app_verdicts/verdicts_world.h"
 
 namespace {
@@ -288,6 +289,17 @@ TEST_F(AppVerdictsTest, AFileMountedOverTheListedPathIsAnotherProgram) {
   ASSERT_TRUE(mounted.Ready());
   EXPECT_EQ(AnsweredFromB(7021), 0);
   EXPECT_EQ(AnsweredFromB(7020), 4);
+  // Nor does the record of blocked flows name it after the listed path: a notice would offer
+  // to authorize that file.
+  const auto recorded = [&] {
+    std::vector<BlockedFlow> entries;
+    for (const BlockedFlow& flow : m_blocked->List())
+      if (flow.localPort == 7021) entries.push_back(flow);
+    return entries;
+  };
+  for (int tries = 0; tries < 100 && recorded().empty(); ++tries) usleep(50000);
+  ASSERT_FALSE(recorded().empty());
+  for (const BlockedFlow& flow : recorded()) EXPECT_EQ(flow.holder.program, "");
 }
 
 TEST_F(AppVerdictsTest, AnUnlistedProgramCannotBorrowTheListedOneOrStealItsConnections) {
